@@ -1,0 +1,22 @@
+#include "device/host.h"
+
+#include <atomic>
+
+static std::atomic<Host*> g_host{nullptr};
+
+Host& CurrentHost()
+{
+    Host* host = g_host.load(std::memory_order_acquire);
+    return host != nullptr ? *host : NativeHost();
+}
+
+Host* SetHost(Host* host)
+{
+    Host* previous = g_host.exchange(host, std::memory_order_acq_rel);
+    return previous != nullptr ? previous : &NativeHost();
+}
+
+void HostSleep(int milliseconds)
+{
+    CurrentHost().Sleep(milliseconds);
+}
