@@ -8,14 +8,14 @@
 
 // Result codes of a transfer, shown to the user as decimal numbers.
 enum : int {
-    kResultOk = 0,             // the file was written to every disk
-    kResultNoDevice = 104,     // no calculator disk was found by the retried search
-    kResultSourceOpen = 105,   // the source file cannot be opened, or its path does not fit
-    kResultDiskNotOpen = 107,  // the disk could not be opened
-    kResultSourceRead = 109,   // reading the source failed, or it ended before its size
-    kResultNoMemory = 110,     // no chunk buffer, or not one transfer thread could be started
-    kResultWriteFailed = 112,  // a chunk write failed in all 7 attempts
-    kResultException = -2,     // the worker loop ended by an exception (set by the worker)
+    kResultOk = 0,            // the file was written to every disk
+    kResultNoDevice = 104,    // no calculator disk was found by the retried search
+    kResultSourceOpen = 105,  // the source file cannot be opened, or its path does not fit
+    kResultDiskNotOpen = 107, // the disk could not be opened
+    kResultSourceRead = 109,  // reading the source failed, or it ended before its size
+    kResultNoMemory = 110,    // no chunk buffer, or not one transfer thread could be started
+    kResultWriteFailed = 112, // a chunk write failed in all 7 attempts
+    kResultException = -2,    // the worker loop ended by an exception (set by the worker)
 };
 
 constexpr int kMaxDisks = 16;

@@ -1,5 +1,7 @@
 #include "device/host.h"
 
+#include "device/engine.h"
+
 #include <atomic>
 
 static std::atomic<Host*> g_host{nullptr};

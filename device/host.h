@@ -24,8 +24,7 @@ public:
     // Disk interfaces present now, in a stable order. Begin gives a list (nullptr when none can
     // be made), which End releases.
     virtual void* BeginDiskInterfaces() = 0;
-    virtual InterfaceStatus DiskInterfacePath(void* list, int index, WChar* path,
-                                              int capacity) = 0;
+    virtual InterfaceStatus DiskInterfacePath(void* list, int index, WChar* path, int capacity) = 0;
     virtual void EndDiskInterfaces(void* list) = 0;
 
     // A disk interface path from the latest enumeration, opened for raw, unbuffered,
@@ -39,8 +38,7 @@ public:
     // Reads or writes at the position and advances it by *done. Disk requests are byte-exact
     // whatever their offset and length: no byte outside the request changes. A read of a file
     // gives fewer bytes than asked for only at its end.
-    virtual bool Read(FileHandle file, void* buffer, std::uint32_t length,
-                      std::uint32_t* done) = 0;
+    virtual bool Read(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* done) = 0;
     virtual bool Write(FileHandle file, const void* buffer, std::uint32_t length,
                        std::uint32_t* done) = 0;
     // Size in bytes, or -1 on failure.

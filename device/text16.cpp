@@ -78,7 +78,10 @@ String16 Utf8ToUtf16(const std::string& text)
     while (i < text.size()) {
         const unsigned char lead = static_cast<unsigned char>(text[i]);
         int extra = lead < 0x80 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
-        char32_t c = extra == 0 ? lead : extra == 1 ? (lead & 0x1F) : extra == 2 ? (lead & 0x0F) : (lead & 0x07);
+        char32_t c = extra == 0   ? lead
+                     : extra == 1 ? (lead & 0x1F)
+                     : extra == 2 ? (lead & 0x0F)
+                                  : (lead & 0x07);
         bool ok = extra >= 0 && i + extra < text.size();
         for (int k = 1; ok && k <= extra; ++k) {
             const unsigned char next = static_cast<unsigned char>(text[i + k]);
@@ -86,7 +89,8 @@ String16 Utf8ToUtf16(const std::string& text)
             c = (c << 6) | (next & 0x3F);
         }
         if (!ok || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out.push_back(static_cast<WChar>(0xFFFD)); // damaged byte: shown, never silently dropped
+            out.push_back(
+                static_cast<WChar>(0xFFFD)); // damaged byte: shown, never silently dropped
             ++i;
             continue;
         }

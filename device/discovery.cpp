@@ -1,0 +1,125 @@
+#include "device/discovery.h"
+
+#include "device/engine_state.h"
+#include "device/host.h"
+#include "device/text16.h"
+
+namespace {
+
+constexpr int kPatternChars = 128;
+constexpr int kSearchAttempts = 6;
+constexpr int kSearchPauseMs = 500;
+
+// Appends ASCII text; the callers size the buffer so that it always fits.
+int AppendAscii(WChar* destination, int at, const char* text)
+{
+    while (*text != 0)
+        destination[at++] = static_cast<WChar>(*text++);
+    return at;
+}
+
+int AppendText(WChar* destination, int at, const WChar* text)
+{
+    while (*text != 0)
+        destination[at++] = *text++;
+    return at;
+}
+
+// "\\?\usbstor#disk&ven_<vendor>&prod_<product>"; false when an id does not make a token.
+bool MakePattern(WChar* pattern, const WChar* vendorId, const WChar* productId)
+{
+    WChar vendor[kIdTokenChars];
+    WChar product[kIdTokenChars];
+    if (MakeIdToken(vendor, kIdTokenChars, vendorId) < 0 ||
+        MakeIdToken(product, kIdTokenChars, productId) < 0)
+        return false;
+    int n = AppendAscii(pattern, 0, "\\\\?\\usbstor#disk&ven_");
+    n = AppendText(pattern, n, vendor);
+    n = AppendAscii(pattern, n, "&prod_");
+    n = AppendText(pattern, n, product);
+    pattern[n] = 0;
+    return true;
+}
+
+} // namespace
+
+int MakeIdToken(WChar* destination, int capacity, const WChar* id)
+{
+    const int n = Length16(id);
+    if (n >= capacity)
+        return -1;
+    for (int i = 0; i < n; ++i) {
+        const WChar unit = static_cast<WChar>(id[i] | 0x20);
+        destination[i] = unit == 0x20 ? WChar('_') : unit;
+    }
+    destination[n] = 0;
+    return n;
+}
+
+int FindCalculatorDisks(DiskPathTable paths, const WChar* vendorId, const WChar* productId,
+                        int limit)
+{
+    WChar pattern[kPatternChars];
+    if (limit <= 0 || !MakePattern(pattern, vendorId, productId))
+        return 0;
+    Host& host = CurrentHost();
+    void* list = host.BeginDiskInterfaces();
+    if (list == nullptr)
+        return 0;
+    int found = 0;
+    WChar path[kDiskPathChars];
+    for (int index = 0; found < limit; ++index) {
+        const InterfaceStatus status = host.DiskInterfacePath(list, index, path, kDiskPathChars);
+        if (status == InterfaceStatus::End)
+            break;
+        // A path too long for a slot is passed over: a cut path could name another disk.
+        if (status != InterfaceStatus::Ok || Find16(path, pattern) == nullptr)
+            continue;
+        if (Copy16(paths[found], kDiskPathChars, path))
+            ++found;
+    }
+    host.EndDiskInterfaces(list);
+    return found;
+}
+
+int FindCalculatorDisksWithRetry(DiskPathTable paths, const WChar* vendorId, const WChar* productId,
+                                 int limit)
+{
+    for (int attempt = 1;; ++attempt) {
+        const int found = FindCalculatorDisks(paths, vendorId, productId, limit);
+        if (found != 0)
+            return found;
+        CurrentHost().Sleep(kSearchPauseMs);
+        if (attempt == kSearchAttempts)
+            return 0;
+    }
+}
+
+int OpenCalculatorDisks()
+{
+    Host& host = CurrentHost();
+    int opened = 0;
+    for (int i = 0; i < g_diskCount; ++i) {
+        g_diskHandles[i] = host.OpenDisk(g_diskPaths[i]);
+        if (g_diskHandles[i] != kInvalidHandle)
+            ++opened;
+    }
+    return opened;
+}
+
+void CloseCalculatorDisks()
+{
+    Host& host = CurrentHost();
+    for (int i = 0; i < g_diskCount; ++i) {
+        if (g_diskHandles[i] != kInvalidHandle)
+            host.Close(g_diskHandles[i]);
+        // Nothing may use a closed handle again, even by mistake.
+        g_diskHandles[i] = kInvalidHandle;
+    }
+}
+
+bool IsCalculatorConnected(const WChar* vendorId, const WChar* productId)
+{
+    std::lock_guard<std::mutex> lock(g_engineLock);
+    return FindCalculatorDisks(g_diskPaths, vendorId, productId, kMaxDisks) != 0;
+}

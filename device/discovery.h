@@ -1,0 +1,29 @@
+#pragma once
+
+#include "device/engine.h"
+
+// Finding the calculator disks among the host's disk interfaces, and opening them.
+
+// Units of an id token, terminator included: ids give at most 31 characters.
+constexpr int kIdTokenChars = 32;
+
+using DiskPathTable = WChar (*)[kDiskPathChars];
+
+// The lower-case token of an id ("KZ" gives "kz", "Zenta update" gives "zenta_update"). Gives its
+// length, or -1 when it does not fit `capacity` units; then nothing can match it.
+int MakeIdToken(WChar* destination, int capacity, const WChar* id);
+
+// One enumeration: copies into paths[0..] every disk interface path that contains
+// "\\?\usbstor#disk&ven_<vendor token>&prod_<product token>", in enumeration order, up to limit.
+// Gives how many were stored.
+int FindCalculatorDisks(DiskPathTable paths, const WChar* vendorId, const WChar* productId,
+                        int limit);
+
+// Up to 6 enumerations, with a 500 ms pause after each empty one; 0 when all were empty.
+int FindCalculatorDisksWithRetry(DiskPathTable paths, const WChar* vendorId, const WChar* productId,
+                                 int limit);
+
+// Opens g_diskPaths[0..g_diskCount-1] into g_diskHandles; a failed open leaves kInvalidHandle.
+// Gives how many opened.
+int OpenCalculatorDisks();
+void CloseCalculatorDisks();

@@ -1,0 +1,142 @@
+#include "device/mailbox.h"
+
+#include "device/discovery.h"
+#include "device/engine_state.h"
+
+namespace {
+
+void PutWord(MailboxSector* sector, int offset, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        sector->bytes[offset + i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+// A command sector lands only on the mailbox sector: if the seek went anywhere else, the write
+// would overwrite firmware data.
+bool SeekToMailbox(FileHandle disk)
+{
+    return SeekDisk(disk, kMailboxOffset, SeekFrom::Start) == kMailboxOffset;
+}
+
+bool WriteSector(FileHandle disk, const MailboxSector& sector)
+{
+    std::uint32_t done = 0;
+    return CurrentHost().Write(disk, sector.bytes, kMailboxSectorSize, &done) &&
+           done == kMailboxSectorSize;
+}
+
+bool ReadSector(FileHandle disk, MailboxSector* sector)
+{
+    std::uint32_t done = 0;
+    return CurrentHost().Read(disk, sector->bytes, kMailboxSectorSize, &done) &&
+           done == kMailboxSectorSize;
+}
+
+} // namespace
+
+MailboxSector MakeCommand(std::uint32_t code, std::uint32_t parameter)
+{
+    MailboxSector sector{};
+    PutWord(&sector, 0, kMailboxMagic);
+    sector.bytes[4] = 'K';
+    sector.bytes[5] = 'L';
+    sector.bytes[6] = 'V';
+    sector.bytes[7] = 'D';
+    PutWord(&sector, 8, kMailboxSectorSize);
+    PutWord(&sector, 12, code);
+    PutWord(&sector, 16, parameter);
+    return sector;
+}
+
+std::uint32_t SectorWord(const MailboxSector& sector, int offset)
+{
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | sector.bytes[offset + i];
+    return value;
+}
+
+std::int64_t SeekDisk(FileHandle disk, std::int64_t offset, SeekFrom from)
+{
+    return CurrentHost().Seek(disk, offset, from);
+}
+
+int ReadMailboxArea(FileHandle disk, bool longForm)
+{
+    Host& host = CurrentHost();
+    void* scratch = host.AllocIoBuffer(kMailboxScratchSize);
+    if (scratch == nullptr)
+        return 1;
+    if (SeekToMailbox(disk)) {
+        std::uint32_t done = 0;
+        host.Read(disk, scratch, longForm ? kMailboxAreaLong : kMailboxAreaShort, &done);
+    }
+    host.FreeIoBuffer(scratch);
+    return 1;
+}
+
+bool WriteMailbox(FileHandle disk, const MailboxSector& command)
+{
+    const std::int64_t saved = SeekDisk(disk, 0, SeekFrom::Current);
+    const bool written = SeekToMailbox(disk) && WriteSector(disk, command);
+    SeekDisk(disk, saved, SeekFrom::Start);
+    return written;
+}
+
+bool ExchangeMailbox(FileHandle disk, const MailboxSector& command, MailboxSector* reply)
+{
+    const std::int64_t saved = SeekDisk(disk, 0, SeekFrom::Current);
+    const bool written = SeekToMailbox(disk) && WriteSector(disk, command);
+    const bool read = SeekToMailbox(disk) && ReadSector(disk, reply);
+    SeekDisk(disk, saved, SeekFrom::Start);
+    return written && read;
+}
+
+bool SendCommand(FileHandle disk, std::uint32_t code, std::uint32_t parameter)
+{
+    return WriteMailbox(disk, MakeCommand(code, parameter));
+}
+
+bool TransactCommand(FileHandle disk, std::uint32_t code, std::uint32_t parameter,
+                     std::uint32_t* status, std::uint32_t* value)
+{
+    MailboxSector reply{};
+    const bool exchanged = ExchangeMailbox(disk, MakeCommand(code, parameter), &reply);
+    *status = SectorWord(reply, 12);
+    *value = SectorWord(reply, 16);
+    return exchanged;
+}
+
+bool SendProgress(FileHandle disk, std::uint32_t percent)
+{
+    for (int attempt = 0; attempt < kProgressAttempts; ++attempt) {
+        std::uint32_t status = 0;
+        std::uint32_t value = 0;
+        if (TransactCommand(disk, kCmdProgress, percent, &status, &value) &&
+            status == (kReplyFlag | kCmdProgress))
+            return true;
+    }
+    return false;
+}
+
+bool SendFinish(FileHandle disk)
+{
+    return SendCommand(disk, kCmdFinish, 0);
+}
+
+int FinishCalculators(const WChar* vendorId, const WChar* productId)
+{
+    std::lock_guard<std::mutex> lock(g_engineLock);
+    g_diskCount = FindCalculatorDisksWithRetry(g_diskPaths, vendorId, productId, kMaxDisks);
+    if (g_diskCount == 0)
+        return kResultNoDevice;
+    OpenCalculatorDisks();
+    for (int i = 0; i < g_diskCount; ++i) {
+        if (g_diskHandles[i] == kInvalidHandle)
+            continue;
+        ReadMailboxArea(g_diskHandles[i], false);
+        SendFinish(g_diskHandles[i]);
+    }
+    CloseCalculatorDisks();
+    return kResultOk;
+}

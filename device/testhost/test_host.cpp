@@ -1,0 +1,464 @@
+#include "device/testhost/test_host.h"
+
+#include "device/text16.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+std::string ToUtf8(const WChar* text)
+{
+    std::string out;
+    Utf16ToUtf8(text, &out);
+    return out;
+}
+
+std::uint32_t Word(const unsigned char* bytes, int offset)
+{
+    return std::uint32_t(bytes[offset]) | std::uint32_t(bytes[offset + 1]) << 8 |
+           std::uint32_t(bytes[offset + 2]) << 16 | std::uint32_t(bytes[offset + 3]) << 24;
+}
+
+void PutWord(unsigned char* bytes, int offset, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[offset + i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+// What the calculator takes as a command: its own layout, written out here independently.
+bool IsCommandSector(const unsigned char* s)
+{
+    static const unsigned char head[12] = {0xAA, 0x55, 0x55, 0xAA, 'K',  'L',
+                                           'V',  'D',  0x00, 0x02, 0x00, 0x00};
+    return std::memcmp(s, head, sizeof head) == 0;
+}
+
+} // namespace
+
+struct TestHost::Thread {
+    std::thread thread;
+    int result = 0;
+};
+
+bool TestHost::Fault::Hit(int* seen) const
+{
+    const int call = (*seen)++;
+    return call >= after && (times < 0 || call < after + times);
+}
+
+TestHost::TestHost() = default;
+TestHost::~TestHost() = default;
+
+std::string TestHost::CalculatorPath(const std::string& serial)
+{
+    return UsbDiskPath("kz", "zenta_update", serial);
+}
+
+std::string TestHost::UsbDiskPath(const std::string& vendor, const std::string& product,
+                                  const std::string& serial)
+{
+    return "\\\\?\\usbstor#disk&ven_" + vendor + "&prod_" + product + "&rev_1.00#" + serial +
+           "&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+}
+
+std::string TestHost::SataDiskPath(const std::string& vendor, const std::string& product)
+{
+    return "\\\\?\\scsi#disk&ven_" + vendor + "&prod_" + product +
+           "#4&215468a5&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+}
+
+int TestHost::AddDisk(const std::string& path)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    Disk disk;
+    disk.path = path;
+    disks_.push_back(disk);
+    return static_cast<int>(disks_.size()) - 1;
+}
+
+void TestHost::AddSourceFile(const std::string& path, std::vector<unsigned char> data)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    SourceFile file;
+    file.path = path;
+    file.data = std::move(data);
+    files_[path] = file;
+}
+
+void TestHost::EditDisk(int disk, const std::function<void(Disk&)>& edit)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    edit(disks_.at(disk));
+}
+
+void TestHost::EditSourceFile(const std::string& path, const std::function<void(SourceFile&)>& edit)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    edit(files_.at(path));
+}
+
+std::vector<TestHost::Event> TestHost::Events() const
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    return events_;
+}
+
+std::vector<TestHost::Event> TestHost::EventsOf(int disk) const
+{
+    std::vector<Event> out;
+    for (const Event& e : Events()) {
+        if (e.disk == disk)
+            out.push_back(e);
+    }
+    return out;
+}
+
+unsigned char TestHost::PatternByte(std::int64_t offset)
+{
+    return static_cast<unsigned char>((offset * 131 + (offset >> 12) * 7 + 0x5A) & 0xFF);
+}
+
+unsigned char TestHost::ByteAt(const Disk& disk, std::int64_t offset) const
+{
+    const auto page = disk.pages.find(offset / kPageSize * kPageSize);
+    return page == disk.pages.end() ? PatternByte(offset) : page->second[offset % kPageSize];
+}
+
+std::vector<unsigned char> TestHost::DiskBytes(int disk, std::int64_t offset,
+                                               std::int64_t length) const
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::vector<unsigned char> out(static_cast<std::size_t>(length));
+    for (std::int64_t i = 0; i < length; ++i)
+        out[i] = ByteAt(disks_.at(disk), offset + i);
+    return out;
+}
+
+std::vector<std::int64_t> TestHost::TouchedPages(int disk) const
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::vector<std::int64_t> out;
+    for (const auto& page : disks_.at(disk).pages)
+        out.push_back(page.first);
+    return out;
+}
+
+int TestHost::OpenHandles() const
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    return static_cast<int>(handles_.size());
+}
+
+std::int64_t TestHost::SleptMs() const
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    return sleptMs_;
+}
+
+int TestHost::ThreadNumber()
+{
+    const auto id = std::this_thread::get_id();
+    const auto found = threadNumbers_.find(id);
+    if (found != threadNumbers_.end())
+        return found->second;
+    const int number = static_cast<int>(threadNumbers_.size());
+    threadNumbers_[id] = number;
+    return number;
+}
+
+void TestHost::Record(Op op, int disk, std::int64_t offset, std::int64_t length, std::uint32_t code,
+                      std::uint32_t parameter, bool ok)
+{
+    events_.push_back({op, disk, ThreadNumber(), offset, length, code, parameter, ok});
+}
+
+TestHost::Handle* TestHost::Find(FileHandle file)
+{
+    const auto found = handles_.find(file);
+    return found == handles_.end() ? nullptr : &found->second;
+}
+
+void* TestHost::BeginDiskInterfaces()
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    Record(Op::Enumerate, -1);
+    if (enumerateFault.Hit(&enumerateSeen_))
+        return nullptr;
+    auto* list = new std::vector<std::string>;
+    for (const Disk& disk : disks_) {
+        if (disk.present)
+            list->push_back(disk.path);
+    }
+    return list;
+}
+
+InterfaceStatus TestHost::DiskInterfacePath(void* list, int index, WChar* path, int capacity)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    const auto& paths = *static_cast<std::vector<std::string>*>(list);
+    if (index < 0 || index >= static_cast<int>(paths.size()))
+        return InterfaceStatus::End;
+    if (skipMembers.count(index) != 0)
+        return InterfaceStatus::Skip;
+    const String16 wide = Utf8ToUtf16(paths[index]);
+    if (static_cast<int>(wide.size()) >= capacity)
+        return InterfaceStatus::TooLong;
+    std::copy(wide.begin(), wide.end(), path);
+    path[wide.size()] = 0;
+    return InterfaceStatus::Ok;
+}
+
+void TestHost::EndDiskInterfaces(void* list)
+{
+    delete static_cast<std::vector<std::string>*>(list);
+}
+
+FileHandle TestHost::OpenDisk(const WChar* path)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    const std::string name = ToUtf8(path);
+    for (int i = 0; i < static_cast<int>(disks_.size()); ++i) {
+        Disk& disk = disks_[i];
+        if (disk.path != name)
+            continue;
+        if (!disk.present || disk.openFault.Hit(&disk.openSeen)) {
+            Record(Op::OpenFailed, i);
+            return kInvalidHandle;
+        }
+        Record(Op::Open, i);
+        handles_[nextHandle_].disk = i;
+        return nextHandle_++;
+    }
+    Record(Op::OpenFailed, -1);
+    return kInvalidHandle;
+}
+
+FileHandle TestHost::OpenSourceFile(const WChar* path)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    const auto found = files_.find(ToUtf8(path));
+    if (found == files_.end() || found->second.openFault.Hit(&found->second.openSeen))
+        return kInvalidHandle;
+    handles_[nextHandle_].file = found->first;
+    return nextHandle_++;
+}
+
+std::int64_t TestHost::Seek(FileHandle file, std::int64_t offset, SeekFrom from)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    Handle* handle = Find(file);
+    if (handle == nullptr)
+        return -1;
+    const std::int64_t target = from == SeekFrom::Start ? offset : handle->position + offset;
+    bool ok = target >= 0;
+    if (handle->disk >= 0) {
+        Disk& disk = disks_[handle->disk];
+        ok = ok && disk.present && !disk.seekFault.Hit(&disk.seekSeen);
+    }
+    if (handle->disk >= 0)
+        Record(Op::Seek, handle->disk, target, 0, 0, 0, ok);
+    if (!ok)
+        return -1;
+    handle->position = target;
+    return target;
+}
+
+bool TestHost::Read(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* done)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    *done = 0;
+    Handle* handle = Find(file);
+    if (handle == nullptr)
+        return false;
+    auto* out = static_cast<unsigned char*>(buffer);
+    if (handle->disk >= 0) {
+        const bool ok = DiskRead(*handle, out, length);
+        Record(Op::Read, handle->disk, handle->position, length, 0, 0, ok);
+        if (ok) {
+            handle->position += length;
+            *done = length;
+        }
+        return ok;
+    }
+    SourceFile& source = files_.at(handle->file);
+    if (source.readFault.Hit(&source.readSeen))
+        return false;
+    std::int64_t end = static_cast<std::int64_t>(source.data.size());
+    if (source.readableBytes >= 0)
+        end = std::min(end, source.readableBytes);
+    const std::int64_t n =
+        std::max<std::int64_t>(0, std::min<std::int64_t>(length, end - handle->position));
+    if (n > 0)
+        std::memcpy(out, source.data.data() + handle->position, static_cast<std::size_t>(n));
+    handle->position += n;
+    *done = static_cast<std::uint32_t>(n);
+    return true;
+}
+
+bool TestHost::DiskRead(Handle& handle, unsigned char* out, std::uint32_t length)
+{
+    Disk& disk = disks_[handle.disk];
+    if (!disk.present || handle.position + length > disk.size || disk.readFault.Hit(&disk.readSeen))
+        return false;
+    if (handle.position == kMailbox && length == 512 && !disk.reply.empty()) {
+        std::memcpy(out, disk.reply.data(), 512);
+        return true;
+    }
+    for (std::uint32_t i = 0; i < length; ++i)
+        out[i] = ByteAt(disk, handle.position + i);
+    return true;
+}
+
+bool TestHost::Write(FileHandle file, const void* buffer, std::uint32_t length, std::uint32_t* done)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    *done = 0;
+    Handle* handle = Find(file);
+    if (handle == nullptr || handle->disk < 0)
+        return false;
+    if (!DiskWrite(*handle, static_cast<const unsigned char*>(buffer), length))
+        return false;
+    handle->position += length;
+    *done = length;
+    return true;
+}
+
+bool TestHost::DiskWrite(Handle& handle, const unsigned char* data, std::uint32_t length)
+{
+    const int index = handle.disk;
+    Disk& disk = disks_[index];
+    const std::int64_t at = handle.position;
+    if (at == kMailbox && length == 512 && IsCommandSector(data)) {
+        const bool ok = disk.present && !disk.commandWriteFault.Hit(&disk.commandSeen);
+        Record(Op::Command, index, at, length, Word(data, 12), Word(data, 16), ok);
+        if (ok)
+            TakeCommand(disk, index, data);
+        return ok;
+    }
+    bool ok = disk.present && at + length <= disk.size;
+    if (ok && (disk.dataWriteFaultOffset < 0 || disk.dataWriteFaultOffset == at))
+        ok = !disk.dataWriteFault.Hit(&disk.writeSeen);
+    Record(Op::Write, index, at, length, 0, 0, ok);
+    if (ok)
+        Store(disk, at, data, length);
+    return ok;
+}
+
+void TestHost::TakeCommand(Disk& disk, int /*index*/, const unsigned char* sector)
+{
+    const std::uint32_t code = Word(sector, 12);
+    disk.reply.assign(sector, sector + 512);
+    bool accept = true;
+    if (code == 0xBEDC && (disk.refuseProgress < 0 || disk.refused < disk.refuseProgress)) {
+        ++disk.refused;
+        accept = false;
+    }
+    PutWord(disk.reply.data(), 12, accept ? (0x80000000u | code) : code);
+    PutWord(disk.reply.data(), 16, 0);
+    if (code == 0xBEC1)
+        disk.present = false; // the calculator leaves update mode
+}
+
+void TestHost::Store(Disk& disk, std::int64_t offset, const unsigned char* data,
+                     std::int64_t length)
+{
+    for (std::int64_t i = 0; i < length; ++i) {
+        const std::int64_t at = offset + i;
+        auto& page = disk.pages[at / kPageSize * kPageSize];
+        if (page.empty()) {
+            page.resize(kPageSize);
+            const std::int64_t base = at / kPageSize * kPageSize;
+            for (std::int64_t k = 0; k < kPageSize; ++k)
+                page[k] = PatternByte(base + k);
+        }
+        page[at % kPageSize] = data[i];
+    }
+    disk.bytesStored += length;
+    if (disk.vanishAfterBytes >= 0 && disk.bytesStored >= disk.vanishAfterBytes)
+        disk.present = false;
+}
+
+std::int64_t TestHost::Size(FileHandle file)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    Handle* handle = Find(file);
+    if (handle == nullptr)
+        return -1;
+    if (handle->disk >= 0)
+        return disks_[handle->disk].size;
+    return static_cast<std::int64_t>(files_.at(handle->file).data.size());
+}
+
+bool TestHost::Flush(FileHandle file)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    Handle* handle = Find(file);
+    if (handle == nullptr)
+        return false;
+    if (handle->disk >= 0)
+        Record(Op::Flush, handle->disk);
+    return true;
+}
+
+void TestHost::Close(FileHandle file)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    Handle* handle = Find(file);
+    if (handle == nullptr) {
+        Record(Op::Close, -2); // a close of nothing: tests look for this
+        return;
+    }
+    if (handle->disk >= 0)
+        Record(Op::Close, handle->disk);
+    handles_.erase(file);
+}
+
+void* TestHost::AllocIoBuffer(std::size_t size)
+{
+    {
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        if (allocFault.Hit(&allocSeen_))
+            return nullptr;
+    }
+    return std::malloc(size);
+}
+
+void TestHost::FreeIoBuffer(void* buffer)
+{
+    std::free(buffer);
+}
+
+ThreadHandle TestHost::StartThread(ThreadProc proc, void* arg)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (threadStartFault.Hit(&threadStartSeen_)) {
+        Record(Op::ThreadStartFailed, -1);
+        return 0;
+    }
+    Record(Op::ThreadStart, -1);
+    auto* thread = new Thread;
+    thread->thread = std::thread([thread, proc, arg] { thread->result = proc(arg); });
+    return reinterpret_cast<ThreadHandle>(thread);
+}
+
+void TestHost::JoinThreads(const ThreadHandle* threads, int count, int* exitCodes)
+{
+    for (int i = 0; i < count; ++i) {
+        auto* thread = reinterpret_cast<Thread*>(threads[i]);
+        thread->thread.join();
+        exitCodes[i] = thread->result;
+        delete thread;
+    }
+}
+
+void TestHost::Sleep(int milliseconds)
+{
+    if (onSleep)
+        onSleep(milliseconds);
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    Record(Op::Sleep, -1, 0, milliseconds);
+    sleptMs_ += milliseconds;
+}

@@ -1,0 +1,165 @@
+#pragma once
+
+#include "device/host.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A host for tests: in-memory disks (calculators among them) behind realistic device paths,
+// in-memory source files, scripted faults, and a clock that records pauses and takes no time.
+// Every operation is recorded in one ordered log. Safe to use from several threads.
+//
+// A disk plays the calculator's update firmware: a 512-byte write at the mailbox offset is a
+// command (recorded, not stored); the next 512-byte read there gives the reply. Everything
+// else written is stored. Unwritten bytes read as a pattern of their offset, so that a write of
+// zeros shows as a change.
+class TestHost : public Host {
+public:
+    enum class Op {
+        Enumerate,
+        Open,
+        OpenFailed,
+        Close,
+        Seek,
+        Read,
+        Write,
+        Command,
+        Flush,
+        Sleep,
+        ThreadStart,
+        ThreadStartFailed,
+    };
+    struct Event {
+        Op op;
+        int disk;            // -1 for events of no disk (sleep, enumeration, files)
+        int thread;          // small number of the thread that caused it, in order of first event
+        std::int64_t offset; // seek target, read/write offset
+        std::int64_t length; // read/write length; sleep milliseconds
+        std::uint32_t code;  // command code
+        std::uint32_t parameter;
+        bool ok;
+    };
+    // How often an operation fails: skip the first `after` matching calls, then fail `times` of
+    // them (-1: for good).
+    struct Fault {
+        int after = 0;
+        int times = 0;
+        bool Hit(int* seen) const;
+    };
+    struct Disk {
+        std::string path; // UTF-8, as enumerated
+        bool present = true;
+        std::int64_t size = 64 << 20;
+        Fault openFault;
+        Fault dataWriteFault;                   // writes other than command sectors
+        std::int64_t dataWriteFaultOffset = -1; // only writes at this offset, -1: any
+        Fault readFault;
+        Fault seekFault;
+        Fault commandWriteFault;
+        int refuseProgress = 0;             // progress commands answered with a refusal (-1: all)
+        std::int64_t vanishAfterBytes = -1; // unplugged once this many data bytes are stored
+        // state
+        std::map<std::int64_t, std::vector<unsigned char>> pages;
+        std::vector<unsigned char> reply;
+        int openSeen = 0, writeSeen = 0, readSeen = 0, seekSeen = 0, commandSeen = 0, refused = 0;
+        std::int64_t bytesStored = 0;
+    };
+    struct SourceFile {
+        std::string path;
+        std::vector<unsigned char> data;
+        Fault openFault;
+        Fault readFault;
+        std::int64_t readableBytes = -1; // reads end here, as if the file shrank (-1: all)
+        int openSeen = 0, readSeen = 0;
+    };
+
+    static constexpr std::int64_t kPageSize = 4096;
+    static constexpr std::int64_t kMailbox = 87040;
+
+    TestHost();
+    ~TestHost() override;
+
+    // The usual device path of a calculator with the given serial, and of other disks.
+    static std::string CalculatorPath(const std::string& serial);
+    static std::string UsbDiskPath(const std::string& vendor, const std::string& product,
+                                   const std::string& serial);
+    static std::string SataDiskPath(const std::string& vendor, const std::string& product);
+
+    int AddDisk(const std::string& path); // gives the disk's index
+    int AddCalculator(const std::string& serial) { return AddDisk(CalculatorPath(serial)); }
+    void AddSourceFile(const std::string& path, std::vector<unsigned char> data);
+
+    // Changes made under the host's lock; the functions see a consistent host.
+    void EditDisk(int disk, const std::function<void(Disk&)>& edit);
+    void EditSourceFile(const std::string& path, const std::function<void(SourceFile&)>& edit);
+
+    Fault enumerateFault;      // BeginDiskInterfaces gives no list
+    std::set<int> skipMembers; // enumeration members whose details cannot be had
+    Fault threadStartFault;
+    Fault allocFault;
+    // Called at every pause, outside the host's lock, before it is recorded as done.
+    std::function<void(int ms)> onSleep;
+
+    std::vector<Event> Events() const;
+    std::vector<Event> EventsOf(int disk) const;
+    // The bytes of a disk as a reader would see them.
+    std::vector<unsigned char> DiskBytes(int disk, std::int64_t offset, std::int64_t length) const;
+    // Offsets of every 4096-byte page of the disk that a write has touched.
+    std::vector<std::int64_t> TouchedPages(int disk) const;
+    static unsigned char PatternByte(std::int64_t offset);
+    int OpenHandles() const;
+    std::int64_t SleptMs() const;
+
+    // Host
+    void* BeginDiskInterfaces() override;
+    InterfaceStatus DiskInterfacePath(void* list, int index, WChar* path, int capacity) override;
+    void EndDiskInterfaces(void* list) override;
+    FileHandle OpenDisk(const WChar* path) override;
+    FileHandle OpenSourceFile(const WChar* path) override;
+    std::int64_t Seek(FileHandle file, std::int64_t offset, SeekFrom from) override;
+    bool Read(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* done) override;
+    bool Write(FileHandle file, const void* buffer, std::uint32_t length,
+               std::uint32_t* done) override;
+    std::int64_t Size(FileHandle file) override;
+    bool Flush(FileHandle file) override;
+    void Close(FileHandle file) override;
+    void* AllocIoBuffer(std::size_t size) override;
+    void FreeIoBuffer(void* buffer) override;
+    ThreadHandle StartThread(ThreadProc proc, void* arg) override;
+    void JoinThreads(const ThreadHandle* threads, int count, int* exitCodes) override;
+    void Sleep(int milliseconds) override;
+
+private:
+    struct Handle {
+        int disk = -1;    // a disk, or
+        std::string file; // a source file
+        std::int64_t position = 0;
+    };
+    struct Thread;
+
+    void Record(Op op, int disk, std::int64_t offset = 0, std::int64_t length = 0,
+                std::uint32_t code = 0, std::uint32_t parameter = 0, bool ok = true);
+    int ThreadNumber();
+    Handle* Find(FileHandle file);
+    bool DiskRead(Handle& handle, unsigned char* out, std::uint32_t length);
+    bool DiskWrite(Handle& handle, const unsigned char* data, std::uint32_t length);
+    void TakeCommand(Disk& disk, int index, const unsigned char* sector);
+    void Store(Disk& disk, std::int64_t offset, const unsigned char* data, std::int64_t length);
+    unsigned char ByteAt(const Disk& disk, std::int64_t offset) const;
+
+    mutable std::recursive_mutex lock_;
+    std::vector<Disk> disks_;
+    std::map<std::string, SourceFile> files_;
+    std::map<FileHandle, Handle> handles_;
+    FileHandle nextHandle_ = 1;
+    std::vector<Event> events_;
+    std::map<std::thread::id, int> threadNumbers_;
+    int enumerateSeen_ = 0, threadStartSeen_ = 0, allocSeen_ = 0;
+    std::int64_t sleptMs_ = 0;
+};

@@ -1,0 +1,193 @@
+#include "device/transfer.h"
+
+#include "device/discovery.h"
+#include "device/engine_state.h"
+#include "device/host.h"
+#include "device/mailbox.h"
+#include "device/text16.h"
+
+#include <new>
+
+namespace {
+
+// Size of the file, or -1 when it cannot be opened.
+std::int64_t QuerySourceSize(const WChar* path)
+{
+    Host& host = CurrentHost();
+    const FileHandle file = host.OpenSourceFile(path);
+    if (file == kInvalidHandle)
+        return -1;
+    const std::int64_t size = host.Size(file);
+    host.Close(file);
+    return size;
+}
+
+void ReportProgress(FileHandle disk, std::uint32_t percent)
+{
+    SendProgress(disk, percent); // a calculator that refuses progress still takes the data
+    if (g_progressCallback != nullptr)
+        g_progressCallback(static_cast<int>(percent));
+}
+
+// Up to 7 attempts, each from a fresh seek. An attempt whose seek does not land exactly on
+// position writes nothing: the bytes would go to the wrong place.
+bool WriteChunk(FileHandle disk, std::int64_t position, const void* data, std::uint32_t length)
+{
+    Host& host = CurrentHost();
+    for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+        std::uint32_t done = 0;
+        if (SeekDisk(disk, position, SeekFrom::Start) == position &&
+            host.Write(disk, data, length, &done) && done == length)
+            return true;
+    }
+    return false;
+}
+
+// The data phase: gives 0, 109 or 112.
+int CopyChunks(const TransferTask& task, FileHandle source, unsigned char* buffer)
+{
+    Host& host = CurrentHost();
+    std::int64_t remaining = task.byteCount;
+    std::int64_t position = task.diskOffset;
+    std::uint32_t lastPercent = 0;
+    while (remaining > 0) {
+        const std::uint32_t wanted =
+            remaining < kChunkSize ? static_cast<std::uint32_t>(remaining) : kChunkSize;
+        std::uint32_t got = 0;
+        // A source that ends before its size was reached would leave a partial image.
+        if (!host.Read(source, buffer, wanted, &got) || got != wanted)
+            return kResultSourceRead;
+        if (!WriteChunk(task.disk, position, buffer, got))
+            return kResultWriteFailed;
+        position += got;
+        if (remaining <= kChunkSize)
+            break;
+        remaining -= kChunkSize;
+        std::uint32_t percent =
+            static_cast<std::uint32_t>(static_cast<double>(task.byteCount - remaining) * 100.0 /
+                                       static_cast<double>(task.byteCount));
+        if (percent > lastPercent) {
+            percent = percent > 99 ? 99 : percent;
+            lastPercent = percent;
+            ReportProgress(task.disk, percent);
+        }
+    }
+    return kResultOk;
+}
+
+int TransferWithSource(const TransferTask& task, FileHandle source, unsigned char* buffer)
+{
+    Host& host = CurrentHost();
+    if (task.byteCount < 0)
+        return kResultSourceOpen; // as if it had not opened: its size was never known
+    WChar text[kDisplayTextChars];
+    Copy16(text, kDisplayTextChars, task.displayText);
+    if (g_messageCallback != nullptr)
+        g_messageCallback(text);
+    if (task.disk == kInvalidHandle)
+        return kResultDiskNotOpen;
+
+    host.Sleep(kTransferPauseMs);
+    ReadMailboxArea(task.disk, false);
+    SeekDisk(task.disk, task.diskOffset, SeekFrom::Start);
+    SendProgress(task.disk, 0);
+    host.Sleep(kTransferPauseMs);
+    if (g_progressCallback != nullptr)
+        g_progressCallback(0);
+
+    const int result = CopyChunks(task, source, buffer);
+    host.Flush(task.disk);
+    host.Sleep(kTransferPauseMs);
+    if (result == kResultOk) {
+        ReportProgress(task.disk, 100);
+        ReadMailboxArea(task.disk, true);
+        host.Sleep(kTransferPauseMs);
+    }
+    return result;
+}
+
+} // namespace
+
+std::int64_t GetSourceSize(const WChar* path)
+{
+    const std::int64_t size = QuerySourceSize(path);
+    return size < 0 ? 0 : size;
+}
+
+int TransferThread(void* arg)
+{
+    const TransferTask& task = *static_cast<const TransferTask*>(arg);
+    Host& host = CurrentHost();
+    auto* buffer = static_cast<unsigned char*>(host.AllocIoBuffer(kChunkSize));
+    if (buffer == nullptr)
+        return kResultNoMemory;
+    const FileHandle source = host.OpenSourceFile(task.sourcePath);
+    if (source == kInvalidHandle) {
+        host.FreeIoBuffer(buffer);
+        return kResultSourceOpen;
+    }
+    const int result = TransferWithSource(task, source, buffer);
+    host.Close(source);
+    host.FreeIoBuffer(buffer);
+    return result;
+}
+
+int RunTransferThreads(const TransferRequest& request)
+{
+    Host& host = CurrentHost();
+    TransferTask tasks[kMaxDisks];
+    ThreadHandle threads[kMaxDisks];
+    int threadDisk[kMaxDisks];
+    int results[kMaxDisks];
+    int started = 0;
+    for (int i = 0; i < g_diskCount; ++i) {
+        tasks[i] = {g_diskHandles[i], request.diskOffset, request.byteCount, request.sourcePath,
+                    request.displayText};
+        // A disk without its thread did not get the file: that must not read as success.
+        results[i] = kResultNoMemory;
+        const ThreadHandle thread = host.StartThread(TransferThread, &tasks[i]);
+        if (thread != 0) {
+            threadDisk[started] = i;
+            threads[started++] = thread;
+        }
+    }
+    int exitCodes[kMaxDisks];
+    if (started > 0)
+        host.JoinThreads(threads, started, exitCodes);
+    for (int t = 0; t < started; ++t)
+        results[threadDisk[t]] = exitCodes[t];
+    for (int i = 0; i < g_diskCount; ++i) {
+        if (results[i] != kResultOk)
+            return results[i];
+    }
+    return kResultOk;
+}
+
+int RunTransfer(const WChar* vendorId, const WChar* productId, const WChar* sourcePath,
+                std::int64_t diskOffset, ProgressCallback progress, MessageCallback message)
+{
+    std::lock_guard<std::mutex> lock(g_engineLock);
+    g_diskCount = FindCalculatorDisksWithRetry(g_diskPaths, vendorId, productId, kMaxDisks);
+    if (g_diskCount == 0)
+        return kResultNoDevice;
+    g_progressCallback = progress;
+    g_messageCallback = message;
+
+    auto* request = new (std::nothrow) TransferRequest;
+    if (request == nullptr)
+        return kResultNoMemory;
+    // A path is never cut to fit: a cut path names another file.
+    if (!Copy16(request->sourcePath, kSourcePathChars, sourcePath)) {
+        delete request;
+        return kResultSourceOpen;
+    }
+    OpenCalculatorDisks();
+    request->diskOffset = diskOffset;
+    request->byteCount = QuerySourceSize(request->sourcePath);
+    Copy16(request->displayText, kSourcePathChars, request->sourcePath);
+
+    const int result = RunTransferThreads(*request);
+    CloseCalculatorDisks();
+    delete request;
+    return result;
+}

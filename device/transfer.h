@@ -1,0 +1,41 @@
+#pragma once
+
+#include "device/engine.h"
+
+// One file written onto every calculator disk, one thread per disk.
+
+constexpr std::uint32_t kChunkSize = 16384;
+constexpr int kWriteAttempts = 7;
+constexpr int kTransferPauseMs = 100;
+// The thread's own copy of the text it announces; never shorter than a path.
+constexpr int kDisplayTextChars = kSourcePathChars > 360 ? kSourcePathChars : 360;
+
+// Built by RunTransfer; read-only while the threads run.
+struct TransferRequest {
+    std::int64_t diskOffset;
+    // Size of the source when the run started; -1 when it could not be taken, which makes every
+    // thread fail with 105 rather than report an empty file as written.
+    std::int64_t byteCount;
+    WChar sourcePath[kSourcePathChars];
+    WChar displayText[kSourcePathChars];
+};
+
+// One per disk, alive for the length of the run.
+struct TransferTask {
+    FileHandle disk;
+    std::int64_t diskOffset;
+    std::int64_t byteCount;
+    const WChar* sourcePath;
+    const WChar* displayText;
+};
+
+// Size in bytes of the file, or 0 when it cannot be opened.
+std::int64_t GetSourceSize(const WChar* path);
+
+// Runs one TransferThread per disk of the table and waits for all of them. Gives the first
+// non-zero result in disk-table order, 0 when every disk was written; a disk whose thread
+// could not be started counts as 110.
+int RunTransferThreads(const TransferRequest& request);
+
+// The thread procedure; arg is a TransferTask. Gives a result code.
+int TransferThread(void* arg);

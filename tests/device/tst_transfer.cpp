@@ -1,0 +1,360 @@
+#include "engine_fixture.h"
+
+#include "device/engine_state.h"
+#include "device/mailbox.h"
+#include "device/transfer.h"
+
+namespace {
+
+const std::string kSource = "/updates/ZENTA_OS.ROM";
+
+int Run(std::int64_t diskOffset, const std::string& path = kSource)
+{
+    return RunTransfer(kVendor, kProduct, W(path).c_str(), diskOffset, RecordProgress,
+                       RecordMessage);
+}
+
+// The callback's percentages as "0 50 100", so that a failure shows both sequences.
+QString Progress()
+{
+    std::lock_guard<std::mutex> guard(g_callbacks.lock);
+    return Join(g_callbacks.progress);
+}
+
+std::vector<std::string> Messages()
+{
+    std::lock_guard<std::mutex> guard(g_callbacks.lock);
+    return g_callbacks.messages;
+}
+
+// A compact picture of one disk's transfer: what a reviewer would read off a bus trace.
+QStringList Trace(const TestHost& host, int disk)
+{
+    QStringList out;
+    const auto events = host.Events();
+    int thread = -1; // the transfer thread: the one that first seeks on the disk
+    for (const auto& e : events) {
+        if (e.disk == disk && e.op == TestHost::Op::Seek) {
+            thread = e.thread;
+            break;
+        }
+    }
+    for (const auto& e : events) {
+        if (e.disk != disk && !(e.op == TestHost::Op::Sleep && e.thread == thread))
+            continue;
+        switch (e.op) {
+        case TestHost::Op::Sleep:
+            out << QString::fromStdString("pause " + std::to_string(e.length));
+            break;
+        case TestHost::Op::Read:
+            out << QString::fromStdString("read " + std::to_string(e.offset) + "+" +
+                                          std::to_string(e.length));
+            break;
+        case TestHost::Op::Write:
+            out << QString::fromStdString("write " + std::to_string(e.offset) + "+" +
+                                          std::to_string(e.length));
+            break;
+        case TestHost::Op::Command:
+            out << QString::fromStdString("command " + std::to_string(e.parameter));
+            break;
+        case TestHost::Op::Flush:
+            out << QString::fromStdString("flush");
+            break;
+        case TestHost::Op::Close:
+            out << QString::fromStdString("close");
+            break;
+        default:
+            break; // seeks are checked where they matter
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+class TestTransfer : public QObject {
+    Q_OBJECT
+
+private slots:
+    void shouldWriteExactlyTheFileAtItsOffset_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<QString>("progress");
+        QTest::newRow("empty") << qint64(0) << qint64(0x500000) << QString("0 100");
+        QTest::newRow("one byte") << qint64(1) << qint64(0x100000) << QString("0 100");
+        QTest::newRow("one chunk") << qint64(16384) << qint64(0) << QString("0 100");
+        QTest::newRow("one chunk and a byte")
+            << qint64(16385) << qint64(0x500000) << QString("0 99 100");
+        QTest::newRow("two chunks") << qint64(32768) << qint64(0x100000) << QString("0 50 100");
+        QTest::newRow("odd size over the mailbox")
+            << qint64(100001) << qint64(0) << QString("0 16 32 49 65 81 98 100");
+        QTest::newRow("unaligned offset")
+            << qint64(20000) << qint64(0x100000 + 333) << QString("0 81 100");
+    }
+    void shouldWriteExactlyTheFileAtItsOffset()
+    {
+        QFETCH(qint64, size);
+        QFETCH(qint64, offset);
+        QFETCH(QString, progress);
+        HostScope scope;
+        TestHost& host = scope.host();
+        const auto data = MakeData(size);
+        host.AddSourceFile(kSource, data);
+        const int disk = host.AddCalculator("1");
+
+        QCOMPARE(Run(offset), kResultOk);
+        QVERIFY(DiskHoldsExactly(host, disk, offset, data));
+        QCOMPARE(Progress(), progress);
+        QCOMPARE(Join(ProgressOf(host, disk)), progress);
+        QCOMPARE(Messages(), std::vector<std::string>{kSource});
+        QCOMPARE(host.OpenHandles(), 0);
+    }
+
+    void shouldFollowTheTransferOrder()
+    {
+        HostScope scope;
+        TestHost& host = scope.host();
+        host.AddSourceFile(kSource, MakeData(16385));
+        const int disk = host.AddCalculator("1");
+        QCOMPARE(Run(0x100000), kResultOk);
+        const QStringList expected = {"pause 100",      "read 87040+15360", "command 0",
+                                      "read 87040+512", "pause 100",        "write 1048576+16384",
+                                      "command 99",     "read 87040+512",   "write 1064960+1",
+                                      "flush",          "pause 100",        "command 100",
+                                      "read 87040+512", "read 87040+15872", "pause 100",
+                                      "close"};
+        QCOMPARE(Trace(host, disk), expected);
+        // The data lands where the seeks put it: the one before progress 0 and one per chunk.
+        std::vector<std::int64_t> seeks;
+        for (const auto& e : host.EventsOf(disk)) {
+            if (e.op == TestHost::Op::Seek && e.offset != kMailboxOffset && e.offset != 0)
+                seeks.push_back(e.offset);
+        }
+        QVERIFY(std::find(seeks.begin(), seeks.end(), 0x100000) != seeks.end());
+        QVERIFY(std::find(seeks.begin(), seeks.end(), 0x100000 + 16384) != seeks.end());
+    }
+
+    void shouldRetryAChunkUpToSevenTimes_data()
+    {
+        QTest::addColumn<int>("failures");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<int>("attempts");
+        QTest::newRow("six failures, then written") << 6 << int(kResultOk) << 7;
+        QTest::newRow("fails for good") << -1 << int(kResultWriteFailed) << 7;
+    }
+    void shouldRetryAChunkUpToSevenTimes()
+    {
+        QFETCH(int, failures);
+        QFETCH(int, result);
+        QFETCH(int, attempts);
+        HostScope scope;
+        TestHost& host = scope.host();
+        const auto data = MakeData(40000);
+        host.AddSourceFile(kSource, data);
+        const int disk = host.AddCalculator("1");
+        host.EditDisk(disk, [&](TestHost::Disk& d) {
+            d.dataWriteFault = {0, failures};
+            d.dataWriteFaultOffset = 0x500000 + 16384; // the second chunk
+        });
+        QCOMPARE(Run(0x500000), result);
+        int tries = 0;
+        for (const auto& e : host.EventsOf(disk))
+            tries += e.op == TestHost::Op::Write && e.offset == 0x500000 + 16384 ? 1 : 0;
+        QCOMPARE(tries, attempts);
+        const auto trace = Trace(host, disk);
+        if (result == kResultOk) {
+            QVERIFY(DiskHoldsExactly(host, disk, 0x500000, data));
+            QCOMPARE(Progress(), QString("0 40 81 100"));
+        } else {
+            // No 100, no long area read after a failure; the disk is still flushed.
+            QCOMPARE(Progress(), QString("0 40"));
+            QCOMPARE(trace.mid(trace.size() - 3), (QStringList{"flush", "pause 100", "close"}));
+        }
+    }
+
+    void shouldNeverWriteWhereASeekFailed()
+    {
+        HostScope scope;
+        TestHost& host = scope.host();
+        const auto data = MakeData(20000);
+        host.AddSourceFile(kSource, data);
+        const int disk = host.AddCalculator("1");
+        // Seeks of the first chunk's first attempts fail; the chunk must wait for a good one.
+        host.EditDisk(disk, [](TestHost::Disk& d) { d.seekFault = {6, 3}; });
+        QCOMPARE(Run(0x100000), kResultOk);
+        QVERIFY(DiskHoldsExactly(host, disk, 0x100000, data));
+    }
+
+    void shouldReportEachDisksFailureInTableOrder()
+    {
+        HostScope scope;
+        TestHost& host = scope.host();
+        const auto data = MakeData(50000);
+        host.AddSourceFile(kSource, data);
+        const int good = host.AddCalculator("1");
+        const int bad = host.AddCalculator("2");
+        host.EditDisk(bad, [](TestHost::Disk& d) { d.dataWriteFault = {0, -1}; });
+        QCOMPARE(Run(0), kResultWriteFailed);
+        QVERIFY(DiskHoldsExactly(host, good, 0, data));
+        QCOMPARE(Join(ProgressOf(host, good)), QString("0 32 65 98 100"));
+        QCOMPARE(Join(ProgressOf(host, bad)), QString("0"));
+        QCOMPARE(Messages().size(), std::size_t(2));
+        std::vector<int> progress = g_callbacks.progress;
+        std::sort(progress.begin(), progress.end());
+        QCOMPARE(Join(progress), QString("0 0 32 65 98 100"));
+    }
+
+    void shouldGiveTheFirstCodeInTableOrder()
+    {
+        HostScope scope;
+        TestHost& host = scope.host();
+        host.AddSourceFile(kSource, MakeData(30000));
+        const int first = host.AddCalculator("1");
+        const int second = host.AddCalculator("2");
+        host.EditDisk(first, [](TestHost::Disk& d) { d.dataWriteFault = {0, -1}; });
+        host.EditDisk(second, [](TestHost::Disk& d) { d.openFault = {0, -1}; });
+        QCOMPARE(Run(0), kResultWriteFailed);
+        QCOMPARE(Messages().size(), std::size_t(2)); // announced on the 107 path too
+    }
+
+    void shouldWriteSixteenOfSeventeenCalculators()
+    {
+        HostScope scope;
+        TestHost& host = scope.host();
+        const auto data = MakeData(70000);
+        host.AddSourceFile(kSource, data);
+        for (int i = 0; i < 17; ++i)
+            host.AddCalculator("c" + std::to_string(i));
+        QCOMPARE(Run(0x100000), kResultOk);
+        for (int i = 0; i < 16; ++i)
+            QVERIFY(DiskHoldsExactly(host, i, 0x100000, data));
+        QVERIFY(host.EventsOf(16).empty());
+        QCOMPARE(Messages().size(), std::size_t(16));
+        QCOMPARE(CountOps(host.Events(), TestHost::Op::ThreadStart), 16);
+    }
+
+    void shouldEndEarlyFailuresWithTheirCodes_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<int>("messages");
+        QTest::addColumn<QString>("progress");
+        QTest::newRow("source missing") << "missing" << int(kResultSourceOpen) << 0 << QString("");
+        QTest::newRow("source gone after its size")
+            << "open once" << int(kResultSourceOpen) << 0 << QString("");
+        QTest::newRow("size not taken")
+            << "open twice" << int(kResultSourceOpen) << 0 << QString("");
+        QTest::newRow("source read fails")
+            << "read" << int(kResultSourceRead) << 1 << QString("0 40 81");
+        QTest::newRow("source shrank")
+            << "shrink" << int(kResultSourceRead) << 1 << QString("0 40 81");
+        QTest::newRow("disk does not open")
+            << "disk" << int(kResultDiskNotOpen) << 1 << QString("");
+        QTest::newRow("no chunk buffer") << "alloc" << int(kResultNoMemory) << 0 << QString("");
+        QTest::newRow("no thread") << "thread" << int(kResultNoMemory) << 0 << QString("");
+        QTest::newRow("unplugged mid-file")
+            << "vanish" << int(kResultWriteFailed) << 1 << QString("0 40 81");
+        QTest::newRow("path too long") << "long path" << int(kResultSourceOpen) << 0 << QString("");
+    }
+    void shouldEndEarlyFailuresWithTheirCodes()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, result);
+        QFETCH(int, messages);
+        QFETCH(QString, progress);
+        HostScope scope;
+        TestHost& host = scope.host();
+        std::string path = kSource;
+        if (fault == "long path")
+            path = "/" + std::string(kSourcePathChars, 'd') + "/f";
+        if (fault != "missing")
+            host.AddSourceFile(path, MakeData(40000));
+        const int disk = host.AddCalculator("1");
+        auto editFile = [&](const std::function<void(TestHost::SourceFile&)>& edit) {
+            host.EditSourceFile(path, edit);
+        };
+        if (fault == "open once")
+            editFile([](TestHost::SourceFile& f) { f.openFault = {1, -1}; });
+        if (fault == "open twice") // the size cannot be taken, then the file opens
+            editFile([](TestHost::SourceFile& f) { f.openFault = {0, 1}; });
+        if (fault == "read")
+            editFile([](TestHost::SourceFile& f) { f.readFault = {2, -1}; });
+        if (fault == "shrink")
+            editFile([](TestHost::SourceFile& f) { f.readableBytes = 16384 * 2 + 100; });
+        if (fault == "disk")
+            host.EditDisk(disk, [](TestHost::Disk& d) { d.openFault = {0, -1}; });
+        if (fault == "alloc")
+            host.allocFault = {0, -1};
+        if (fault == "thread")
+            host.threadStartFault = {0, -1};
+        if (fault == "vanish")
+            host.EditDisk(disk, [](TestHost::Disk& d) { d.vanishAfterBytes = 20000; });
+
+        QCOMPARE(Run(0x500000, path), result);
+        QCOMPARE(int(Messages().size()), messages);
+        QCOMPARE(Progress(), progress);
+        QCOMPARE(host.OpenHandles(), 0);
+        if (fault != "vanish" && fault != "read" && fault != "shrink")
+            QVERIFY(host.TouchedPages(disk).empty());
+    }
+
+    void shouldNotCallASuccessADiskWhoseThreadDidNotStart()
+    {
+        HostScope scope;
+        TestHost& host = scope.host();
+        const auto data = MakeData(1000);
+        host.AddSourceFile(kSource, data);
+        host.AddCalculator("1");
+        const int skipped = host.AddCalculator("2");
+        host.threadStartFault = {1, 1};
+        QCOMPARE(Run(0), kResultNoMemory);
+        QVERIFY(DiskHoldsExactly(host, 0, 0, data));
+        QVERIFY(host.TouchedPages(skipped).empty());
+    }
+
+    void shouldReportNoDeviceWithoutCallbacks()
+    {
+        HostScope scope;
+        TestHost& host = scope.host();
+        host.AddSourceFile(kSource, MakeData(100));
+        host.AddDisk(TestHost::UsbDiskPath("generic", "flash_disk", "x"));
+        host.AddDisk(TestHost::SataDiskPath("kz", "zenta_update"));
+        g_progressCallback = nullptr;
+        QCOMPARE(Run(0), kResultNoDevice);
+        QCOMPARE(CountOps(host.Events(), TestHost::Op::Enumerate), 6);
+        QCOMPARE(host.SleptMs(), 3000);
+        QCOMPARE(CountOps(host.Events(), TestHost::Op::Open), 0);
+        QVERIFY(Progress().isEmpty() && Messages().empty());
+        QVERIFY(g_progressCallback == nullptr); // the slots are left as they were
+    }
+
+    void shouldGoOnWhenTheCalculatorRefusesProgress()
+    {
+        HostScope scope;
+        TestHost& host = scope.host();
+        const auto data = MakeData(16385);
+        host.AddSourceFile(kSource, data);
+        const int disk = host.AddCalculator("1");
+        host.EditDisk(disk, [](TestHost::Disk& d) { d.refuseProgress = -1; });
+        QCOMPARE(Run(0), kResultOk);
+        QVERIFY(DiskHoldsExactly(host, disk, 0, data));
+        QCOMPARE(ProgressOf(host, disk).size(), std::size_t(18)); // 0, 99 and 100, six times each
+        QCOMPARE(Progress(), QString("0 99 100"));
+    }
+
+    void shouldSkipEmptyCallbackSlots()
+    {
+        HostScope scope;
+        TestHost& host = scope.host();
+        const auto data = MakeData(33000);
+        host.AddSourceFile(kSource, data);
+        const int disk = host.AddCalculator("1");
+        QCOMPARE(RunTransfer(kVendor, kProduct, W(kSource).c_str(), 0, nullptr, nullptr),
+                 kResultOk);
+        QVERIFY(DiskHoldsExactly(host, disk, 0, data));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTransfer)
+#include "tst_transfer.moc"
