@@ -1,0 +1,112 @@
+#include "text/resource_format.h"
+
+#include <limits>
+
+namespace {
+
+bool rangeFrom(int64_t start, int64_t size, int32_t* rangeStart, int32_t* rangeEnd)
+{
+    const int64_t end = start + size;
+    if (start < 0 || size < 0 || end > std::numeric_limits<int32_t>::max())
+        return false;
+    *rangeStart = static_cast<int32_t>(start);
+    *rangeEnd = static_cast<int32_t>(end);
+    return true;
+}
+
+} // namespace
+
+uint32_t readLe32(const uint8_t* bytes)
+{
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+           uint32_t(bytes[3]) << 24;
+}
+
+uint16_t readLe16(const uint8_t* bytes)
+{
+    return uint16_t(bytes[0] | bytes[1] << 8);
+}
+
+int parseResourceHeader(const uint8_t* bytes, int32_t count, ResourceHeader* header)
+{
+    if (count < kHeaderSize)
+        return kHeaderShort;
+    ResourceHeader h;
+    h.magic = readLe32(bytes + kHeaderMagicAt);
+    h.formatId = readLe32(bytes + kHeaderFormatIdAt);
+    h.formatLevel = readLe32(bytes + kHeaderLevelAt);
+    for (int slot = 0; slot < kLanguageSlots; ++slot)
+        h.languages[slot] = int32_t(readLe32(bytes + kHeaderLanguagesAt + 4 * slot));
+    h.treeOffset = int32_t(readLe32(bytes + kHeaderTreeOffsetAt));
+    h.treeSize = int32_t(readLe32(bytes + kHeaderTreeSizeAt));
+    h.dirCount = int32_t(readLe32(bytes + kHeaderDirCountAt));
+    h.dirOffset = int32_t(readLe32(bytes + kHeaderDirOffsetAt));
+    h.dataBase = int32_t(readLe32(bytes + kHeaderDataBaseAt));
+    *header = h;
+    if (h.magic != kResourceMagic)
+        return kHeaderBadMagic;
+    if (h.formatId != kResourceFormatId && h.formatId != kResourceFormatIdAlt)
+        return kHeaderBadFormat;
+    if (h.formatLevel < kResourceMinLevel)
+        return kHeaderLevelTooLow;
+    return kHeaderOk;
+}
+
+void completeLanguageList(int32_t languages[kLanguageSlots])
+{
+    for (int slot = 0; slot < kLanguageSlots; ++slot) {
+        if (languages[slot] == 1)
+            return;
+        if (languages[slot] == 0) {
+            languages[slot] = 1;
+            return;
+        }
+    }
+}
+
+std::vector<DirectoryEntry> parseDirectory(const uint8_t* bytes, int32_t count)
+{
+    std::vector<DirectoryEntry> directory;
+    if (count < kDirectoryEntrySize)
+        return directory;
+    directory.resize(size_t(count / kDirectoryEntrySize));
+    for (size_t i = 0; i < directory.size(); ++i) {
+        const uint8_t* at = bytes + i * kDirectoryEntrySize;
+        const uint32_t first = readLe32(at);
+        directory[i].tableNumber = int32_t(first & 0x7FFFFF);
+        directory[i].lastIndex = int32_t(first >> 23);
+        directory[i].tableOffset = int32_t(readLe32(at + 4));
+        directory[i].tableSize = int32_t(readLe32(at + 8) & 0x7FFFFFFF);
+    }
+    return directory;
+}
+
+bool treeRange(const ResourceHeader& header, int32_t* start, int32_t* end)
+{
+    return rangeFrom(header.treeOffset, header.treeSize, start, end);
+}
+
+bool directoryRange(const ResourceHeader& header, int32_t* start, int32_t* end)
+{
+    if (header.dirCount <= 0)
+        return false;
+    return rangeFrom(header.dirOffset, int64_t(header.dirCount) * kDirectoryEntrySize, start, end);
+}
+
+bool tableRange(const ResourceHeader& header, const DirectoryEntry& entry, int32_t* start,
+                int32_t* end)
+{
+    if (header.dataBase < 0 || entry.tableOffset < 0)
+        return false;
+    return rangeFrom(int64_t(header.dataBase) + entry.tableOffset, entry.tableSize, start, end);
+}
+
+const DirectoryEntry* findDirectoryEntry(const std::vector<DirectoryEntry>& directory,
+                                         int32_t tableNumber)
+{
+    for (size_t i = directory.size(); i-- > 0;) {
+        if (directory[i].tableNumber == tableNumber)
+            return &directory[i];
+    }
+    return nullptr;
+}

@@ -1,0 +1,47 @@
+#include "text/text_store.h"
+
+#include "text/languages.h"
+#include "text/text_lookup.h"
+
+namespace {
+const CTextStore* g_currentStore = nullptr;
+}
+
+CTextStore::~CTextStore()
+{
+    // A store that goes away must not leave lookups reading through a dangling pointer.
+    if (g_currentStore == this)
+        g_currentStore = nullptr;
+}
+
+bool CTextStore::setLanguage(int number)
+{
+    if (number < kLanguageNone || number > kLanguageJapanese) {
+        language_ = kLanguageEnglish;
+        return false;
+    }
+    language_ = number;
+    return true;
+}
+
+QString CTextStore::text(int id, int language) const
+{
+    const char16_t* found = lookupText(id, language);
+    return found == nullptr ? QString() : QString::fromUtf16(found);
+}
+
+QString CTextStore::textOrDefault(const char* englishDefault, int id) const
+{
+    const QString found = text(id, language_);
+    return found.isEmpty() ? QString::fromUtf8(englishDefault) : found;
+}
+
+void setCurrentTextStore(const CTextStore* store)
+{
+    g_currentStore = store;
+}
+
+int currentLanguage()
+{
+    return g_currentStore == nullptr ? kLanguageNone : g_currentStore->language();
+}
