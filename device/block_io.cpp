@@ -1,5 +1,6 @@
 #include "device/block_io.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -17,6 +18,10 @@ void* AllocAlignedTo(std::size_t size, std::size_t alignment)
 {
     if (size == 0) {
         size = 1;
+    }
+    // No object can be larger; the allocator need not be asked.
+    if (size > static_cast<std::size_t>(PTRDIFF_MAX) - alignment) {
+        return nullptr;
     }
 #ifdef _WIN32
     return _aligned_malloc(size, alignment);

@@ -1,0 +1,612 @@
+#include "device/block_io.h"
+#include "device/host.h"
+#include "device/linux_disk_paths.h"
+#include "device/text16.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <libudev.h>
+#include <limits>
+#include <linux/fs.h>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <pthread.h>
+#include <set>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr std::int64_t kMaxOffset = std::numeric_limits<std::int64_t>::max();
+
+// ---- Disk identity from sysfs ----
+
+struct UdevFree {
+    void operator()(udev* context) const { udev_unref(context); }
+    void operator()(udev_enumerate* enumeration) const { udev_enumerate_unref(enumeration); }
+    void operator()(udev_device* device) const { udev_device_unref(device); }
+};
+using UdevPtr = std::unique_ptr<udev, UdevFree>;
+using EnumeratePtr = std::unique_ptr<udev_enumerate, UdevFree>;
+using DevicePtr = std::unique_ptr<udev_device, UdevFree>;
+
+std::string Attribute(udev_device* device, const char* name)
+{
+    const char* value = udev_device_get_sysattr_value(device, name);
+    return value != nullptr ? value : "";
+}
+
+bool IsWholeDisk(udev_device* device)
+{
+    const char* subsystem = udev_device_get_subsystem(device);
+    const char* type = udev_device_get_devtype(device);
+    return subsystem != nullptr && type != nullptr && std::strcmp(subsystem, "block") == 0 &&
+           std::strcmp(type, "disk") == 0;
+}
+
+unsigned LunOf(udev_device* scsiDevice)
+{
+    // A SCSI device is named host:channel:target:lun.
+    const char* name = udev_device_get_sysname(scsiDevice);
+    const char* colon = name != nullptr ? std::strrchr(name, ':') : nullptr;
+    if (colon == nullptr || colon[1] < '0' || colon[1] > '9') {
+        return 0;
+    }
+    char* end = nullptr;
+    unsigned long lun = std::strtoul(colon + 1, &end, 10);
+    return *end == '\0' && lun <= 0xffffffffu ? static_cast<unsigned>(lun) : 0;
+}
+
+DiskBus BusOfNonUsb(udev_device* disk, bool onScsi)
+{
+    if (onScsi) {
+        return DiskBus::Scsi;
+    }
+    for (udev_device* parent = udev_device_get_parent(disk); parent != nullptr;
+         parent = udev_device_get_parent(parent)) {
+        const char* subsystem = udev_device_get_subsystem(parent);
+        if (subsystem == nullptr) {
+            continue;
+        }
+        if (std::strcmp(subsystem, "nvme") == 0) {
+            return DiskBus::Nvme;
+        }
+        if (std::strcmp(subsystem, "virtio") == 0) {
+            return DiskBus::Virtio;
+        }
+        if (std::strcmp(subsystem, "mmc") == 0) {
+            return DiskBus::Mmc;
+        }
+    }
+    return DiskBus::Other;
+}
+
+LinuxDiskInfo DiskInfoOf(udev_device* disk)
+{
+    LinuxDiskInfo info;
+    udev_device* scsi = udev_device_get_parent_with_subsystem_devtype(disk, "scsi", "scsi_device");
+    if (scsi != nullptr) {
+        info.vendor = Attribute(scsi, "vendor");
+        info.product = Attribute(scsi, "model");
+        info.revision = Attribute(scsi, "rev");
+        info.lun = LunOf(scsi);
+    }
+    udev_device* usb = udev_device_get_parent_with_subsystem_devtype(disk, "usb", "usb_device");
+    if (usb != nullptr) {
+        info.bus = DiskBus::Usb;
+        info.serial = Attribute(usb, "serial");
+        const char* location = udev_device_get_syspath(usb);
+        info.location = location != nullptr ? location : "";
+    } else {
+        info.bus = BusOfNonUsb(disk, scsi != nullptr);
+        const char* location = udev_device_get_syspath(disk);
+        info.location = location != nullptr ? location : "";
+    }
+    return info;
+}
+
+bool SameDisk(const LinuxDiskInfo& a, const LinuxDiskInfo& b)
+{
+    return a.bus == b.bus && a.vendor == b.vendor && a.product == b.product &&
+           a.revision == b.revision && a.serial == b.serial && a.location == b.location &&
+           a.lun == b.lun;
+}
+
+// What the latest enumeration saw of one disk: enough to open it and to check, once open, that
+// the node still belongs to the same disk.
+struct KnownDisk {
+    std::string devnode;
+    dev_t devnum = 0;
+    LinuxDiskInfo info;
+};
+
+struct ListedDisk {
+    std::string path;
+    String16 path16;
+    KnownDisk disk;
+};
+
+struct DiskList {
+    std::vector<ListedDisk> disks;
+};
+
+// ---- Open files ----
+
+enum class FileKind { Disk, Source };
+
+struct OpenFile {
+    FileKind kind;
+    int fd;
+    std::int64_t position;
+    std::uint32_t blockSize;
+};
+
+// A disk opened for unbuffered I/O, as the sector layer sees it.
+class FdSectorDevice : public SectorDevice {
+public:
+    FdSectorDevice(int fd, std::uint32_t blockSize) : fd_(fd), blockSize_(blockSize) {}
+
+    std::uint32_t BlockSize() const override { return blockSize_; }
+
+    bool ReadAligned(std::uint64_t offset, void* buffer, std::size_t length) override
+    {
+        unsigned char* bytes = static_cast<unsigned char*>(buffer);
+        while (length > 0) {
+            if (offset > static_cast<std::uint64_t>(kMaxOffset)) {
+                return false;
+            }
+            ssize_t got = pread(fd_, bytes, length, static_cast<off_t>(offset));
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                return false; // an error, or the end of the disk inside the request
+            }
+            bytes += got;
+            offset += static_cast<std::uint64_t>(got);
+            length -= static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+
+    bool WriteAligned(std::uint64_t offset, const void* buffer, std::size_t length) override
+    {
+        const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
+        while (length > 0) {
+            if (offset > static_cast<std::uint64_t>(kMaxOffset)) {
+                return false;
+            }
+            ssize_t put = pwrite(fd_, bytes, length, static_cast<off_t>(offset));
+            if (put < 0 && errno == EINTR) {
+                continue;
+            }
+            if (put <= 0) {
+                return false;
+            }
+            bytes += put;
+            offset += static_cast<std::uint64_t>(put);
+            length -= static_cast<std::size_t>(put);
+        }
+        return true;
+    }
+
+private:
+    int fd_;
+    std::uint32_t blockSize_;
+};
+
+int OpenRetrying(const char* path, int flags)
+{
+    int fd;
+    do {
+        fd = open(path, flags);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+std::uint32_t LogicalBlockSize(int fd)
+{
+    int size = 0;
+    if (ioctl(fd, BLKSSZGET, &size) != 0 || size < 512 || (size & (size - 1)) != 0) {
+        return 512;
+    }
+    return static_cast<std::uint32_t>(size);
+}
+
+// ---- Threads ----
+
+struct ThreadObject {
+    pthread_t thread;
+    ThreadProc proc;
+    void* arg;
+    int result;
+};
+
+void* RunThread(void* object)
+{
+    ThreadObject* thread = static_cast<ThreadObject*>(object);
+    thread->result = thread->proc(thread->arg);
+    return nullptr;
+}
+
+// ---- The host ----
+
+class LinuxHost : public Host {
+public:
+    void* BeginDiskInterfaces() override;
+    InterfaceStatus DiskInterfacePath(void* list, int index, WChar* path, int capacity) override;
+    void EndDiskInterfaces(void* list) override;
+
+    FileHandle OpenDisk(const WChar* path) override;
+    FileHandle OpenSourceFile(const WChar* path) override;
+    std::int64_t Seek(FileHandle file, std::int64_t offset, SeekFrom from) override;
+    bool Read(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* done) override;
+    bool Write(FileHandle file, const void* buffer, std::uint32_t length,
+               std::uint32_t* done) override;
+    std::int64_t Size(FileHandle file) override;
+    bool Flush(FileHandle file) override;
+    void Close(FileHandle file) override;
+
+    void* AllocIoBuffer(std::size_t size) override { return AllocAligned(size); }
+    void FreeIoBuffer(void* buffer) override { FreeAligned(buffer); }
+
+    ThreadHandle StartThread(ThreadProc proc, void* arg) override;
+    void JoinThreads(const ThreadHandle* threads, int count, int* exitCodes) override;
+    void Sleep(int milliseconds) override;
+
+private:
+    FileHandle Register(FileKind kind, int fd, std::uint32_t blockSize);
+    OpenFile* Find(FileHandle file);
+
+    std::mutex disksMutex_;
+    std::map<std::string, KnownDisk> latestDisks_;
+
+    // Handles given out and not yet closed, so that a stale or made-up handle is refused
+    // rather than followed.
+    std::mutex filesMutex_;
+    std::set<OpenFile*> openFiles_;
+};
+
+void* LinuxHost::BeginDiskInterfaces()
+{
+    std::vector<KnownDisk> found;
+    UdevPtr context(udev_new());
+    EnumeratePtr enumeration(context ? udev_enumerate_new(context.get()) : nullptr);
+    bool scanned = enumeration &&
+                   udev_enumerate_add_match_subsystem(enumeration.get(), "block") >= 0 &&
+                   udev_enumerate_scan_devices(enumeration.get()) >= 0;
+    if (scanned) {
+        udev_list_entry* entry;
+        udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumeration.get()))
+        {
+            DevicePtr device(
+                udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
+            // Partitions are no disk interfaces; a disk with no node cannot be opened.
+            if (!device || !IsWholeDisk(device.get())) {
+                continue;
+            }
+            const char* devnode = udev_device_get_devnode(device.get());
+            if (devnode == nullptr) {
+                continue;
+            }
+            KnownDisk disk;
+            disk.devnode = devnode;
+            disk.devnum = udev_device_get_devnum(device.get());
+            disk.info = DiskInfoOf(device.get());
+            found.push_back(disk);
+        }
+    }
+
+    std::vector<LinuxDiskInfo> infos;
+    for (const KnownDisk& disk : found) {
+        infos.push_back(disk.info);
+    }
+    const std::vector<std::string> paths = DiskInterfacePathsOf(infos);
+
+    DiskList* list = scanned ? new (std::nothrow) DiskList : nullptr;
+    std::map<std::string, KnownDisk> latest;
+    if (list != nullptr) {
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            if (paths[i].empty()) {
+                continue;
+            }
+            latest[paths[i]] = found[i];
+            list->disks.push_back({paths[i], Utf8ToUtf16(paths[i]), found[i]});
+        }
+        // Ordered by path: the same disks give the same order whatever names the kernel gave.
+        std::sort(list->disks.begin(), list->disks.end(),
+                  [](const ListedDisk& a, const ListedDisk& b) { return a.path < b.path; });
+    }
+    // A failed enumeration leaves nothing that can be opened.
+    std::lock_guard<std::mutex> lock(disksMutex_);
+    latestDisks_.swap(latest);
+    return list;
+}
+
+InterfaceStatus LinuxHost::DiskInterfacePath(void* list, int index, WChar* path, int capacity)
+{
+    const DiskList* disks = static_cast<const DiskList*>(list);
+    if (disks == nullptr || index < 0 || static_cast<std::size_t>(index) >= disks->disks.size()) {
+        return InterfaceStatus::End;
+    }
+    if (path == nullptr || !Copy16(path, capacity, disks->disks[index].path16.c_str())) {
+        return InterfaceStatus::TooLong;
+    }
+    return InterfaceStatus::Ok;
+}
+
+void LinuxHost::EndDiskInterfaces(void* list)
+{
+    delete static_cast<DiskList*>(list);
+}
+
+FileHandle LinuxHost::OpenDisk(const WChar* path)
+{
+    std::string name;
+    if (path == nullptr || !Utf16ToUtf8(path, &name)) {
+        return kInvalidHandle;
+    }
+    KnownDisk disk;
+    {
+        std::lock_guard<std::mutex> lock(disksMutex_);
+        auto known = latestDisks_.find(name);
+        if (known == latestDisks_.end()) {
+            return kInvalidHandle;
+        }
+        disk = known->second;
+    }
+
+    // A node that is not a block device (an emulator's file) does not take O_DIRECT; it is
+    // still opened write-through.
+    int fd = OpenRetrying(disk.devnode.c_str(), O_RDWR | O_DIRECT | O_DSYNC | O_CLOEXEC);
+    if (fd < 0 && errno == EINVAL) {
+        fd = OpenRetrying(disk.devnode.c_str(), O_RDWR | O_DSYNC | O_CLOEXEC);
+    }
+    if (fd < 0) {
+        return kInvalidHandle;
+    }
+
+    // The disk may have gone since the enumeration and its node gone to another disk: what was
+    // opened must be the disk that was listed under this path.
+    struct stat status;
+    bool same = fstat(fd, &status) == 0;
+    if (same && S_ISBLK(status.st_mode)) {
+        same = status.st_rdev == disk.devnum;
+        UdevPtr context(same ? udev_new() : nullptr);
+        DevicePtr device(context ? udev_device_new_from_devnum(context.get(), 'b', status.st_rdev)
+                                 : nullptr);
+        same = device && IsWholeDisk(device.get()) && SameDisk(DiskInfoOf(device.get()), disk.info);
+    }
+    const std::uint32_t blockSize = same ? LogicalBlockSize(fd) : 0;
+    FileHandle handle = same ? Register(FileKind::Disk, fd, blockSize) : kInvalidHandle;
+    if (handle == kInvalidHandle) {
+        close(fd);
+    }
+    return handle;
+}
+
+FileHandle LinuxHost::OpenSourceFile(const WChar* path)
+{
+    std::string name;
+    if (path == nullptr || !Utf16ToUtf8(path, &name)) {
+        return kInvalidHandle;
+    }
+    int fd = OpenRetrying(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return kInvalidHandle;
+    }
+    // Only a regular file has the bytes and the size of an image; a directory opens but holds
+    // none.
+    struct stat status;
+    FileHandle handle = kInvalidHandle;
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        handle = Register(FileKind::Source, fd, 0);
+    }
+    if (handle == kInvalidHandle) {
+        close(fd);
+    }
+    return handle;
+}
+
+FileHandle LinuxHost::Register(FileKind kind, int fd, std::uint32_t blockSize)
+{
+    OpenFile* file = new (std::nothrow) OpenFile{kind, fd, 0, blockSize};
+    if (file == nullptr) {
+        return kInvalidHandle;
+    }
+    std::lock_guard<std::mutex> lock(filesMutex_);
+    openFiles_.insert(file);
+    return reinterpret_cast<FileHandle>(file);
+}
+
+OpenFile* LinuxHost::Find(FileHandle file)
+{
+    OpenFile* object = reinterpret_cast<OpenFile*>(file);
+    std::lock_guard<std::mutex> lock(filesMutex_);
+    return openFiles_.count(object) != 0 ? object : nullptr;
+}
+
+std::int64_t LinuxHost::Seek(FileHandle file, std::int64_t offset, SeekFrom from)
+{
+    OpenFile* object = Find(file);
+    if (object == nullptr) {
+        return -1;
+    }
+    std::int64_t base = from == SeekFrom::Current ? object->position : 0;
+    if ((offset > 0 && base > kMaxOffset - offset) || base + offset < 0) {
+        return -1;
+    }
+    object->position = base + offset;
+    return object->position;
+}
+
+bool LinuxHost::Read(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* done)
+{
+    if (done != nullptr) {
+        *done = 0;
+    }
+    OpenFile* object = Find(file);
+    if (object == nullptr || (buffer == nullptr && length > 0) ||
+        object->position > kMaxOffset - static_cast<std::int64_t>(length)) {
+        return false;
+    }
+    if (object->kind == FileKind::Disk) {
+        FdSectorDevice device(object->fd, object->blockSize);
+        if (!ReadBytes(device, static_cast<std::uint64_t>(object->position), buffer, length)) {
+            return false;
+        }
+        object->position += length;
+        if (done != nullptr) {
+            *done = length;
+        }
+        return true;
+    }
+    unsigned char* bytes = static_cast<unsigned char*>(buffer);
+    std::uint32_t got = 0;
+    while (got < length) {
+        ssize_t count = pread(object->fd, bytes + got, length - got, object->position + got);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return false;
+        }
+        if (count == 0) {
+            break; // end of file
+        }
+        got += static_cast<std::uint32_t>(count);
+    }
+    object->position += got;
+    if (done != nullptr) {
+        *done = got;
+    }
+    return true;
+}
+
+bool LinuxHost::Write(FileHandle file, const void* buffer, std::uint32_t length,
+                      std::uint32_t* done)
+{
+    if (done != nullptr) {
+        *done = 0;
+    }
+    OpenFile* object = Find(file);
+    if (object == nullptr || object->kind != FileKind::Disk || (buffer == nullptr && length > 0) ||
+        object->position > kMaxOffset - static_cast<std::int64_t>(length)) {
+        return false;
+    }
+    FdSectorDevice device(object->fd, object->blockSize);
+    if (!WriteBytes(device, static_cast<std::uint64_t>(object->position), buffer, length)) {
+        return false;
+    }
+    object->position += length;
+    if (done != nullptr) {
+        *done = length;
+    }
+    return true;
+}
+
+std::int64_t LinuxHost::Size(FileHandle file)
+{
+    OpenFile* object = Find(file);
+    struct stat status;
+    if (object == nullptr || fstat(object->fd, &status) != 0) {
+        return -1;
+    }
+    if (S_ISBLK(status.st_mode)) {
+        std::uint64_t bytes = 0;
+        if (ioctl(object->fd, BLKGETSIZE64, &bytes) != 0 ||
+            bytes > static_cast<std::uint64_t>(kMaxOffset)) {
+            return -1;
+        }
+        return static_cast<std::int64_t>(bytes);
+    }
+    return S_ISREG(status.st_mode) ? static_cast<std::int64_t>(status.st_size) : -1;
+}
+
+bool LinuxHost::Flush(FileHandle file)
+{
+    OpenFile* object = Find(file);
+    if (object == nullptr) {
+        return false;
+    }
+    int result;
+    do {
+        result = fdatasync(object->fd);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+void LinuxHost::Close(FileHandle file)
+{
+    OpenFile* object = reinterpret_cast<OpenFile*>(file);
+    {
+        std::lock_guard<std::mutex> lock(filesMutex_);
+        if (openFiles_.erase(object) == 0) {
+            return;
+        }
+    }
+    // Not retried on EINTR: on Linux the descriptor is gone either way.
+    close(object->fd);
+    delete object;
+}
+
+ThreadHandle LinuxHost::StartThread(ThreadProc proc, void* arg)
+{
+    if (proc == nullptr) {
+        return 0;
+    }
+    ThreadObject* thread = new (std::nothrow) ThreadObject{};
+    if (thread == nullptr) {
+        return 0;
+    }
+    thread->proc = proc;
+    thread->arg = arg;
+    if (pthread_create(&thread->thread, nullptr, RunThread, thread) != 0) {
+        delete thread;
+        return 0;
+    }
+    return reinterpret_cast<ThreadHandle>(thread);
+}
+
+void LinuxHost::JoinThreads(const ThreadHandle* threads, int count, int* exitCodes)
+{
+    for (int i = 0; threads != nullptr && i < count; ++i) {
+        ThreadObject* thread = reinterpret_cast<ThreadObject*>(threads[i]);
+        int result = -1;
+        if (thread != nullptr) {
+            pthread_join(thread->thread, nullptr);
+            result = thread->result;
+            delete thread;
+        }
+        if (exitCodes != nullptr) {
+            exitCodes[i] = result;
+        }
+    }
+}
+
+void LinuxHost::Sleep(int milliseconds)
+{
+    if (milliseconds <= 0) {
+        return;
+    }
+    timespec left{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+} // namespace
+
+Host& NativeHost()
+{
+    static LinuxHost host;
+    return host;
+}
