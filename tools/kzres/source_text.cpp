@@ -105,7 +105,7 @@ bool decodeUtf8(const QByteArray& bytes, QString* line)
 {
     QTextCodec::ConverterState state;
     *line = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
-    return state.invalidChars == 0;
+    return state.invalidChars == 0 && state.remainingChars == 0; // nor a sequence cut off
 }
 
 // Reads the "{hex}" of a \u escape that starts at text[*at]; *at ends on its closing brace.

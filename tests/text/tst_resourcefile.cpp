@@ -1,0 +1,168 @@
+#include "resource_bytes.h"
+
+#include "text/resource_file.h"
+#include "text/text_lookup.h"
+
+#include <QtTest>
+
+using Languages = QVector<int>;
+
+class TestResourceFile : public QObject {
+    Q_OBJECT
+
+    static TestResource frenchWithOneTable()
+    {
+        TestResource resource;
+        resource.languages[0] = 3;
+        resource.tables.push_back(plainTable(0, {u"zero", u"un"}));
+        return resource;
+    }
+
+private slots:
+    void shouldCompleteTheLanguageList_data()
+    {
+        QTest::addColumn<Languages>("stored");
+        QTest::addColumn<Languages>("completed");
+        QTest::newRow("English into the first empty slot")
+            << Languages{3, 0, 0, 0} << Languages{3, 1, 0, 0};
+        QTest::newRow("English already named") << Languages{3, 1, 0, 0} << Languages{3, 1, 0, 0};
+        QTest::newRow("four other languages") << Languages{3, 4, 5, 6} << Languages{3, 4, 5, 6};
+        QTest::newRow("English after a gap") << Languages{3, 0, 1, 0} << Languages{3, 1, 1, 0};
+        QTest::newRow("an English file") << Languages{1, 0, 0, 0} << Languages{1, 0, 0, 0};
+    }
+    void shouldCompleteTheLanguageList()
+    {
+        QFETCH(Languages, stored);
+        QFETCH(Languages, completed);
+        ResourceFolder folder;
+        TestResource resource;
+        std::copy(stored.begin(), stored.end(), resource.languages);
+        QVERIFY(folder.write("HelpFr", resource.bytes()));
+        const std::unique_ptr<ResourceFile> file = loadResourceFile("HelpFr");
+        QVERIFY(file);
+        QCOMPARE(Languages(file->header.languages, file->header.languages + 4), completed);
+    }
+
+    void shouldCheckTheHeader_data()
+    {
+        QTest::addColumn<uint>("magic");
+        QTest::addColumn<uint>("formatId");
+        QTest::addColumn<uint>("level");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("first format id") << kResourceMagic << kResourceFormatId << 4u << true;
+        QTest::newRow("second format id") << kResourceMagic << kResourceFormatIdAlt << 4u << true;
+        QTest::newRow("unknown format id") << kResourceMagic << 0xFE84125Fu << 4u << false;
+        QTest::newRow("wrong magic") << 0xB28A617Du << kResourceFormatId << 4u << false;
+        QTest::newRow("level 3") << kResourceMagic << kResourceFormatId << 3u << false;
+        QTest::newRow("highest level")
+            << kResourceMagic << kResourceFormatId << 0xFFFFFFFFu << true;
+    }
+    void shouldCheckTheHeader()
+    {
+        QFETCH(uint, magic);
+        QFETCH(uint, formatId);
+        QFETCH(uint, level);
+        QFETCH(bool, accepted);
+        ResourceFolder folder;
+        TestResource resource = frenchWithOneTable();
+        resource.magic = magic;
+        resource.formatId = formatId;
+        resource.formatLevel = level;
+        QVERIFY(folder.write("HelpFr", resource.bytes()));
+        QCOMPARE(openResourceFile(3) != nullptr, accepted);
+        QCOMPARE(failedLanguages().size(), accepted ? size_t(0) : size_t(1));
+    }
+
+    void shouldOpenABareHeaderButFindNoTable()
+    {
+        ResourceFolder folder;
+        TestResource resource;
+        resource.languages[0] = 3;
+        std::vector<uint8_t> bytes = resource.bytes();
+        QCOMPARE(bytes.size(), size_t(kHeaderSize));
+        QVERIFY(folder.write("HelpFr", bytes));
+        ResourceFile* file = openResourceFile(3);
+        QVERIFY(file);
+        QVERIFY(!findTable(file, 0));
+
+        bytes.pop_back();
+        QVERIFY(folder.write("HelpDe", bytes));
+        QVERIFY(!openResourceFile(4));
+    }
+
+    void shouldClipRangesAtTheEndOfTheFile_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<int>("count");
+        QTest::newRow("inside") << 10 << 20 << 10;
+        QTest::newRow("past the end") << 300 << 1000 << 28;
+        QTest::newRow("to the largest offset") << 0 << INT32_MAX << kHeaderSize;
+        QTest::newRow("beyond the end") << 400 << 500 << 0;
+        QTest::newRow("empty") << 20 << 20 << 0;
+        QTest::newRow("negative start") << -5 << 10 << 0;
+    }
+    void shouldClipRangesAtTheEndOfTheFile()
+    {
+        QFETCH(int, start);
+        QFETCH(int, end);
+        QFETCH(int, count);
+        ResourceFolder folder;
+        QVERIFY(folder.write("HelpFr", TestResource().bytes()));
+        QCOMPARE(int(readResourceRange("HelpFr", start, end).size()), count);
+        QCOMPARE(int(readResourceRange("HelpMissing", start, end).size()), 0);
+    }
+
+    void shouldLetTheLaterOfTwoEntriesWin()
+    {
+        ResourceFolder folder;
+        TestResource resource = frenchWithOneTable();
+        resource.tables.push_back(plainTable(0, {u"zéro", u"une"}));
+        QVERIFY(folder.write("HelpFr", resource.bytes()));
+        QCOMPARE(fromUtf16(lookupText(1, 3)), QString("une"));
+    }
+
+    void shouldIgnoreBit31OfTheTableSize()
+    {
+        ResourceFolder folder;
+        const TestResource resource = frenchWithOneTable();
+        std::vector<uint8_t> bytes = resource.bytes();
+        const size_t sizeAt = directoryAt(resource) + 8;
+        patchLe32(&bytes, sizeAt, uint32_t(resource.tables[0].data.size()) | 0x80000000u);
+        QVERIFY(folder.write("HelpFr", bytes));
+        ResourceFile* file = openResourceFile(3);
+        QVERIFY(file);
+        const DirectoryEntry* entry = findTable(file, 0);
+        QVERIFY(entry);
+        QCOMPARE(size_t(entry->tableSize), resource.tables[0].data.size());
+        QCOMPARE(fromUtf16(lookupText(1, 3)), QString("un"));
+    }
+
+    void shouldLookForAMissingFileOnce()
+    {
+        ResourceFolder folder;
+        QVERIFY(!openResourceFile(3));
+        QVERIFY(folder.write("HelpFr", frenchWithOneTable().bytes()));
+        QVERIFY(!openResourceFile(3)); // a file added later is not noticed
+        QCOMPARE(failedLanguages(), std::vector<int>{3});
+        QVERIFY(!openResourceFile(0));
+        QVERIFY(!openResourceFile(10));
+    }
+
+    void shouldReadAShortDirectoryAgainNextTime()
+    {
+        ResourceFolder folder;
+        const TestResource resource = frenchWithOneTable();
+        std::vector<uint8_t> bytes = resource.bytes();
+        QVERIFY(folder.write("HelpFr",
+                             {bytes.begin(), bytes.begin() + long(directoryAt(resource)) + 4}));
+        ResourceFile* file = openResourceFile(3);
+        QVERIFY(file);
+        QVERIFY(!findTable(file, 0));
+        QVERIFY(folder.write("HelpFr", bytes));
+        QVERIFY(findTable(file, 0));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestResourceFile)
+#include "tst_resourcefile.moc"
