@@ -132,7 +132,6 @@ struct KnownDisk {
 struct ListedDisk {
     std::string path;
     String16 path16;
-    KnownDisk disk;
 };
 
 struct DiskList {
@@ -320,7 +319,7 @@ void* LinuxHost::BeginDiskInterfaces()
                 continue;
             }
             latest[paths[i]] = found[i];
-            list->disks.push_back({paths[i], Utf8ToUtf16(paths[i]), found[i]});
+            list->disks.push_back({paths[i], Utf8ToUtf16(paths[i])});
         }
         // Ordered by path: the same disks give the same order whatever names the kernel gave.
         std::sort(list->disks.begin(), list->disks.end(),
