@@ -94,6 +94,10 @@ void dumpTable(const std::vector<uint8_t>& file, const ResourceHeader& header,
     const int32_t number = entry.tableNumber;
     const QString name =
         QStringLiteral("table %1 (ids from %2)").arg(number).arg(int64_t(number) * kTableStrings);
+    if (number > INT32_MAX / kTableStrings) {
+        dump->text += QStringLiteral("# %1: no id reaches it\n").arg(name);
+        return;
+    }
     int32_t start = 0;
     int32_t end = 0;
     if (!(tableRange(header, entry, &start, &end) && size_t(end) <= file.size())) {
