@@ -180,8 +180,9 @@ private slots:
         const auto data = MakeData(20000);
         host.AddSourceFile(kSource, data);
         const int disk = host.AddCalculator("1");
-        // Seeks of the first chunk's first attempts fail; the chunk must wait for a good one.
-        host.EditDisk(disk, [](TestHost::Disk& d) { d.seekFault = {6, 3}; });
+        // The seek back after progress 0 fails, leaving the disk at the mailbox, and so does the
+        // first chunk's own seek: that attempt must not write where the disk happens to be.
+        host.EditDisk(disk, [](TestHost::Disk& d) { d.seekFault = {5, 2}; });
         QCOMPARE(Run(0x100000), kResultOk);
         QVERIFY(DiskHoldsExactly(host, disk, 0x100000, data));
     }
