@@ -1,0 +1,390 @@
+#include "paced_host.h"
+#include "signal_log.h"
+
+#include "device/engine.h"
+#include "worker/forwarding.h"
+#include "worker/update_worker.h"
+
+#include <QSemaphore>
+#include <QtTest>
+
+#include <stdexcept>
+
+namespace {
+
+const std::string kSource = "/updates/ZENTA_OS.ROM";
+constexpr std::int64_t kSourceSize = 40000; // three chunks
+
+// The worker on its own thread, with the two fields the dialog would lend it, and a log that
+// answers "found" with the dialog's countdown of 5250 ms.
+struct WorkerRig {
+    PacedHost paced;
+    std::atomic<int> countdownMs{0};
+    std::atomic<bool> busy{false};
+    QThread thread;
+    CUpdateWorker* worker;
+    SignalLog* log;
+    std::atomic<bool> loopEnded{false};
+
+    WorkerRig()
+    {
+        worker = new CUpdateWorker(&countdownMs, &busy);
+        worker->moveToThread(&thread);
+        worker->setTarget(QString::fromStdString(kSource), 0x100000);
+        log = new SignalLog(worker);
+        thread.start();
+    }
+    ~WorkerRig()
+    {
+        worker->requestStop();
+        paced.release();
+        thread.quit();
+        thread.wait();
+        delete log;
+        delete worker;
+    }
+    TestHost& host() { return paced.host(); }
+    void answer(const std::function<void(const QString&)>& more)
+    {
+        log->onEntry = [this, more](const QString& entry) {
+            if (entry == "found")
+                countdownMs = 5250;
+            if (more)
+                more(entry);
+        };
+    }
+    void stopAt(const QString& entry, int times = 1)
+    {
+        answer([this, entry, times](const QString& e) {
+            if (e == entry && log->count(entry) == times)
+                worker->requestStop();
+        });
+    }
+    // Runs one of the worker's slots and notes when it has returned.
+    void run(const char* slot)
+    {
+        QMetaObject::invokeMethod(worker, slot, Qt::QueuedConnection);
+        markEnd();
+    }
+    // Notes when everything queued on the worker's thread so far has run.
+    void markEnd()
+    {
+        loopEnded = false;
+        QMetaObject::invokeMethod(
+            worker, [this] { loopEnded = true; }, Qt::QueuedConnection);
+    }
+    bool onWorkerThread() const { return QThread::currentThread() == &thread; }
+};
+
+QStringList repeated(const QString& entry, int times)
+{
+    QStringList out;
+    for (int i = 0; i < times; ++i)
+        out << entry;
+    return out;
+}
+
+int countOps(const std::vector<TestHost::Event>& events, TestHost::Op op)
+{
+    int n = 0;
+    for (const auto& e : events)
+        n += e.op == op ? 1 : 0;
+    return n;
+}
+
+} // namespace
+
+// Stands in for the dialog's two signals that the engine's callbacks emit.
+class ForwardingReceiver : public QObject {
+    Q_OBJECT
+public:
+    ForwardingReceiver()
+    {
+        connect(this, &ForwardingReceiver::updateProgress, this,
+                [this](int percent) { progress << percent; });
+        connect(this, &ForwardingReceiver::updateMessage, this,
+                [this](const QString& text) { messages << text; });
+    }
+    QList<int> progress;
+    QStringList messages;
+signals:
+    void updateProgress(int percent);
+    void updateMessage(const QString& text);
+};
+
+class TestUpdateWorker : public QObject {
+    Q_OBJECT
+private slots:
+    void shouldTickWhilePolling();
+    void shouldCountDownBeforeTransfer_data();
+    void shouldCountDownBeforeTransfer();
+    void shouldStoreStateBeforeReportingResult_data();
+    void shouldStoreStateBeforeReportingResult();
+    void shouldRetrySameFileWithoutCountdown();
+    void shouldStopOnlyBetweenSteps_data();
+    void shouldStopOnlyBetweenSteps();
+    void shouldEndLoopOnException();
+    void shouldForwardProgressAndCopiedMessage();
+    void shouldHandEngineWholePath_data();
+    void shouldHandEngineWholePath();
+    void shouldRestartFromSearching();
+    void shouldNotRestartWhenStoppedFirst();
+};
+
+void TestUpdateWorker::shouldTickWhilePolling()
+{
+    WorkerRig rig;
+    rig.stopAt("ticks 1", 2);
+    rig.run("process");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 2000);
+    QCOMPARE(rig.log->entries.join(", "),
+             QString("ticks 1, ticks 2, ticks 3, ticks 4, ticks 0, ticks 1"));
+    // One enumeration per poll, and a half-second pause after each, the first one included.
+    const auto events = rig.host().Events();
+    QCOMPARE(countOps(events, TestHost::Op::Enumerate), 6);
+    QCOMPARE(rig.paced.pausesOf(500), 7);
+    QCOMPARE(rig.host().SleptMs(), 3500);
+}
+
+void TestUpdateWorker::shouldCountDownBeforeTransfer_data()
+{
+    QTest::addColumn<int>("pressedAt");
+    QTest::addColumn<int>("starts");
+    QTest::newRow("full countdown") << 0 << 6;
+    QTest::newRow("button at the first second") << 1 << 2;
+    QTest::newRow("button at the third second") << 3 << 4;
+    QTest::newRow("button at the last second") << 5 << 6;
+}
+
+void TestUpdateWorker::shouldCountDownBeforeTransfer()
+{
+    QFETCH(int, pressedAt);
+    QFETCH(int, starts);
+    WorkerRig rig;
+    rig.host().AddCalculator("A1");
+    rig.host().AddSourceFile(kSource, fileBytes(kSourceSize));
+    QList<int> left;
+    rig.answer([&](const QString& entry) {
+        if (entry == "start") {
+            left << rig.countdownMs;
+            if (rig.log->count("start") == pressedAt)
+                rig.countdownMs = 1000; // what the dialog's button does
+        }
+        if (entry == "inactive")
+            rig.worker->requestStop();
+    });
+    rig.run("process");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 2000);
+
+    const QStringList expected = QStringList{"found", "ticks 1"} + repeated("start", starts) +
+                                 QStringList{"active", "ran 0", "inactive"};
+    QCOMPARE(rig.log->entries.join(", "), expected.join(", "));
+    if (pressedAt == 0)
+        QCOMPARE(left, (QList<int>{4250, 3250, 2250, 1250, 250, 0}));
+    QCOMPARE(left.last(), 0);
+    QCOMPARE(rig.paced.pausesOf(1000), starts);
+    QVERIFY(rig.busy);
+}
+
+void TestUpdateWorker::shouldStoreStateBeforeReportingResult_data()
+{
+    QTest::addColumn<bool>("withSource");
+    QTest::addColumn<bool>("writeFails");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("state");
+    QTest::newRow("success") << true << false << 0 << int(Idle);
+    QTest::newRow("source missing") << false << false << 105 << int(Backoff);
+    QTest::newRow("every write fails") << true << true << 112 << int(Backoff);
+}
+
+void TestUpdateWorker::shouldStoreStateBeforeReportingResult()
+{
+    QFETCH(bool, withSource);
+    QFETCH(bool, writeFails);
+    QFETCH(int, result);
+    QFETCH(int, state);
+    WorkerRig rig;
+    const int disk = rig.host().AddCalculator("A1");
+    if (withSource)
+        rig.host().AddSourceFile(kSource, fileBytes(kSourceSize));
+    if (writeFails)
+        rig.host().EditDisk(disk, [](TestHost::Disk& d) { d.dataWriteFault.times = -1; });
+    rig.stopAt("inactive");
+    rig.run("process");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 2000);
+
+    const QStringList tail = rig.log->entries.mid(rig.log->entries.size() - 3);
+    QCOMPARE(tail.join(", "), QString("active, ran %1, inactive").arg(result));
+    QCOMPARE(rig.log->stateAtRan.load(), state);
+    QCOMPARE(rig.worker->lastResult.load(), result);
+    QVERIFY(rig.worker->transferStarted);
+}
+
+void TestUpdateWorker::shouldRetrySameFileWithoutCountdown()
+{
+    WorkerRig rig;
+    rig.host().AddCalculator("A1");
+    rig.stopAt("inactive", 2);
+    rig.run("process");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 2000);
+
+    // After the pause of 3 s the search finds the calculator again and, a transfer having
+    // started before, goes on without foundDevice and with the countdown already at 0.
+    const QStringList expected =
+        QStringList{"found", "ticks 1"} + repeated("start", 6) +
+        QStringList{"active", "ran 105", "inactive", "active", "ran 105", "inactive"};
+    QCOMPARE(rig.log->entries.join(", "), expected.join(", "));
+    QCOMPARE(rig.paced.pausesOf(3000), 1);
+}
+
+void TestUpdateWorker::shouldStopOnlyBetweenSteps_data()
+{
+    QTest::addColumn<bool>("duringTransfer");
+    QTest::addColumn<int>("result");
+    QTest::newRow("stopped during a transfer") << true << 0;
+    QTest::newRow("stopped during the backoff") << false << 105;
+}
+
+void TestUpdateWorker::shouldStopOnlyBetweenSteps()
+{
+    QFETCH(bool, duringTransfer);
+    QFETCH(int, result);
+    WorkerRig rig;
+    const int disk = rig.host().AddCalculator("A1");
+    if (duringTransfer)
+        rig.host().AddSourceFile(kSource, fileBytes(kSourceSize));
+    rig.answer(nullptr);
+    rig.paced.beforeSleep = [&](int ms) {
+        const bool transferThread = !rig.onWorkerThread() && rig.busy;
+        if ((duringTransfer && transferThread) || (!duringTransfer && ms == 3000))
+            rig.worker->stopRequested = true;
+    };
+    rig.run("process");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 2000);
+
+    QCOMPARE(rig.log->entries.mid(rig.log->entries.size() - 2).join(", "),
+             QString("ran %1, inactive").arg(result));
+    if (duringTransfer) // the file went on to its end
+        QCOMPARE(rig.host().DiskBytes(disk, 0x100000, kSourceSize), fileBytes(kSourceSize));
+    // The step under way ends; no search follows it.
+    const auto events = rig.host().Events();
+    QCOMPARE(events.back().op, TestHost::Op::Sleep);
+    QCOMPARE(int(events.back().length), duringTransfer ? 100 : 3000);
+
+    // Ended for good: a state stored afterwards wakes nothing.
+    const QStringList before = rig.log->entries;
+    rig.worker->state = Searching;
+    QMetaObject::invokeMethod(
+        rig.worker, [] {}, Qt::BlockingQueuedConnection);
+    QCoreApplication::processEvents();
+    QCOMPARE(rig.log->entries, before);
+    QCOMPARE(rig.host().Events().size(), events.size());
+}
+
+void TestUpdateWorker::shouldEndLoopOnException()
+{
+    WorkerRig rig;
+    std::atomic<int> pauses{0};
+    rig.paced.beforeSleep = [&](int) {
+        if (++pauses == 3)
+            throw std::runtime_error("a step failed");
+    };
+    rig.run("process");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 2000);
+    QCOMPARE(rig.worker->lastResult.load(), int(kResultException));
+    QCOMPARE(rig.log->entries.join(", "), QString("ticks 1, ticks 2"));
+    QCOMPARE(countOps(rig.host().Events(), TestHost::Op::Enumerate), 2);
+}
+
+void TestUpdateWorker::shouldForwardProgressAndCopiedMessage()
+{
+    ForwardingReceiver receiver;
+    setForwardingReceiver(&receiver);
+    {
+        WorkerRig rig;
+        rig.host().AddCalculator("A1");
+        rig.host().AddCalculator("B2");
+        rig.host().AddSourceFile(kSource, fileBytes(kSourceSize));
+        rig.stopAt("inactive");
+        rig.run("process");
+        QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 2000);
+        QCoreApplication::processEvents();
+    }
+    setForwardingReceiver(nullptr);
+    // One message and one run of progress per calculator, each thread's own copy of the text.
+    QCOMPARE(receiver.messages, QStringList(QString::fromStdString(kSource))
+                                    << QString::fromStdString(kSource));
+    std::sort(receiver.progress.begin(), receiver.progress.end());
+    QCOMPARE(receiver.progress, (QList<int>{0, 0, 40, 40, 81, 81, 100, 100}));
+}
+
+void TestUpdateWorker::shouldHandEngineWholePath_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("result");
+    const QString longName = "/updates/" + QString(300, 'a') + "/ZENTA_OS.ROM";
+    QTest::newRow("path longer than 259 characters") << longName << 0;
+    QTest::newRow("path longer than the engine takes")
+        << "/updates/" + QString(kSourcePathChars, 'b') << 105;
+    QTest::newRow("path with a NUL inside") << QString("/updates/c") + QChar(0) + "d" << 105;
+}
+
+void TestUpdateWorker::shouldHandEngineWholePath()
+{
+    QFETCH(QString, path);
+    QFETCH(int, result);
+    WorkerRig rig;
+    rig.host().AddCalculator("A1");
+    rig.host().AddSourceFile(path.toStdString(), fileBytes(kSourceSize));
+    // Every shorter form of the path names a file too: a cut path would be written.
+    for (int length : {259, kSourcePathChars - 1, int(path.indexOf(QChar(0)))}) {
+        if (length > 0 && length < path.size())
+            rig.host().AddSourceFile(path.left(length).toStdString(), fileBytes(100));
+    }
+    rig.worker->setTarget(path, 0);
+    rig.stopAt("inactive");
+    rig.run("process");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 2000);
+    QCOMPARE(rig.worker->lastResult.load(), result);
+}
+
+void TestUpdateWorker::shouldRestartFromSearching()
+{
+    WorkerRig rig;
+    rig.host().AddCalculator("A1");
+    rig.stopAt("inactive");
+    rig.run("process");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 2000);
+    QCOMPARE(rig.log->entries.mid(rig.log->entries.size() - 2).join(", "),
+             QString("ran 105, inactive"));
+
+    rig.log->entries.clear();
+    rig.worker->retryCount = 6;
+    rig.stopAt("ticks 1");
+    rig.worker->requestRestart();
+    rig.markEnd();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 2000);
+    // As from start-up: found again (no transfer has started in this run), a fresh tick count.
+    QCOMPARE(rig.log->entries.join(", "), QString("found, ticks 1"));
+    QCOMPARE(rig.worker->retryCount.load(), 0);
+    QVERIFY(!rig.worker->transferStarted);
+}
+
+void TestUpdateWorker::shouldNotRestartWhenStoppedFirst()
+{
+    WorkerRig rig;
+    rig.worker->requestStop();
+    QSemaphore hold;
+    QMetaObject::invokeMethod(
+        rig.worker, [&] { hold.acquire(); }, Qt::QueuedConnection);
+    rig.worker->requestRestart();
+    rig.worker->requestStop();
+    hold.release();
+    rig.markEnd();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 2000);
+    QVERIFY(rig.log->entries.isEmpty());
+    QVERIFY(rig.host().Events().empty());
+}
+
+QTEST_GUILESS_MAIN(TestUpdateWorker)
+#include "tst_updateworker.moc"

@@ -1,0 +1,186 @@
+#include "worker/update_worker.h"
+
+#include "device/engine.h"
+#include "device/text16.h"
+#include "worker/forwarding.h"
+
+#include <QMutexLocker>
+
+namespace {
+
+const String16 kVendorId = Utf8ToUtf16("KZ");
+const String16 kProductId = Utf8ToUtf16("Zenta update");
+
+constexpr int kStartPauseMs = 500;
+constexpr int kPollPauseMs = 500;
+constexpr int kCountdownStepMs = 1000;
+constexpr int kBeforeTransferMs = 250;
+constexpr int kAfterTransferMs = 100;
+constexpr int kIdlePauseMs = 250;
+constexpr int kBackoffMs = 3000;
+
+// Lowers the countdown by one step in a single read-modify-write: the GUI thread may store a new
+// value at the same moment, and neither write may be lost.
+void lowerCountdown(std::atomic<int>& countdownMs)
+{
+    int current = countdownMs.load();
+    int lowered;
+    do {
+        lowered = current > kCountdownStepMs ? current - kCountdownStepMs : 0;
+    } while (!countdownMs.compare_exchange_weak(current, lowered));
+}
+
+} // namespace
+
+CUpdateWorker::CUpdateWorker(std::atomic<int>* countdownMs, std::atomic<bool>* busy)
+    : countdownMs_(countdownMs), busy_(busy)
+{
+}
+
+CUpdateWorker::~CUpdateWorker() = default;
+
+void CUpdateWorker::setTarget(const QString& path, std::int64_t offset)
+{
+    QMutexLocker guard(&lock_);
+    diskOffset_ = offset;
+    filePath_ = path;
+}
+
+QString CUpdateWorker::filePath() const
+{
+    QMutexLocker guard(&lock_);
+    return filePath_;
+}
+
+std::int64_t CUpdateWorker::diskOffset() const
+{
+    QMutexLocker guard(&lock_);
+    return diskOffset_;
+}
+
+void CUpdateWorker::process()
+{
+    // The only exception handling of the program: whatever escapes a step ends the loop.
+    try {
+        HostSleep(kStartPauseMs);
+        while (!stopRequested)
+            step();
+    } catch (...) {
+        lastResult = kResultException;
+    }
+}
+
+void CUpdateWorker::requestStop()
+{
+    QMutexLocker guard(&lock_);
+    restartPending_ = false;
+    stopRequested = true;
+}
+
+void CUpdateWorker::requestRestart()
+{
+    {
+        QMutexLocker guard(&lock_);
+        restartPending_ = true;
+    }
+    QMetaObject::invokeMethod(this, "restart", Qt::QueuedConnection);
+}
+
+void CUpdateWorker::restart()
+{
+    {
+        // A stop that came after the request wins: the update it would restart is over.
+        QMutexLocker guard(&lock_);
+        if (!restartPending_)
+            return;
+        restartPending_ = false;
+        stopRequested = false;
+    }
+    transferStarted = false;
+    tickCount = 0;
+    retryCount = 0;
+    state = Searching;
+    process();
+}
+
+void CUpdateWorker::step()
+{
+    switch (state) {
+    case Searching:
+        search();
+        break;
+    case CountingDown:
+        countDown();
+        break;
+    case Transferring:
+        transfer();
+        break;
+    case Idle:
+        HostSleep(kIdlePauseMs);
+        break;
+    case Backoff:
+        HostSleep(kBackoffMs);
+        state = Searching;
+        break;
+    default:
+        break;
+    }
+}
+
+void CUpdateWorker::search()
+{
+    tickCount = (tickCount + 1) % 5;
+    if (!IsCalculatorConnected(kVendorId.c_str(), kProductId.c_str())) {
+        emit waitingTicks(tickCount);
+        HostSleep(kPollPauseMs);
+        return;
+    }
+    state = CountingDown;
+    // A retry goes straight on: its countdown has already run out once.
+    if (transferStarted)
+        return;
+    emit foundDevice();
+    HostSleep(kPollPauseMs);
+    emit waitingTicks(tickCount);
+    HostSleep(kPollPauseMs);
+}
+
+void CUpdateWorker::countDown()
+{
+    if (*countdownMs_ != 0) {
+        lowerCountdown(*countdownMs_);
+        emit waitingStart();
+        HostSleep(kCountdownStepMs);
+        return;
+    }
+    emit downloadActive();
+    state = Transferring;
+    HostSleep(kBeforeTransferMs);
+}
+
+void CUpdateWorker::transfer()
+{
+    *busy_ = true;
+    transferStarted = true;
+    const int result = runTransfer();
+    lastResult = result;
+    // Stored before the signals: the dialog may answer them by storing Transferring for the
+    // next file, which must not be overwritten here.
+    state = result == kResultOk ? Idle : Backoff;
+    emit updaterRan(result);
+    emit downloadInactive();
+    HostSleep(kAfterTransferMs);
+}
+
+// The engine gets the whole path: a path cut to fit a buffer would name another file, so one
+// the engine cannot take fails with 105 instead.
+int CUpdateWorker::runTransfer()
+{
+    const QString path = filePath();
+    if (path.contains(QChar(0)))
+        return kResultSourceOpen;
+    const String16 source(reinterpret_cast<const WChar*>(path.utf16()),
+                          static_cast<std::size_t>(path.size()));
+    return RunTransfer(kVendorId.c_str(), kProductId.c_str(), source.c_str(), diskOffset(),
+                       forwardProgress, forwardMessage);
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+
+// The steps of the worker's poll loop; the dialog stores Transferring to start the next file.
+enum WorkerState : int {
+    Searching = 0,
+    CountingDown = 1,
+    Transferring = 2,
+    Idle = 3,
+    Backoff = 4,
+};
+
+// Keeps the slow and blocking work off the GUI thread: lives on a QThread of its own, polls for
+// the calculator, lets the dialog's countdown run out and runs each transfer through the engine.
+// The dialog owns it and steers it through the atomic fields; `countdownMs` and `busy` belong to
+// the dialog and are handed in as pointers, so that the worker never knows the dialog.
+class CUpdateWorker : public QObject {
+    Q_OBJECT
+public:
+    CUpdateWorker(std::atomic<int>* countdownMs, std::atomic<bool>* busy);
+    ~CUpdateWorker() override;
+
+    // The file of the next transfer. Written by the dialog only while no transfer runs, read
+    // by the worker when one starts; the lock keeps the string whole across the two threads.
+    void setTarget(const QString& path, std::int64_t offset);
+    QString filePath() const;
+    std::int64_t diskOffset() const;
+
+    // Ends the loop for good, and cancels a restart that has not run yet.
+    void requestStop();
+    // After the loop has been stopped: runs it again from Searching (any thread).
+    void requestRestart();
+
+    bool transferStarted = false; // worker thread only
+    std::atomic<bool> stopRequested{false};
+    std::atomic<int> state{Searching};
+    int tickCount = 0; // worker thread only
+    std::atomic<int> retryCount{0};
+    std::atomic<int> lastResult{0};
+
+public slots:
+    // The poll loop; returns when `stopRequested` is seen between steps, or after an exception.
+    void process();
+    // Runs the loop again as from start-up if a restart is still wanted. Queued on the worker's
+    // thread by requestRestart, it never starts before the earlier `process` has returned.
+    void restart();
+
+signals:
+    // Never emitted: the worker and its thread stay alive until the program ends.
+    void finished();
+    void foundDevice();
+    void waitingStart();
+    void downloadActive();
+    void downloadInactive();
+    void waitingTicks(int ticks);
+    void updaterRan(int result);
+
+private:
+    void step();
+    void search();
+    void countDown();
+    void transfer();
+    int runTransfer();
+
+    std::atomic<int>* countdownMs_;
+    std::atomic<bool>* busy_;
+    mutable QMutex lock_; // the target, and a stop against a pending restart
+    bool restartPending_ = false;
+    QString filePath_;
+    std::int64_t diskOffset_ = 0;
+};
