@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The two optional arguments: the update folder and the language number.
+struct CommandLine {
+    QString updateFolder; // empty: the dialog takes folder and language from the settings
+    int language = 1;
+};
+
+// `arguments` as QCoreApplication gives them, the program first. Only exactly two arguments
+// count; any other number is ignored. A language that is no base-10 integer reads as 0.
+CommandLine parseCommandLine(const QStringList& arguments);
