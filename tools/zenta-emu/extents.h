@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+
+// A set of byte ranges [begin, end), kept merged: what a transfer has written.
+class Extents {
+public:
+    void Add(std::uint64_t begin, std::uint64_t end);
+    bool Covers(std::uint64_t begin, std::uint64_t end) const;
+    bool Empty() const { return ranges_.empty(); }
+    std::uint64_t Lowest() const { return ranges_.empty() ? 0 : ranges_.begin()->first; }
+    std::uint64_t Highest() const { return ranges_.empty() ? 0 : ranges_.rbegin()->second; }
+    std::uint64_t Bytes() const;
+    const std::map<std::uint64_t, std::uint64_t>& Ranges() const { return ranges_; }
+
+private:
+    std::map<std::uint64_t, std::uint64_t> ranges_; // begin -> end
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "emulated_disk.h"
+
+#include <map>
+#include <string>
+#include <thread>
+
+struct fuse;
+
+// Serves each emulated disk as one file of a FUSE mount. The files are opened for direct I/O
+// only: a command sector must reach the calculator every time, and its reply must come from it,
+// never from a page cache.
+class FuseDisks {
+public:
+    FuseDisks() = default;
+    FuseDisks(const FuseDisks&) = delete;
+    FuseDisks& operator=(const FuseDisks&) = delete;
+    ~FuseDisks() { Unmount(); }
+
+    // Every disk is added before the mount; the set does not change afterwards.
+    void Add(const std::string& name, EmulatedDisk* disk) { disks_[name] = disk; }
+    bool Mount(const std::string& mountPoint, std::string* error);
+    void Unmount();
+    std::string PathOf(const std::string& name) const { return mountPoint_ + "/" + name; }
+
+    // The disk behind a path of the mount ("/name"), or nullptr.
+    EmulatedDisk* Find(const char* path) const;
+    const std::map<std::string, EmulatedDisk*>& Disks() const { return disks_; }
+
+private:
+    std::map<std::string, EmulatedDisk*> disks_;
+    std::string mountPoint_;
+    struct fuse* fuse_ = nullptr;
+    std::thread loop_;
+};

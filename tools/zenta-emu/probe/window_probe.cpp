@@ -1,0 +1,109 @@
+#include "window_probe.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QWidget>
+
+#include <cstdlib>
+
+namespace {
+
+constexpr int kLookMs = 50;
+constexpr int kShotProgressStep = 10;
+
+} // namespace
+
+WindowProbe::WindowProbe(const QString& logFile, const QString& shotFolder, QObject* parent)
+    : QObject(parent), log_(logFile), shotFolder_(shotFolder)
+{
+    log_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+    clock_.start();
+    connect(&timer_, &QTimer::timeout, this, &WindowProbe::Look);
+    // The last look comes right before the event loop ends, so that the final text is seen.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &WindowProbe::Look);
+    timer_.start(kLookMs);
+    log_.write("{\"probe\":\"loaded\"}\n");
+    log_.flush();
+}
+
+QJsonObject WindowProbe::Snapshot(QWidget** window) const
+{
+    QJsonArray labels;
+    QJsonArray buttons;
+    int progress = -1;
+    QString title;
+    *window = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (!top->isVisible()) {
+            continue;
+        }
+        if (*window == nullptr) {
+            *window = top;
+            title = top->windowTitle();
+        }
+        for (QWidget* widget : top->findChildren<QWidget*>()) {
+            if (!widget->isVisible()) {
+                continue;
+            }
+            if (auto* label = qobject_cast<QLabel*>(widget)) {
+                if (!label->text().isEmpty()) {
+                    labels.append(label->text());
+                }
+            } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+                buttons.append(
+                    QJsonObject{{"text", button->text()}, {"enabled", button->isEnabled()}});
+            } else if (auto* bar = qobject_cast<QProgressBar*>(widget)) {
+                progress = progress < 0 ? bar->value() : progress;
+            }
+        }
+    }
+    return QJsonObject{
+        {"title", title}, {"labels", labels}, {"buttons", buttons}, {"progress", progress}};
+}
+
+QString WindowProbe::SaveShot(QWidget* window)
+{
+    const QString name = QString("shot-%1.png").arg(++shots_, 3, 10, QChar('0'));
+    return window->grab().save(QDir(shotFolder_).filePath(name)) ? name : QString();
+}
+
+void WindowProbe::Look()
+{
+    QWidget* window = nullptr;
+    QJsonObject now = Snapshot(&window);
+    if (now == last_) {
+        return;
+    }
+    QJsonObject seen = now;
+    seen["t"] = static_cast<double>(clock_.elapsed());
+    const int progress = now["progress"].toInt();
+    QJsonObject withoutProgress = now;
+    QJsonObject lastWithoutProgress = last_;
+    withoutProgress.remove("progress");
+    lastWithoutProgress.remove("progress");
+    const bool textsChanged = withoutProgress != lastWithoutProgress;
+    if (window != nullptr && !shotFolder_.isEmpty() &&
+        (textsChanged || std::abs(progress - lastShotProgress_) >= kShotProgressStep)) {
+        seen["shot"] = SaveShot(window);
+        lastShotProgress_ = progress;
+    }
+    last_ = now;
+    log_.write(QJsonDocument(seen).toJson(QJsonDocument::Compact) + "\n");
+    log_.flush();
+}
+
+QObject* WindowProbePlugin::create(const QString& name, const QString&)
+{
+    const QString logFile = qEnvironmentVariable("ZENTA_PROBE_LOG");
+    if (name.compare("zentaprobe", Qt::CaseInsensitive) != 0 || logFile.isEmpty()) {
+        return nullptr;
+    }
+    // No parent: Qt owns what a generic plugin creates and deletes it with the application.
+    return new WindowProbe(logFile, qEnvironmentVariable("ZENTA_PROBE_SHOTS"), nullptr);
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGenericPlugin>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+// Watches the updater's window from inside its process, as an accessibility tool would, and
+// writes what a person sees (texts, buttons, progress) to a file each time it changes; with a
+// folder given, also a picture of the window. Loaded by Qt itself (QT_QPA_GENERIC_PLUGINS), so
+// the updater runs unchanged.
+class WindowProbe : public QObject {
+    Q_OBJECT
+public:
+    WindowProbe(const QString& logFile, const QString& shotFolder, QObject* parent);
+
+private slots:
+    void Look();
+
+private:
+    QJsonObject Snapshot(QWidget** window) const;
+    QString SaveShot(QWidget* window);
+
+    QFile log_;
+    QString shotFolder_;
+    QTimer timer_;
+    QElapsedTimer clock_;
+    QJsonObject last_;
+    int lastShotProgress_ = -1;
+    int shots_ = 0;
+};
+
+class WindowProbePlugin : public QGenericPlugin {
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "window_probe.json")
+public:
+    QObject* create(const QString& name, const QString& specification) override;
+};

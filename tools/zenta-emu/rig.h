@@ -1,0 +1,65 @@
+#pragma once
+
+#include "calculator.h"
+#include "fuse_disks.h"
+#include "loop_device.h"
+#include "testbed.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// The emulated hardware: every disk served as a file through FUSE and plugged into the umockdev
+// test bed, its /dev node a link to a loop device over that file (as root) or to the file itself.
+class Rig {
+public:
+    Rig(bool loopNodes, std::string mountPoint);
+    ~Rig() { Stop(); }
+
+    // Both before Start; each gives the disk's number.
+    int AddCalculator(std::unique_ptr<Calculator> calculator);
+    int AddOther(const DiskIdentity& identity, std::unique_ptr<PlainDisk> disk);
+
+    bool Start(std::string* error);
+    // Plugs a disk in, on a port and under a node name it has not had before, as the kernel
+    // would name a disk plugged in again.
+    bool Plug(int disk, std::string* error);
+    void Unplug(int disk);
+    bool Plugged(int disk) const { return disks_[disk].plugged; }
+    // Takes every disk away and unmounts.
+    void Stop();
+
+    const std::string& TestbedDir() const { return testbedDir_; }
+    Calculator* CalculatorAt(int disk) const { return disks_[disk].calculator.get(); }
+    PlainDisk* OtherAt(int disk) const { return disks_[disk].other.get(); }
+    int Plugs(int disk) const { return disks_[disk].plugs; }
+
+private:
+    struct Disk {
+        std::string file;
+        DiskIdentity identity;
+        std::unique_ptr<Calculator> calculator;
+        std::unique_ptr<PlainDisk> other;
+        EmulatedDisk* disk = nullptr;
+        bool plugged = false;
+        int plugs = 0;
+        PluggedDisk where;
+        std::unique_ptr<LoopDevice> loop;
+    };
+    DiskPlacement NextPlacement(const Disk& disk);
+    void SetPresent(Disk& disk, bool present);
+
+    bool loopNodes_;
+    std::string mountPoint_;
+    std::vector<Disk> disks_;
+    FuseDisks fuse_;
+    std::unique_ptr<Testbed> testbed_;
+    std::string testbedDir_;
+    bool started_ = false;
+    int nextPort_ = 1;
+    int nextHost_ = 6;
+    int nextNode_ = 1; // sdb: sda is the machine's own disk
+};
+
+// Kernel names of SCSI disks: sda .. sdz, sdaa ..
+std::string ScsiDiskName(int index);

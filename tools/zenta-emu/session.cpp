@@ -1,0 +1,290 @@
+#include "session.h"
+
+#include "child_process.h"
+#include "rig.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <csignal>
+#include <cstdlib>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double kLeaveDelay = 0.3; // the calculator restarts this long after the finish command
+constexpr double kFinalTextHold = 1.5;
+
+double Since(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string SkipReason(const RunOptions& options)
+{
+    if (access(ZENTA_UMOCKDEV_PRELOAD, R_OK) != 0) {
+        return "umockdev's preload library is missing (" ZENTA_UMOCKDEV_PRELOAD ")";
+    }
+    if (access("/dev/fuse", R_OK | W_OK) != 0) {
+        return "FUSE cannot run here: /dev/fuse is missing or not open to this user";
+    }
+    if (options.nodes == RunOptions::Nodes::Loop && geteuid() != 0) {
+        return "loop devices need root";
+    }
+    return "";
+}
+
+class Session {
+public:
+    Session(const Scenario& scenario, const RunOptions& options)
+        : scenario_(scenario), options_(options)
+    {
+    }
+    RunRecord Run();
+
+private:
+    bool Prepare();
+    bool StartUpdater();
+    void Watch();
+    bool PlugAndPull(double now);
+    bool Step();
+    void Collect();
+    std::vector<std::string> Environment() const;
+
+    const Scenario& scenario_;
+    const RunOptions& options_;
+    RunRecord record_;
+    std::string work_;
+    std::unique_ptr<Rig> rig_;
+    std::vector<int> calculators_; // rig numbers, in the scenario's order
+    std::vector<double> replugAt_;
+    std::vector<int> others_;
+    ChildProcess updater_;
+    std::unique_ptr<WindowLog> window_;
+    Clock::time_point started_;
+    std::optional<double> finalTextSince_;
+};
+
+bool Session::Prepare()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    std::string templ = (tmp != nullptr && *tmp != '\0' ? std::string(tmp) : "/tmp");
+    templ += "/zenta-emu-XXXXXX";
+    std::vector<char> path(templ.begin(), templ.end());
+    path.push_back('\0');
+    if (mkdtemp(path.data()) == nullptr) {
+        record_.setupError = "cannot make a working folder from " + templ;
+        return false;
+    }
+    work_ = path.data();
+    for (const char* sub : {"mnt", "home", "tmp", "runtime"}) {
+        QDir(QString::fromStdString(work_)).mkpath(sub);
+    }
+    QFile::setPermissions(QString::fromStdString(work_ + "/runtime"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    record_.folder = options_.folder.empty() ? work_ + "/update" : options_.folder;
+    record_.files = options_.folder.empty() ? MakeUpdateFolder(record_.folder, Generation::New,
+                                                               scenario_.sizes, &record_.setupError)
+                                            : ReadUpdateFolder(record_.folder, &record_.setupError);
+    return !record_.files.empty();
+}
+
+std::vector<std::string> Session::Environment() const
+{
+    std::vector<std::string> env = CurrentEnvironment();
+    const std::string preload = GetVariable(env, "LD_PRELOAD");
+    SetVariable(&env, "LD_PRELOAD",
+                ZENTA_UMOCKDEV_PRELOAD + (preload.empty() ? "" : ":" + preload));
+    SetVariable(&env, "UMOCKDEV_DIR", rig_->TestbedDir());
+    // The preloaded library comes before a sanitizer's runtime.
+    const std::string asan = GetVariable(env, "ASAN_OPTIONS");
+    SetVariable(&env, "ASAN_OPTIONS",
+                (asan.empty() ? "" : asan + ":") + "verify_asan_link_order=0");
+    // A home, settings and temporary folder of its own: its single-instance guard lives there.
+    const std::string home = GetVariable(env, "HOME");
+    if (GetVariable(env, "XAUTHORITY").empty() && !home.empty()) {
+        SetVariable(&env, "XAUTHORITY", home + "/.Xauthority");
+    }
+    SetVariable(&env, "HOME", work_ + "/home");
+    SetVariable(&env, "XDG_CONFIG_HOME", work_ + "/home/.config");
+    SetVariable(&env, "XDG_RUNTIME_DIR", work_ + "/runtime");
+    SetVariable(&env, "TMPDIR", work_ + "/tmp");
+    if (!options_.window) {
+        SetVariable(&env, "QT_QPA_PLATFORM", "offscreen");
+    }
+    const std::string plugins = GetVariable(env, "QT_PLUGIN_PATH");
+    SetVariable(&env, "QT_PLUGIN_PATH", options_.probeDir + (plugins.empty() ? "" : ":" + plugins));
+    SetVariable(&env, "QT_QPA_GENERIC_PLUGINS", "zentaprobe");
+    SetVariable(&env, "ZENTA_PROBE_LOG", work_ + "/window.log");
+    SetVariable(&env, "ZENTA_PROBE_SHOTS", options_.screenshots);
+    return env;
+}
+
+bool Session::StartUpdater()
+{
+    const std::vector<std::string> argv = {options_.updater, record_.folder,
+                                           std::to_string(options_.language)};
+    record_.command = options_.updater + " \"" + record_.folder + "\" " + argv[2];
+    if (!options_.screenshots.empty()) {
+        QDir().mkpath(QString::fromStdString(options_.screenshots));
+    }
+    window_ = std::make_unique<WindowLog>(work_ + "/window.log");
+    started_ = Clock::now();
+    return updater_.Start(argv, Environment(), work_ + "/updater.log", &record_.setupError);
+}
+
+// Calculators plugged in, pulled out, and gone after the finish command, as the plan has it.
+bool Session::PlugAndPull(double now)
+{
+    for (std::size_t i = 0; i < calculators_.size(); ++i) {
+        const int disk = calculators_[i];
+        const CalculatorPlan& plan = scenario_.calculators[i];
+        Calculator* calculator = rig_->CalculatorAt(disk);
+        const bool due = (rig_->Plugs(disk) == 0 && now >= plan.plugAt) ||
+                         (replugAt_[i] >= 0 && now >= replugAt_[i]);
+        if (due && !rig_->Plugged(disk)) {
+            replugAt_[i] = -1;
+            if (!rig_->Plug(disk, &record_.setupError)) {
+                return false;
+            }
+        }
+        if (calculator->TakePulled()) {
+            rig_->Unplug(disk);
+            replugAt_[i] = plan.replugAfter >= 0 ? now + plan.replugAfter : -1;
+        }
+        // It has left update mode and restarts: its disk goes away, never to come back.
+        if (rig_->Plugged(disk) && calculator->FinishedFor(kLeaveDelay)) {
+            rig_->Unplug(disk);
+        }
+    }
+    return true;
+}
+
+// One look at the world. False when the run is over.
+bool Session::Step()
+{
+    const double now = Since(started_);
+    if (!PlugAndPull(now)) {
+        return false;
+    }
+    window_->Update();
+    if (updater_.Poll()) {
+        return false;
+    }
+    if (!scenario_.window.exits &&
+        window_->ShowsNow(QString::fromStdString(scenario_.window.finalText))) {
+        finalTextSince_ = finalTextSince_ ? finalTextSince_ : now;
+        if (now - *finalTextSince_ >= kFinalTextHold) {
+            record_.stoppedByEmulator = true;
+            return false;
+        }
+    } else {
+        finalTextSince_.reset();
+    }
+    const double timeout = options_.timeout > 0 ? options_.timeout : scenario_.timeout;
+    if (now > timeout) {
+        record_.timedOut = true;
+        return false;
+    }
+    return g_stopRequested == 0;
+}
+
+void Session::Watch()
+{
+    while (Step()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (g_stopRequested != 0 && record_.setupError.empty()) {
+        record_.setupError = "interrupted";
+    }
+    updater_.Stop();
+    record_.exitStatus = updater_.Poll();
+    record_.seconds = Since(started_);
+    window_->Update();
+}
+
+void Session::Collect()
+{
+    for (std::size_t i = 0; i < calculators_.size(); ++i) {
+        const int disk = calculators_[i];
+        record_.calculators.push_back(
+            {scenario_.calculators[i], rig_->CalculatorAt(disk)->State(), rig_->Plugs(disk)});
+    }
+    for (std::size_t i = 0; i < others_.size(); ++i) {
+        const PlainDisk* disk = rig_->OtherAt(others_[i]);
+        record_.others.push_back(
+            {scenario_.others[i], disk->Reads(), disk->Writes(), disk->Unchanged()});
+    }
+    record_.probeLoaded = window_->ProbeLoaded();
+    record_.looks = window_->Looks();
+    record_.story = window_->Story();
+    QFile log(QString::fromStdString(work_ + "/updater.log"));
+    if (log.open(QIODevice::ReadOnly)) {
+        const QByteArray output = log.readAll();
+        record_.updaterOutput = output.right(4000).toStdString();
+    }
+}
+
+RunRecord Session::Run()
+{
+    record_.skipReason = SkipReason(options_);
+    if (!record_.skipReason.empty() || !Prepare()) {
+        return record_;
+    }
+    const bool loop = options_.nodes == RunOptions::Nodes::Loop ||
+                      (options_.nodes == RunOptions::Nodes::Auto && geteuid() == 0);
+    record_.nodes = loop ? "loop devices over FUSE files" : "FUSE files";
+    rig_ = std::make_unique<Rig>(loop, work_ + "/mnt");
+    const auto origin = Clock::now();
+    for (const CalculatorPlan& plan : scenario_.calculators) {
+        auto calculator = std::make_unique<Calculator>(plan.serial, 64ull << 20, record_.files,
+                                                       plan.behaviour, origin);
+        calculator->SetBandwidth(scenario_.bandwidth);
+        calculators_.push_back(rig_->AddCalculator(std::move(calculator)));
+        replugAt_.push_back(-1);
+    }
+    for (std::size_t i = 0; i < scenario_.others.size(); ++i) {
+        auto disk = std::make_unique<PlainDisk>(64ull << 20, 1000 + i);
+        others_.push_back(rig_->AddOther(scenario_.others[i], std::move(disk)));
+    }
+    std::string error;
+    if (!rig_->Start(&error)) {
+        record_.skipReason = error;
+    } else {
+        bool plugged = true;
+        for (int other : others_) {
+            plugged = plugged && rig_->Plug(other, &record_.setupError);
+        }
+        // The calculators due at once are there before the updater starts.
+        if (plugged && PlugAndPull(0) && StartUpdater()) {
+            Watch();
+        }
+        updater_.Stop();
+        if (window_) {
+            Collect();
+        }
+    }
+    rig_->Stop();
+    rig_.reset();
+    if (!options_.keepWorkDir) {
+        QDir(QString::fromStdString(work_)).removeRecursively();
+    }
+    return record_;
+}
+
+} // namespace
+
+RunRecord RunScenario(const Scenario& scenario, const RunOptions& options)
+{
+    return Session(scenario, options).Run();
+}
+
+void RequestStop()
+{
+    g_stopRequested = 1;
+}

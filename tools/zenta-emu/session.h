@@ -1,0 +1,60 @@
+#pragma once
+
+#include "calculator.h"
+#include "scenario.h"
+#include "window_log.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct RunOptions {
+    std::string updater;  // the program under test
+    std::string probeDir; // holds generic/libzentaprobe.so
+    std::string folder;   // an update folder to use instead of a sample one
+    int language = 1;
+    std::string screenshots; // the probe's pictures of the window go here
+    enum class Nodes { Auto, Loop, File } nodes = Nodes::Auto;
+    bool window = false; // a real window on the display instead of an offscreen one
+    bool keepWorkDir = false;
+    double timeout = 0; // 0: the scenario's own
+};
+
+struct CalculatorRecord {
+    CalculatorPlan plan;
+    CalculatorState state;
+    int plugs = 0;
+};
+
+struct OtherDiskRecord {
+    DiskIdentity identity;
+    std::uint64_t reads = 0;
+    std::uint64_t writes = 0;
+    bool unchanged = true;
+};
+
+// Everything a run saw, for the verdict and the report.
+struct RunRecord {
+    std::string skipReason; // the emulator cannot run here at all
+    std::string setupError; // it could, but something went wrong on the way
+    std::string nodes;      // "loop devices" or "FUSE files"
+    std::string folder;
+    std::vector<FileRegion> files;
+    std::string command;
+    std::optional<int> exitStatus;
+    bool stoppedByEmulator = false;
+    bool timedOut = false;
+    double seconds = 0;
+    std::vector<CalculatorRecord> calculators;
+    std::vector<OtherDiskRecord> others;
+    bool probeLoaded = false;
+    std::vector<WindowLook> looks;
+    std::vector<std::string> story;
+    std::string updaterOutput; // the end of what it printed
+};
+
+// Builds the hardware, runs the updater against it, and takes it all down again.
+RunRecord RunScenario(const Scenario& scenario, const RunOptions& options);
+
+// Set from a signal handler: the run ends early and still cleans up.
+void RequestStop();

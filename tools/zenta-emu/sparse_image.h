@@ -1,0 +1,40 @@
+#pragma once
+
+#include "extents.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+
+// A disk image held in memory block by block. A byte never written reads as the disk's earlier
+// contents: a pattern fixed by the seed, so that a byte changed by mistake shows.
+class SparseImage {
+public:
+    SparseImage(std::uint64_t size, std::uint64_t seed);
+
+    std::uint64_t Size() const { return size_; }
+    // Both clip nothing: the caller keeps offset + length within the size.
+    void Read(std::uint64_t offset, std::uint64_t length, unsigned char* out) const;
+    void Write(std::uint64_t offset, std::uint64_t length, const unsigned char* in);
+
+    std::uint64_t AllocatedBytes() const { return blocks_.size() * kBlockSize; }
+    unsigned char Earlier(std::uint64_t offset) const;
+    // SHA-256 of a stretch of the image.
+    QByteArray Sha256(std::uint64_t offset, std::uint64_t length) const;
+    // The first byte that differs from the earlier contents and lies in none of the kept ranges.
+    std::optional<std::uint64_t> FirstChangeOutside(const Extents& kept) const;
+
+private:
+    static constexpr std::uint64_t kBlockSize = 65536;
+    using Block = std::unique_ptr<unsigned char[]>;
+
+    unsigned char* BlockFor(std::uint64_t index);
+    void FillEarlier(std::uint64_t index, unsigned char* block) const;
+
+    std::uint64_t size_;
+    std::uint64_t seed_;
+    std::unordered_map<std::uint64_t, Block> blocks_;
+};

@@ -1,0 +1,116 @@
+#include "update_folder.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <functional>
+
+namespace {
+
+struct NamedRole {
+    const char* fresh;
+    const char* legacy;
+    std::uint64_t offset;
+};
+
+const NamedRole kRoles[] = {
+    {"ZENTA_OS.ROM", "QORVAARM.ROM", 0},
+    {"ZENTA_KESTOL.DAT", "KESTOL.DAT", 0x100000},
+    {"ZENTA_APP.DAT", "LUNAPACK.DAT", 0x500000},
+};
+
+// Contents that differ from file to file and from the calculator's earlier image.
+QByteArray Contents(const std::string& name, std::uint64_t size)
+{
+    QByteArray bytes(static_cast<int>(size), Qt::Uninitialized);
+    std::uint64_t state = std::hash<std::string>()(name) | 1;
+    for (std::uint64_t i = 0; i < size; ++i) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        bytes[static_cast<int>(i)] = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size() && file.flush();
+}
+
+} // namespace
+
+std::uint64_t DiskOffsetFor(const std::string& name)
+{
+    const QString upper = QString::fromStdString(name).toUpper();
+    for (const NamedRole& role : kRoles) {
+        if (upper == role.fresh || upper == role.legacy) {
+            return role.offset;
+        }
+    }
+    return 0;
+}
+
+std::vector<FileRegion> MakeUpdateFolder(const std::string& folder, Generation generation,
+                                         const FolderSizes& sizes, std::string* error)
+{
+    const std::uint64_t byRole[] = {sizes.os, sizes.kestol, sizes.app};
+    std::vector<FileRegion> files;
+    if (!QDir().mkpath(QString::fromStdString(folder))) {
+        *error = "cannot make the update folder " + folder;
+        return {};
+    }
+    for (int i = 0; i < 3; ++i) {
+        const NamedRole& role = kRoles[i];
+        FileRegion file;
+        file.name = generation == Generation::New ? role.fresh : role.legacy;
+        file.offset = role.offset;
+        file.size = byRole[i];
+        const QByteArray bytes = Contents(file.name, file.size);
+        file.sha256 = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+        if (!WriteFile(QString::fromStdString(folder + "/" + file.name), bytes)) {
+            *error = "cannot write " + folder + "/" + file.name;
+            return {};
+        }
+        files.push_back(file);
+    }
+    return files;
+}
+
+std::vector<FileRegion> ReadUpdateFolder(const std::string& folder, std::string* error)
+{
+    std::vector<FileRegion> files;
+    const QFileInfoList entries =
+        QDir(QString::fromStdString(folder)).entryInfoList(QDir::Files, QDir::Name);
+    for (const QFileInfo& entry : entries) {
+        const std::string name = entry.fileName().toStdString();
+        const QString upper = entry.fileName().toUpper();
+        bool known = false;
+        for (const NamedRole& role : kRoles) {
+            known = known || upper == role.fresh || upper == role.legacy;
+        }
+        QFile file(entry.filePath());
+        if (!known || !file.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        hash.addData(&file);
+        files.push_back(
+            {name, DiskOffsetFor(name), static_cast<std::uint64_t>(entry.size()), hash.result()});
+    }
+    // One file of the new generation makes the whole folder one of the new generation.
+    const auto legacy = [](const FileRegion& file) {
+        return !QString::fromStdString(file.name).toUpper().startsWith("ZENTA_");
+    };
+    if (!std::all_of(files.begin(), files.end(), legacy)) {
+        files.erase(std::remove_if(files.begin(), files.end(), legacy), files.end());
+    }
+    if (files.empty()) {
+        *error = "no firmware files in " + folder;
+    }
+    return files;
+}

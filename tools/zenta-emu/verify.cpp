@@ -1,0 +1,262 @@
+#include "verify.h"
+
+#include <QString>
+
+#include <cstdio>
+#include <sys/wait.h>
+
+namespace {
+
+std::string Hex(std::uint64_t value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::string ShortHash(const QByteArray& hash)
+{
+    return hash.toHex().left(16).toStdString();
+}
+
+// Problems of a progress sequence; "" when it is as the host sends it.
+std::string ProgressProblem(const TransferRecord& transfer, int repeats)
+{
+    const std::vector<ProgressStep>& steps = transfer.progress;
+    if (steps.empty() || steps.front().percent != 0) {
+        return "does not begin with progress 0";
+    }
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        if (i > 0 && steps[i].percent <= steps[i - 1].percent) {
+            return "progress goes back from " + std::to_string(steps[i - 1].percent);
+        }
+        if (steps[i].percent == 100 && i + 1 != steps.size()) {
+            return "progress goes on after 100";
+        }
+        if (steps[i].times != repeats) {
+            return "progress " + std::to_string(steps[i].percent) + " came " +
+                   std::to_string(steps[i].times) + " times, not " + std::to_string(repeats);
+        }
+    }
+    return "";
+}
+
+bool WroteFile(const TransferRecord& transfer, const FileRegion& file)
+{
+    return transfer.completed && transfer.sha256 == file.sha256 && transfer.coveredWhole &&
+           !transfer.strayBytes;
+}
+
+int FinishCommands(const CalculatorState& state)
+{
+    int count = 0;
+    for (const MailboxEvent& event : state.events) {
+        count += event.kind == MailboxEvent::Command && event.code == kCmdFinish ? 1 : 0;
+    }
+    return count;
+}
+
+void CheckFile(const CalculatorRecord& calculator, const std::vector<FileRegion>& files, int index,
+               std::vector<Check>* checks)
+{
+    const FileRegion& file = files[index];
+    auto found = calculator.plan.files.find(file.name);
+    const FilePlan plan = found != calculator.plan.files.end() ? found->second : FilePlan{};
+    std::vector<const TransferRecord*> attempts;
+    for (const TransferRecord& transfer : calculator.state.transfers) {
+        if (FileOfTransfer(transfer, files) == index) {
+            attempts.push_back(&transfer);
+        }
+    }
+    const int count = static_cast<int>(attempts.size());
+    const bool countOk = plan.attempts < 0 ? count <= 1 : count == plan.attempts;
+    const std::string expected = plan.attempts < 0 ? "0 or 1" : std::to_string(plan.attempts);
+    checks->push_back(
+        {file.name + ": " + std::to_string(count) + " transfer(s), expected " + expected, countOk});
+    for (int i = 0; i + 1 < count; ++i) {
+        if (attempts[i]->completed) {
+            checks->push_back({file.name + ": an attempt ended well but was repeated", false});
+        }
+    }
+    if (count == 0) {
+        return;
+    }
+    const bool wrote = WroteFile(*attempts.back(), file);
+    const bool wanted = plan.attempts < 0 || plan.lastSucceeds;
+    checks->push_back({file.name + (wrote ? ": the last transfer wrote it whole, SHA-256 equal"
+                                          : ": the last transfer did not write it whole"),
+                       wrote == wanted});
+}
+
+} // namespace
+
+int FileOfTransfer(const TransferRecord& transfer, const std::vector<FileRegion>& files)
+{
+    for (std::size_t i = 0; i < files.size() && !transfer.written.Empty(); ++i) {
+        if (files[i].offset == transfer.written.Lowest()) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+std::vector<TransferSummary> SummarizeTransfers(const CalculatorState& state,
+                                                const std::vector<FileRegion>& files)
+{
+    std::vector<TransferSummary> summaries;
+    for (const TransferRecord& transfer : state.transfers) {
+        TransferSummary summary;
+        summary.file = FileOfTransfer(transfer, files);
+        char head[160];
+        std::snprintf(head, sizeof head, "%7.2f s  %-17s ", transfer.startedAt,
+                      summary.file >= 0 ? files[summary.file].name.c_str() : "(no data)");
+        std::string line = head;
+        if (summary.file >= 0) {
+            const FileRegion& file = files[summary.file];
+            line += "@" + Hex(file.offset) + " " + std::to_string(file.size) + " B  ";
+            line += transfer.completed
+                        ? "sha256 " + ShortHash(transfer.sha256) +
+                              (WroteFile(transfer, file) ? " = source" : " != source")
+                        : "unfinished (" + std::to_string(transfer.written.Bytes()) + " B written)";
+        }
+        const int steps = static_cast<int>(transfer.progress.size());
+        line += "  progress " + std::to_string(transfer.progress.front().percent) + ".." +
+                std::to_string(transfer.progress.back().percent) + " in " + std::to_string(steps) +
+                " steps";
+        if (transfer.failedWrites > 0) {
+            line += ", " + std::to_string(transfer.failedWrites) + " failed writes";
+        }
+        char time[48];
+        std::snprintf(time, sizeof time, ", %.2f s", transfer.endedAt - transfer.startedAt);
+        summary.line = line + time;
+        summaries.push_back(summary);
+    }
+    return summaries;
+}
+
+std::string CommandStory(const std::vector<MailboxEvent>& events)
+{
+    std::string story;
+    std::size_t i = 0;
+    while (i < events.size()) {
+        const MailboxEvent& event = events[i];
+        std::string entry;
+        if (event.kind == MailboxEvent::AreaRead) {
+            entry = "read " + std::to_string(event.parameter / 512) + " sectors";
+            ++i;
+        } else if (event.code == kCmdProgress) {
+            // A run of progress commands that only goes up (or repeats after a refusal).
+            std::size_t end = i + 1;
+            while (end < events.size() && events[end].kind == MailboxEvent::Command &&
+                   events[end].code == kCmdProgress &&
+                   events[end].parameter >= events[end - 1].parameter) {
+                ++end;
+            }
+            entry = "progress " + std::to_string(event.parameter);
+            if (end - i > 1) {
+                entry += ".." + std::to_string(events[end - 1].parameter) + " (" +
+                         std::to_string(end - i) + " commands)";
+            }
+            entry += event.accepted ? "" : " refused";
+            i = end;
+        } else {
+            entry = event.code == kCmdFinish ? "finish" : "command " + Hex(event.code);
+            ++i;
+        }
+        story += (story.empty() ? "" : ", ") + entry;
+    }
+    return story.empty() ? "none" : story;
+}
+
+std::vector<Check> CheckCalculator(const CalculatorRecord& calculator,
+                                   const std::vector<FileRegion>& files)
+{
+    const CalculatorState& state = calculator.state;
+    std::vector<Check> checks;
+    if (calculator.plan.untouched) {
+        checks.push_back({"left alone: " + std::to_string(state.transfers.size()) + " transfers, " +
+                              std::to_string(FinishCommands(state)) + " finish commands",
+                          state.transfers.empty() && FinishCommands(state) == 0});
+    } else {
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            CheckFile(calculator, files, static_cast<int>(i), &checks);
+        }
+        for (std::size_t i = 0; i < state.transfers.size(); ++i) {
+            const TransferRecord& transfer = state.transfers[i];
+            const std::string problem = ProgressProblem(transfer, calculator.plan.repeats);
+            if (!problem.empty() || FileOfTransfer(transfer, files) < 0) {
+                checks.push_back({"transfer " + std::to_string(i + 1) + ": " +
+                                      (problem.empty() ? "wrote no file's first byte" : problem),
+                                  false});
+            }
+        }
+        const int finishes = FinishCommands(state);
+        const bool last = state.finishAt && (state.transfers.empty() ||
+                                             *state.finishAt >= state.transfers.back().endedAt);
+        checks.push_back({"finish command: " + std::to_string(finishes) + ", expected 1, after " +
+                              "the last transfer",
+                          finishes == 1 && last});
+    }
+    checks.push_back({"data written outside a transfer: " + std::to_string(state.strayWrites),
+                      state.strayWrites == 0});
+    checks.push_back(
+        {"data written after the finish command: " + std::to_string(state.writesAfterFinish),
+         state.writesAfterFinish == 0});
+    checks.push_back({state.changedOutsideFiles ? "a byte outside the files changed, at " +
+                                                      Hex(*state.changedOutsideFiles)
+                                                : "not one byte outside the files changed",
+                      !state.changedOutsideFiles});
+    return checks;
+}
+
+std::vector<Check> CheckOtherDisk(const OtherDiskRecord& disk)
+{
+    return {{std::to_string(disk.writes) + " writes, " +
+                 (disk.unchanged ? "not one byte changed" : "its contents changed"),
+             disk.writes == 0 && disk.unchanged}};
+}
+
+std::vector<Check> CheckUpdater(const RunRecord& record, const WindowPlan& plan, int language)
+{
+    std::vector<Check> checks;
+    const int status = record.exitStatus.value_or(-1);
+    const bool exitedWell = record.exitStatus && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (plan.exits) {
+        checks.push_back({"ended by itself with exit code 0",
+                          exitedWell && !record.stoppedByEmulator && !record.timedOut});
+    } else {
+        checks.push_back({"stayed open with its final message until the emulator closed it",
+                          record.stoppedByEmulator && !record.timedOut});
+    }
+    checks.push_back({record.timedOut ? "timed out" : "within the time limit", !record.timedOut});
+    checks.push_back({record.probeLoaded ? "window probe loaded" : "window probe not loaded",
+                      record.probeLoaded});
+    // Texts with an id are shown in the chosen language; only English ones are known here.
+    const auto translated = [](const std::string& text) {
+        return text == "Done" || text.rfind("Waiting", 0) == 0;
+    };
+    const auto seen = [&record](const std::string& prefix) {
+        for (const WindowLook& look : record.looks) {
+            for (const QString& label : look.labels) {
+                if (label.startsWith(QString::fromStdString(prefix))) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    if (!plan.finalText.empty() && (language == 1 || !translated(plan.finalText))) {
+        const bool shown = !record.looks.empty() && record.looks.back().labels.contains(
+                                                        QString::fromStdString(plan.finalText));
+        checks.push_back({"ends showing \"" + plan.finalText + "\"", shown});
+    }
+    for (const std::string& text : plan.seen) {
+        if (language == 1 || !translated(text)) {
+            checks.push_back({"showed \"" + text + "\"", seen(text)});
+        }
+    }
+    for (const std::string& text : plan.neverStartingWith) {
+        checks.push_back({"never showed \"" + text + "...\"", !seen(text)});
+    }
+    return checks;
+}
