@@ -1,0 +1,77 @@
+#include "dialog_rig.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QTimer>
+
+DialogRig::DialogRig() = default;
+
+DialogRig::~DialogRig()
+{
+    // Pauses no longer wait for the GUI thread, which now waits for the worker's thread.
+    paced.release();
+    dialog_.reset();
+}
+
+QString DialogRig::addFile(const QString& name, std::int64_t size)
+{
+    const QString path = folder_.filePath(name);
+    if (name.endsWith('/')) {
+        QDir().mkpath(path);
+        return QDir::cleanPath(path);
+    }
+    const std::vector<unsigned char> bytes = fileBytes(size);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    file.close();
+    host().AddSourceFile(QDir::toNativeSeparators(path).toStdString(), bytes);
+    sizes_[name] = size;
+    return path;
+}
+
+void DialogRig::addUpdateSet(const QStringList& names)
+{
+    std::int64_t size = 40000;
+    for (const QString& name : names)
+        addFile(name, size -= 7000);
+}
+
+CCalcFWUpdateMSDialog& DialogRig::construct(const QString& folder, int language)
+{
+    dialog_ = std::make_unique<CCalcFWUpdateMSDialog>(folder, language);
+    return *dialog_;
+}
+
+CCalcFWUpdateMSDialog& DialogRig::start(int language, bool scan)
+{
+    construct(folder_.path(), language);
+    QApplication::setActiveWindow(dialog_.get());
+    dialog_->show();
+    if (scan)
+        dialog_->scanUpdateFolder();
+    return *dialog_;
+}
+
+bool DialogRig::calculatorHolds(int disk, const QString& name, std::int64_t offset)
+{
+    const std::int64_t size = sizes_.at(name);
+    return host().DiskBytes(disk, offset, size) == fileBytes(size);
+}
+
+void answerFolderBrowser(const QString& folder, bool accept)
+{
+    QTimer::singleShot(0, [folder, accept] {
+        auto* browser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (browser == nullptr)
+            qFatal("the folder browser did not open");
+        browser->setDirectory(folder);
+        QDialog* asDialog = browser; // accept() is public there, and runs the browser's own
+        if (accept)
+            asDialog->accept();
+        else
+            asDialog->reject();
+    });
+}

@@ -1,0 +1,228 @@
+#include "dialog_rig.h"
+
+#include "worker/update_worker.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QDir>
+#include <QProgressBar>
+#include <QSettings>
+#include <QtTest>
+
+namespace {
+
+QTemporaryDir* g_home = nullptr;
+
+void store(const QVariantMap& values)
+{
+    QSettings settings(g_home->path() + "/config/KZ/Quillon.conf", QSettings::IniFormat);
+    settings.clear();
+    for (auto it = values.begin(); it != values.end(); ++it)
+        settings.setValue(it.key(), it.value());
+    settings.sync();
+}
+
+// What a layout holds, in order: "layout", "stretch", "spacing 10" or a widget's object name.
+QStringList itemsOf(QLayout* layout)
+{
+    QStringList items;
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem* item = layout->itemAt(i);
+        if (item->layout() != nullptr)
+            items << "layout";
+        else if (item->widget() != nullptr)
+            items << item->widget()->objectName();
+        else if (item->spacerItem()->sizePolicy().horizontalPolicy() == QSizePolicy::Expanding ||
+                 item->spacerItem()->sizePolicy().verticalPolicy() == QSizePolicy::Expanding)
+            items << "stretch";
+        else
+            items << QString("spacing %1").arg(item->spacerItem()->sizeHint().height());
+    }
+    return items;
+}
+
+} // namespace
+
+class TestUpdateDialog : public QObject {
+    Q_OBJECT
+private slots:
+    void shouldBuildWindowAsDescribed();
+    void shouldLayOutWidgetsInOrder();
+    void shouldShowTextsInLanguage_data();
+    void shouldShowTextsInLanguage();
+    void shouldShowWaitingDots_data();
+    void shouldShowWaitingDots();
+    void shouldTakeFolderAndLanguageFromSettings_data();
+    void shouldTakeFolderAndLanguageFromSettings();
+    void shouldLeaveSettingsUnreadWithFolderArgument();
+    void shouldForgetDialogWhenItGoes();
+};
+
+void TestUpdateDialog::shouldBuildWindowAsDescribed()
+{
+    DialogRig rig;
+    CCalcFWUpdateMSDialog& dialog = rig.start(1, false);
+    QCOMPARE(g_dialog, &dialog);
+    QCOMPARE(dialog.windowTitle(), QString("Firmware update"));
+    QCOMPARE(rig.buttonText(), QString("Cancel"));
+    QVERIFY(dialog.cancelButton->isVisible() && dialog.cancelButton->isEnabled());
+    QVERIFY(dialog.browseButton->isHidden());
+    QCOMPARE(dialog.browseButton->text(), QString("Browse for update files"));
+    QCOMPARE(dialog.folderIcon.availableSizes(), (QList<QSize>{{16, 16}, {32, 32}}));
+    QCOMPARE(dialog.appIcon.availableSizes(), (QList<QSize>{{16, 16}, {64, 64}}));
+    QVERIFY(!dialog.windowIcon().isNull());
+    const auto* picture = dialog.findChild<QLabel*>("pictureLabel");
+    QCOMPARE(picture->pixmap(Qt::ReturnByValue).size(), QSize(64, 64));
+    for (int line = 1; line <= 4; ++line)
+        QVERIFY(rig.line(line).isEmpty());
+    QVERIFY(dialog.progressBar->isVisible());
+    QCOMPARE(dialog.progressBar->value(), -1); // below its range: no value yet
+    QCOMPARE(dialog.progressBar->maximum(), 100);
+    QVERIFY(dialog.progressBar->styleSheet().contains("background-color: #0096d6"));
+    QCOMPARE(dialog.minimumWidth(), 525);
+    dialog.resize(300, 100);
+    QCOMPARE(dialog.width(), 525);
+    QCOMPARE(dialog.parent(), nullptr);
+    QVERIFY(dialog.workerThread->isRunning());
+    QCOMPARE(dialog.worker->thread(), dialog.workerThread);
+}
+
+void TestUpdateDialog::shouldLayOutWidgetsInOrder()
+{
+    DialogRig rig;
+    CCalcFWUpdateMSDialog& dialog = rig.start(1, false);
+    QLayout* main = dialog.layout();
+    QCOMPARE(itemsOf(main).join(", "),
+             QString("layout, stretch, spacing 10, progressBar, spacing 10, layout"));
+    QLayout* top = main->itemAt(0)->layout();
+    QCOMPARE(itemsOf(top).join(", "), QString("layout, stretch, pictureLabel"));
+    QCOMPARE(itemsOf(top->itemAt(0)->layout()).join(", "),
+             QString("textLine1, textLine2, textLine3, textLine4"));
+    QCOMPARE(itemsOf(main->itemAt(5)->layout()).join(", "),
+             QString("stretch, browseButton, cancelButton"));
+}
+
+void TestUpdateDialog::shouldShowTextsInLanguage_data()
+{
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("browse");
+    QTest::newRow("English") << 1 << "Firmware update"
+                             << "Cancel"
+                             << "Browse for update files";
+    QTest::newRow("French") << 3 << QString::fromUtf8("Mise à jour du micrologiciel") << "Annuler"
+                            << QString::fromUtf8("Rechercher les fichiers de mise à jour");
+    QTest::newRow("Japanese") << 8 << QString::fromUtf8("ファームウェアのアップデート")
+                              << QString::fromUtf8("キャンセル")
+                              << QString::fromUtf8("アップデートファイルを参照");
+    QTest::newRow("not chosen") << 0 << "Firmware update"
+                                << "Cancel"
+                                << "Browse for update files";
+    QTest::newRow("out of range") << 12 << "Firmware update"
+                                  << "Cancel"
+                                  << "Browse for update files";
+}
+
+void TestUpdateDialog::shouldShowTextsInLanguage()
+{
+    QFETCH(int, language);
+    QFETCH(QString, title);
+    QFETCH(QString, button);
+    QFETCH(QString, browse);
+    DialogRig rig;
+    CCalcFWUpdateMSDialog& dialog = rig.start(language, false);
+    QCOMPARE(dialog.windowTitle(), title);
+    QCOMPARE(rig.buttonText(), button);
+    QCOMPARE(dialog.browseButton->text(), browse);
+}
+
+void TestUpdateDialog::shouldShowWaitingDots_data()
+{
+    QTest::addColumn<int>("language");
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("no tick") << 1 << 0 << "Waiting for connection..";
+    QTest::newRow("one tick") << 1 << 1 << "Waiting for connection...";
+    QTest::newRow("four ticks") << 1 << 4 << "Waiting for connection......";
+    QTest::newRow("negative") << 1 << -3 << "Waiting for connection..";
+    QTest::newRow("French") << 3 << 2 << "En attente de connexion....";
+}
+
+void TestUpdateDialog::shouldShowWaitingDots()
+{
+    QFETCH(int, language);
+    QFETCH(int, ticks);
+    QFETCH(QString, text);
+    DialogRig rig;
+    CCalcFWUpdateMSDialog& dialog = rig.start(language, false);
+    QMetaObject::invokeMethod(&dialog, "onWaitingTicks", Q_ARG(int, ticks));
+    QCOMPARE(rig.line(1), text);
+}
+
+void TestUpdateDialog::shouldTakeFolderAndLanguageFromSettings_data()
+{
+    QTest::addColumn<QVariantMap>("stored");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("title");
+    const QString documents = QDir(g_home->path()).filePath("Documents");
+    QTest::newRow("nothing stored, English system")
+        << QVariantMap() << documents + "/Quillon/Firmware"
+        << "Firmware update";
+    QTest::newRow("French without its own folder name")
+        << QVariantMap{{"Language", 3}, {"WorkFolder", "D:\\Work\\Quillon"}}
+        << "D:/Work/Quillon/Firmware" << QString::fromUtf8("Mise à jour du micrologiciel");
+    QTest::newRow("language 9 ends as English")
+        << QVariantMap{{"Language", 9}, {"WorkFolder", "/srv/q"}} << "/srv/q/Firmware"
+        << "Firmware update";
+}
+
+void TestUpdateDialog::shouldTakeFolderAndLanguageFromSettings()
+{
+    QFETCH(QVariantMap, stored);
+    QFETCH(QString, folder);
+    QFETCH(QString, title);
+    store(stored);
+    DialogRig rig;
+    CCalcFWUpdateMSDialog& dialog = rig.construct(QString(), 4);
+    QCOMPARE(dialog.updateFolder, folder);
+    QCOMPARE(dialog.windowTitle(), title);
+}
+
+void TestUpdateDialog::shouldLeaveSettingsUnreadWithFolderArgument()
+{
+    store({{"Language", 3}, {"WorkFolder", "/srv/q"}});
+    QCoreApplication::setOrganizationName(QString());
+    DialogRig rig;
+    CCalcFWUpdateMSDialog& dialog = rig.start(0, false);
+    QCOMPARE(dialog.updateFolder, rig.folder());
+    QCOMPARE(dialog.textStore.language(), 0);
+    QCOMPARE(dialog.windowTitle(), QString("Firmware update"));
+    QVERIFY(QCoreApplication::organizationName().isEmpty());
+}
+
+void TestUpdateDialog::shouldForgetDialogWhenItGoes()
+{
+    {
+        DialogRig rig;
+        rig.start(1, false);
+    }
+    QCOMPARE(g_dialog, nullptr);
+}
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir home;
+    g_home = &home;
+    QDir(home.path()).mkpath("Documents");
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
+    qunsetenv("LC_ALL");
+    qunsetenv("LC_NUMERIC");
+    qputenv("LANG", "en_US.UTF-8");
+    QApplication app(argc, argv);
+    TestUpdateDialog test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_updatedialog.moc"

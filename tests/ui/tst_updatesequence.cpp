@@ -1,0 +1,300 @@
+#include "dialog_rig.h"
+
+#include "worker/update_worker.h"
+
+#include <QApplication>
+#include <QProgressBar>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+constexpr int kUpdateTimeoutMs = 20000;
+const QStringList kNewSet{"ZENTA_APP.DAT", "ZENTA_OS.ROM", "ZENTA_KESTOL.DAT"};
+
+// What the user saw at each report of the worker, read right after the dialog's own slot ran.
+struct Watch {
+    QStringList outcomes; // line 1 after each updaterRan
+    QStringList messages; // the engine's messages: the path of each file written
+    QStringList buttons;  // the button after each waitingStart
+    int active = 0;
+    int found = 0;
+    bool barShownInTransfer = false;
+    std::function<void()> onStart, onRan, onInactive, onProgress;
+
+    Watch(DialogRig& rig)
+    {
+        CCalcFWUpdateMSDialog* d = &rig.dialog();
+        CUpdateWorker* w = d->worker;
+        QObject::connect(w, &CUpdateWorker::updaterRan, d, [this, &rig] {
+            outcomes << rig.line(1);
+            if (onRan)
+                onRan();
+        });
+        QObject::connect(w, &CUpdateWorker::waitingStart, d, [this, &rig] {
+            buttons << rig.buttonText();
+            if (onStart)
+                onStart();
+        });
+        QObject::connect(w, &CUpdateWorker::downloadActive, d, [this] { ++active; });
+        QObject::connect(w, &CUpdateWorker::foundDevice, d, [this] { ++found; });
+        QObject::connect(w, &CUpdateWorker::downloadInactive, d, [this] {
+            if (onInactive)
+                onInactive();
+        });
+        QObject::connect(d, &CCalcFWUpdateMSDialog::updateMessage, d,
+                         [this](const QString& text) { messages << text; });
+        QObject::connect(d, &CCalcFWUpdateMSDialog::updateProgress, d, [this, d] {
+            barShownInTransfer = barShownInTransfer || d->progressBar->isVisible();
+            if (onProgress)
+                onProgress();
+        });
+    }
+};
+
+// True once the worker's loop has returned: a call queued behind it on its thread has run.
+bool waitForLoopEnd(CCalcFWUpdateMSDialog& dialog)
+{
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    QMetaObject::invokeMethod(
+        dialog.worker, [ended] { *ended = true; }, Qt::QueuedConnection);
+    return QTest::qWaitFor([ended] { return ended->load(); }, kUpdateTimeoutMs);
+}
+
+int finishCommands(const TestHost& host, int disk)
+{
+    int n = 0;
+    for (const auto& e : host.EventsOf(disk))
+        n += e.op == TestHost::Op::Command && e.code == 0xBEC1 ? 1 : 0;
+    return n;
+}
+
+} // namespace
+
+class TestUpdateSequence : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
+    void shouldWriteAllFilesThenExitThreeSecondsAfterDone();
+    void shouldRetryFailedFileUpToFiveTimes_data();
+    void shouldRetryFailedFileUpToFiveTimes();
+    void shouldStartEarlyWhenButtonPressedDuringCountdown_data();
+    void shouldStartEarlyWhenButtonPressedDuringCountdown();
+    void shouldAbortAndCloseWhenCancelledWhilePolling();
+    void shouldRefuseToCloseOnlyDuringTransfer_data();
+    void shouldRefuseToCloseOnlyDuringTransfer();
+    void shouldRestartUpdateFromBrowsedFolder();
+};
+
+void TestUpdateSequence::shouldWriteAllFilesThenExitThreeSecondsAfterDone()
+{
+    DialogRig rig;
+    const int disk = rig.host().AddCalculator("A1");
+    rig.addUpdateSet();
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    const QStringList order{dialog.updateFiles[0]->path, dialog.updateFiles[1]->path,
+                            dialog.updateFiles[2]->path};
+    Watch watch(rig);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.line(1), QString("Done"), kUpdateTimeoutMs);
+
+    QCOMPARE(watch.buttons, (QStringList{"Start - 4", "Start - 3", "Start - 2", "Start - 1",
+                                         "Start - 0", "Start - 0"}));
+    // One search and one countdown; each next file starts at once after "Update OK (0)".
+    QCOMPARE(watch.found, 1);
+    QCOMPARE(watch.active, 1);
+    QCOMPARE(watch.outcomes, (QStringList{"Update OK (0)", "Update OK (0)", "Done"}));
+    QCOMPARE(watch.messages, order); // in listing order, each shown on line 3 in its turn
+    QVERIFY(watch.barShownInTransfer);
+    for (const QString& name : kNewSet)
+        QVERIFY(rig.calculatorHolds(disk, name, diskOffsetFor(name)));
+    QCOMPARE(finishCommands(rig.host(), disk), 1);
+    QVERIFY(!dialog.progressBar->isVisible() && !dialog.cancelButton->isVisible());
+    QVERIFY(rig.line(3).isEmpty());
+    QVERIFY(!dialog.busy);
+
+    auto* timer = dialog.findChild<QTimer*>("exitTimer");
+    QVERIFY(timer != nullptr && timer->isActive() && timer->isSingleShot());
+    QCOMPARE(timer->interval(), 3000);
+    QVERIFY(timer->remainingTime() > 2000);
+    // Let the timer's end come now rather than in 3 s: the application's loop ends with 0.
+    QTimer::singleShot(0, timer, [timer] { QMetaObject::invokeMethod(timer, "timeout"); });
+    QCOMPARE(QApplication::exec(), 0);
+}
+
+void TestUpdateSequence::shouldRetryFailedFileUpToFiveTimes_data()
+{
+    QTest::addColumn<int>("failures");
+    QTest::addColumn<QStringList>("outcomes");
+    const QString retry = "Update failed (112), Retry: %1";
+    QTest::newRow("one failure") << 1
+                                 << QStringList{retry.arg(1), "Update OK (0)", "Update OK (0)",
+                                                "Done"};
+    QTest::newRow("five failures")
+        << 5 << QStringList{retry.arg(1), retry.arg(2),    retry.arg(3),    retry.arg(4),
+                            retry.arg(5), "Update OK (0)", "Update OK (0)", "Done"};
+    QTest::newRow("six failures") << 6
+                                  << QStringList{retry.arg(1), retry.arg(2), retry.arg(3),
+                                                 retry.arg(4), retry.arg(5), "Update failed (112)"};
+}
+
+void TestUpdateSequence::shouldRetryFailedFileUpToFiveTimes()
+{
+    QFETCH(int, failures);
+    QFETCH(QStringList, outcomes);
+    DialogRig rig;
+    const int disk = rig.host().AddCalculator("A1");
+    // A transfer fails when one chunk fails all of its 7 write attempts.
+    rig.host().EditDisk(disk,
+                        [failures](TestHost::Disk& d) { d.dataWriteFault.times = 7 * failures; });
+    rig.addUpdateSet();
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    Watch watch(rig);
+    QTRY_COMPARE_WITH_TIMEOUT(watch.outcomes.size(), outcomes.size(), kUpdateTimeoutMs);
+    QVERIFY(waitForLoopEnd(dialog));
+
+    QCOMPARE(watch.outcomes, outcomes);
+    QCOMPARE(rig.line(1), outcomes.last());
+    // Every retry is announced, and runs without a new search or countdown.
+    QCOMPARE(watch.active, qMin(failures, 5) + 1);
+    QCOMPARE(watch.found, 1);
+    // The last failure ends the update before the worker would pause for another attempt.
+    QCOMPARE(rig.paced.pausesOf(3000), qMin(failures, 5));
+    QCOMPARE(dialog.worker->retryCount.load(), failures == 6 ? 6 : 0);
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!dialog.cancelButton->isVisible());
+    QCOMPARE(dialog.findChild<QTimer*>("exitTimer") != nullptr, failures < 6);
+}
+
+void TestUpdateSequence::shouldStartEarlyWhenButtonPressedDuringCountdown_data()
+{
+    QTest::addColumn<int>("pressAt");
+    QTest::addColumn<QStringList>("buttons");
+    QTest::newRow("at 3 seconds") << 2 << QStringList{"Start - 4", "Start - 3", "Start - 3"};
+    // The countdown has reached 0 but the transfer has not begun: "Start" still starts.
+    QTest::newRow("at 0 seconds") << 6 << QStringList{"Start - 4", "Start - 3", "Start - 2",
+                                                      "Start - 1", "Start - 0", "Start - 0"};
+}
+
+void TestUpdateSequence::shouldStartEarlyWhenButtonPressedDuringCountdown()
+{
+    QFETCH(int, pressAt);
+    QFETCH(QStringList, buttons);
+    DialogRig rig;
+    rig.host().AddCalculator("A1");
+    rig.addUpdateSet();
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    Watch watch(rig);
+    QString lineAtPress;
+    watch.onStart = [&] {
+        if (watch.buttons.size() == pressAt) {
+            lineAtPress = rig.line(1);
+            dialog.cancelButton->click();
+        }
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(rig.line(1), QString("Done"), kUpdateTimeoutMs);
+    QCOMPARE(watch.buttons, buttons);
+    QCOMPARE(rig.paced.pausesOf(1000), buttons.size());
+    QCOMPARE(lineAtPress, pressAt < 6 ? QString::fromUtf8("Waiting to start…") : QString());
+    QVERIFY(dialog.isVisible());
+}
+
+void TestUpdateSequence::shouldAbortAndCloseWhenCancelledWhilePolling()
+{
+    DialogRig rig;
+    rig.addUpdateSet();
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    QTRY_VERIFY(rig.line(1).startsWith("Waiting for connection..."));
+    QCOMPARE(rig.buttonText(), QString("Cancel"));
+    // Closing the last window ends the application's loop.
+    QApplication::setQuitOnLastWindowClosed(true);
+    QString shown;
+    QTimer::singleShot(0, &dialog, [&] {
+        dialog.cancelButton->click();
+        shown = rig.line(1);
+    });
+    const int code = QApplication::exec();
+    QApplication::setQuitOnLastWindowClosed(false);
+    QCOMPARE(code, 0);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(shown, QString("Update aborted"));
+    QVERIFY(dialog.worker->stopRequested);
+    QVERIFY(waitForLoopEnd(dialog));
+    QCOMPARE(rig.host().Events().back().op, TestHost::Op::Sleep);
+}
+
+void TestUpdateSequence::shouldRefuseToCloseOnlyDuringTransfer_data()
+{
+    QTest::addColumn<QString>("moment");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("during a transfer") << "progress" << true;
+    QTest::newRow("between two files") << "inactive" << false;
+    QTest::newRow("in the pause before a retry") << "failed" << false;
+    QTest::newRow("during the countdown") << "countdown" << false;
+}
+
+void TestUpdateSequence::shouldRefuseToCloseOnlyDuringTransfer()
+{
+    QFETCH(QString, moment);
+    QFETCH(bool, refused);
+    DialogRig rig;
+    const int disk = rig.host().AddCalculator("A1");
+    if (moment == "failed")
+        rig.host().EditDisk(disk, [](TestHost::Disk& d) { d.dataWriteFault.times = 7; });
+    rig.addUpdateSet();
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    Watch watch(rig);
+    bool tried = false, stillOpen = false;
+    auto tryClose = [&] {
+        if (!tried) {
+            tried = true;
+            dialog.close();
+            stillOpen = dialog.isVisible();
+        }
+    };
+    if (moment == "progress")
+        watch.onProgress = tryClose;
+    else if (moment == "countdown")
+        watch.onStart = tryClose;
+    else
+        watch.onInactive = tryClose;
+    QTRY_VERIFY_WITH_TIMEOUT(tried, kUpdateTimeoutMs);
+    QCOMPARE(stillOpen, refused);
+}
+
+void TestUpdateSequence::shouldRestartUpdateFromBrowsedFolder()
+{
+    DialogRig rig;
+    const int disk = rig.host().AddCalculator("A1");
+    rig.addFile("ZENTA_OS.ROM");
+    const QString complete = rig.addFile("complete/");
+    rig.addUpdateSet(
+        {"complete/ZENTA_APP.DAT", "complete/ZENTA_OS.ROM", "complete/ZENTA_KESTOL.DAT"});
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    QCOMPARE(rig.line(1), QString("No updates are available"));
+    QVERIFY(waitForLoopEnd(dialog));
+
+    Watch watch(rig);
+    answerFolderBrowser(complete, true);
+    dialog.browseButton->click();
+    QVERIFY(dialog.progressBar->isVisible());
+    QCOMPARE(rig.buttonText(), QString("Cancel"));
+    // The finish command of the first outcome took the calculator out of update mode; the
+    // update waits until the user puts it back.
+    QTRY_VERIFY(rig.line(1).startsWith("Waiting for connection..."));
+    rig.host().EditDisk(disk, [](TestHost::Disk& d) { d.present = true; });
+    QTRY_COMPARE_WITH_TIMEOUT(rig.line(1), QString("Done"), kUpdateTimeoutMs);
+    QCOMPARE(watch.found, 1);
+    QCOMPARE(watch.buttons.first(), QString("Start - 4"));
+    QVERIFY(watch.barShownInTransfer);
+    for (const QString& name : kNewSet)
+        QVERIFY(rig.calculatorHolds(disk, "complete/" + name, diskOffsetFor(name)));
+}
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    TestUpdateSequence test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_updatesequence.moc"

@@ -1,0 +1,215 @@
+#include "ui/update_dialog.h"
+
+#include "app/settings.h"
+#include "device/engine.h"
+#include "device/text16.h"
+#include "worker/forwarding.h"
+#include "worker/update_worker.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+#include <QVBoxLayout>
+
+CCalcFWUpdateMSDialog* g_dialog = nullptr;
+
+namespace {
+
+const char kProgressStyle[] =
+    "QProgressBar { border: 2px solid DarkGrey; border-radius: 4px; text-align: center; "
+    "padding: 2px; } QProgressBar::chunk { background-color: #0096d6; width: 5px; }";
+
+constexpr int kMinimumWidth = 525;
+constexpr int kPictureSize = 64;
+constexpr int kFinishPauseMs = 250;
+
+// A size whose file is missing is left out rather than added as an empty image.
+void addIconFile(QIcon& icon, const QString& name)
+{
+    if (QFile::exists(name))
+        icon.addFile(name, QSize(), QIcon::Normal, QIcon::Off);
+}
+
+} // namespace
+
+// The images are built into a static library; this pulls them into every program that shows
+// the dialog.
+static void loadBuiltInImages()
+{
+    Q_INIT_RESOURCE(updater_images);
+}
+
+CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language) : QDialog(nullptr)
+{
+    g_dialog = this;
+    setCurrentTextStore(&textStore);
+    setForwardingReceiver(this);
+    registerFilePrefixes();
+    loadIcons();
+    chooseFolderAndLanguage(folder, language);
+    startWorker();
+    buildWidgets();
+    connectSignals();
+}
+
+CCalcFWUpdateMSDialog::~CCalcFWUpdateMSDialog()
+{
+    finishUpdate(translate("Update aborted", 633));
+    // The program itself never gets here; a dialog that does go must not leave its thread
+    // running behind it. A transfer under way is let finish: a half-written image is worse.
+    workerThread->quit();
+    workerThread->wait();
+    delete worker;
+    delete workerThread;
+    clearUpdateFiles();
+    setForwardingReceiver(nullptr);
+    setCurrentTextStore(nullptr);
+    if (g_dialog == this)
+        g_dialog = nullptr;
+}
+
+QString CCalcFWUpdateMSDialog::translate(const char* englishDefault, int id) const
+{
+    return textStore.textOrDefault(englishDefault, id);
+}
+
+void CCalcFWUpdateMSDialog::loadIcons()
+{
+    loadBuiltInImages();
+    addIconFile(appIcon, ":/CalculatorIconX16.png");
+    addIconFile(appIcon, ":/CalculatorIconX64.png");
+    addIconFile(folderIcon, "icons:varFolder_16x16.png");
+    addIconFile(folderIcon, "icons:varFolder_32x32.png");
+}
+
+void CCalcFWUpdateMSDialog::chooseFolderAndLanguage(const QString& folder, int language)
+{
+    if (!folder.isEmpty()) {
+        updateFolder = folder;
+        textStore.setLanguage(language);
+        return;
+    }
+    const StoredSettings stored = loadSettings();
+    textStore.setLanguage(stored.language);
+    // Looked up after the language is set: the sub-folder's name follows it.
+    updateFolder = stored.workFolder + "/" + translate("Firmware", 657);
+}
+
+void CCalcFWUpdateMSDialog::startWorker()
+{
+    workerThread = new QThread;
+    worker = new CUpdateWorker(&countdownMs, &busy);
+    worker->moveToThread(workerThread);
+    connect(workerThread, &QThread::started, worker, &CUpdateWorker::process);
+    connect(worker, &CUpdateWorker::finished, workerThread, &QThread::quit);
+    connect(worker, &CUpdateWorker::finished, worker, &QObject::deleteLater);
+    connect(workerThread, &QThread::finished, workerThread, &QObject::deleteLater);
+    workerThread->start(QThread::InheritPriority);
+}
+
+void CCalcFWUpdateMSDialog::buildWidgets()
+{
+    for (int i = 0; i < 4; ++i) {
+        textLines[i] = new QLabel(this);
+        textLines[i]->setObjectName(QString("textLine%1").arg(i + 1));
+    }
+    auto* pictureLabel = new QLabel(this);
+    pictureLabel->setObjectName("pictureLabel");
+    pictureLabel->setPixmap(appIcon.pixmap(kPictureSize, kPictureSize, QIcon::Normal, QIcon::Off));
+
+    cancelButton = new QPushButton(translate("Cancel", 2), this);
+    cancelButton->setObjectName("cancelButton");
+    browseButton = new QPushButton(this);
+    browseButton->setObjectName("browseButton");
+    browseButton->setIcon(folderIcon);
+    browseButton->setText(translate("Browse for update files", 744));
+    browseButton->hide();
+    progressBar = new QProgressBar(this);
+    progressBar->setObjectName("progressBar");
+    progressBar->setRange(0, 100);
+
+    setWindowTitle(translate("Firmware update", 631));
+    setWindowIcon(appIcon);
+    buildLayout(pictureLabel);
+}
+
+void CCalcFWUpdateMSDialog::buildLayout(QLabel* pictureLabel)
+{
+    auto* textColumn = new QVBoxLayout;
+    for (QLabel* line : textLines)
+        textColumn->addWidget(line);
+    auto* topRow = new QHBoxLayout;
+    topRow->addLayout(textColumn);
+    topRow->addStretch();
+    topRow->addWidget(pictureLabel);
+
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->addStretch();
+    buttonRow->addWidget(browseButton);
+    buttonRow->addWidget(cancelButton);
+
+    auto* mainLayout = new QVBoxLayout;
+    mainLayout->addLayout(topRow);
+    mainLayout->addStretch();
+    mainLayout->addSpacing(10);
+    mainLayout->addWidget(progressBar);
+    mainLayout->addSpacing(10);
+    mainLayout->addLayout(buttonRow);
+    progressBar->setVisible(true);
+    progressBar->setStyleSheet(kProgressStyle);
+    setLayout(mainLayout);
+    setMinimumWidth(kMinimumWidth);
+}
+
+// The worker's signals cross from its thread and arrive queued, in the order emitted; so do
+// the dialog's own two signals, which the engine's transfer threads emit.
+void CCalcFWUpdateMSDialog::connectSignals()
+{
+    using Dialog = CCalcFWUpdateMSDialog;
+    connect(cancelButton, &QPushButton::clicked, this, &Dialog::onCancel);
+    connect(this, &Dialog::updateProgress, this, &Dialog::onUpdateProgress);
+    connect(this, &Dialog::updateMessage, this, &Dialog::onUpdateMessage);
+    connect(worker, &CUpdateWorker::foundDevice, this, &Dialog::onFoundDevice);
+    connect(worker, &CUpdateWorker::waitingStart, this, &Dialog::onWaitingStart);
+    connect(worker, &CUpdateWorker::waitingTicks, this, &Dialog::onWaitingTicks);
+    connect(worker, &CUpdateWorker::downloadActive, this, &Dialog::onDownloadActive);
+    connect(worker, &CUpdateWorker::downloadInactive, this, &Dialog::onDownloadInactive);
+    connect(worker, &CUpdateWorker::updaterRan, this, &Dialog::onUpdaterRan);
+    connect(browseButton, &QPushButton::clicked, this, &Dialog::onBrowseFolder);
+}
+
+void CCalcFWUpdateMSDialog::setLine(const QString& text, int line)
+{
+    if (line >= 1 && line <= 4)
+        textLines[line - 1]->setText(text);
+}
+
+void CCalcFWUpdateMSDialog::finishUpdate(const QString& message)
+{
+    cancelButton->hide();
+    progressBar->hide();
+    setLine(message, 1);
+    setLine(QString(), 2);
+    setLine(QString(), 3);
+    worker->requestStop();
+    // The finish command may only go out once no transfer runs; the worker looks at its stop
+    // flag between steps.
+    HostSleep(kFinishPauseMs);
+    static const String16 vendor = Utf8ToUtf16("KZ");
+    static const String16 product = Utf8ToUtf16("Zenta update");
+    FinishCalculators(vendor.c_str(), product.c_str());
+    busy = false;
+}
+
+void CCalcFWUpdateMSDialog::closeEvent(QCloseEvent* event)
+{
+    // A transfer under way must not be cut off by closing the window.
+    if (busy)
+        event->ignore();
+    else
+        event->accept();
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "text/text_store.h"
+#include "ui/update_files.h"
+
+#include <QByteArray>
+#include <QDialog>
+#include <QIcon>
+#include <QList>
+#include <QString>
+
+#include <atomic>
+
+class CUpdateWorker;
+class QCloseEvent;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QThread;
+
+// The one window of the updater and the owner of the update's state: it finds the update
+// files, steers the worker (which lives on its own thread and reports by queued signals), and
+// shows countdown, progress, retries and outcome. The worker and its thread have no parent and
+// live until the process ends; every widget is a child of the dialog.
+class CCalcFWUpdateMSDialog : public QDialog {
+    Q_OBJECT
+public:
+    // `folder` and `language` come from the command line; an empty folder makes the dialog
+    // take both from the suite's settings.
+    CCalcFWUpdateMSDialog(QString folder, int language);
+    ~CCalcFWUpdateMSDialog() override;
+
+    void setLine(const QString& text, int line);
+    // The common end of an update: success, failure, abort or nothing to do.
+    void finishUpdate(const QString& message);
+    QString translate(const char* englishDefault, int id) const;
+
+    void scanUpdateFolder();
+    void detectNewGeneration();
+    bool isUpdateFile(const QString& name) const;
+    void selectCurrentFile();
+
+    // Shared with the worker thread without a lock.
+    std::atomic<int> countdownMs{0};
+    QIcon appIcon;
+    QIcon folderIcon;
+    std::atomic<bool> busy{false};
+    bool newGeneration = false;
+    CTextStore textStore;
+    QProgressBar* progressBar = nullptr;
+    QPushButton* cancelButton = nullptr;
+    QPushButton* browseButton = nullptr;
+    QLabel* textLines[4] = {};
+    QByteArray note;
+    int currentFile = 0;
+    QList<CUpdateFile*> updateFiles; // owned
+    QThread* workerThread = nullptr;
+    CUpdateWorker* worker = nullptr;
+    QString updateFolder;
+
+signals:
+    // Emitted from the engine's transfer threads (see worker/forwarding.h); the text is a copy
+    // owned by the queued call.
+    void updateMessage(const QString& message);
+    void updateProgress(int percent);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void onCancel();
+    void onUpdaterRan(int result);
+    void onUpdateMessage(const QString& message);
+    void onUpdateProgress(int percent);
+    void onFoundDevice();
+    void onWaitingStart();
+    void onDownloadActive();
+    void onDownloadInactive();
+    void onWaitingTicks(int ticks);
+    void onExitUpdater();
+    void onBrowseFolder();
+
+private:
+    void loadIcons();
+    void chooseFolderAndLanguage(const QString& folder, int language);
+    void startWorker();
+    void buildWidgets();
+    void buildLayout(QLabel* pictureLabel);
+    void connectSignals();
+    void clearUpdateFiles();
+    void restartUpdate();
+    void scheduleExit();
+
+    // The button reads "Start" while the countdown runs and until the transfer begins.
+    bool startOffered_ = false;
+};
+
+// The one dialog, from the start of its construction to the end of the process.
+extern CCalcFWUpdateMSDialog* g_dialog;

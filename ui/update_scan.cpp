@@ -1,0 +1,97 @@
+// Finding the update files: the folder's generation, the three files of it, and the hand-over
+// of the current one to the worker.
+#include "ui/update_dialog.h"
+
+#include "worker/update_worker.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace {
+
+constexpr int kFilesPerUpdate = 3;
+
+// Files only, no hidden ones, in the order the platform lists them.
+QFileInfoList listFolder(const QString& folder)
+{
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        return {};
+    return QDir(folder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
+}
+
+} // namespace
+
+void CCalcFWUpdateMSDialog::detectNewGeneration()
+{
+    newGeneration = false;
+    for (const QFileInfo& entry : listFolder(updateFolder)) {
+        if (!entry.isDir() && isNewGenerationFile(entry.fileName())) {
+            newGeneration = true;
+            return;
+        }
+    }
+}
+
+bool CCalcFWUpdateMSDialog::isUpdateFile(const QString& name) const
+{
+    return newGeneration ? isNewGenerationFile(name) : isLegacyGenerationFile(name);
+}
+
+void CCalcFWUpdateMSDialog::clearUpdateFiles()
+{
+    qDeleteAll(updateFiles);
+    updateFiles.clear();
+}
+
+void CCalcFWUpdateMSDialog::scanUpdateFolder()
+{
+    browseButton->hide();
+    detectNewGeneration();
+    clearUpdateFiles();
+    for (const QFileInfo& entry : listFolder(updateFolder)) {
+        if (entry.isDir() || !isUpdateFile(entry.fileName()))
+            continue;
+        auto* file = new CUpdateFile;
+        file->fileName = entry.fileName();
+        // Native separators: "\" on Windows, and "/" where the worker opens the file by it.
+        file->path = QDir::toNativeSeparators(entry.absoluteFilePath());
+        file->size = entry.size();
+        file->diskOffset = diskOffsetFor(entry.fileName());
+        file->note = note;
+        updateFiles.append(file);
+    }
+    if (updateFiles.size() != kFilesPerUpdate) {
+        finishUpdate(translate("No updates are available", 622));
+        browseButton->show();
+        return;
+    }
+    currentFile = 0;
+    selectCurrentFile();
+    // A folder picked after an earlier update had ended starts the update again.
+    if (worker->stopRequested)
+        restartUpdate();
+}
+
+void CCalcFWUpdateMSDialog::selectCurrentFile()
+{
+    const CUpdateFile* file = updateFiles.at(currentFile);
+    cancelButton->show();
+    setLine(file->path, 3);
+    worker->setTarget(file->path, file->diskOffset);
+}
+
+void CCalcFWUpdateMSDialog::restartUpdate()
+{
+    countdownMs = 0;
+    busy = false;
+    startOffered_ = false;
+    setLine(QString(), 1);
+    cancelButton->setText(translate("Cancel", 2));
+    cancelButton->setEnabled(true);
+    progressBar->reset();
+    progressBar->show();
+    worker->requestRestart();
+}
