@@ -1,0 +1,30 @@
+#include "app/startup.h"
+
+#include "app/command_line.h"
+#include "app/single_instance.h"
+#include "ui/update_dialog.h"
+#include "worker/update_worker.h"
+
+#include <QApplication>
+#include <QSharedMemory>
+#include <QThread>
+
+int runUpdater(QApplication& app)
+{
+    QSharedMemory instance(kSingleInstanceKey);
+    if (!takeSingleInstance(instance))
+        return 0; // another copy runs: it is the one the user sees
+    const CommandLine line = parseCommandLine(QCoreApplication::arguments());
+    // Lives until the process ends, as do the worker and its thread.
+    auto* dialog = new CCalcFWUpdateMSDialog(line.updateFolder, line.language);
+    QApplication::setActiveWindow(dialog);
+    dialog->show();
+    dialog->scanUpdateFolder();
+    const int code = app.exec();
+    // Let the worker's loop end before the process tears down what it uses; a transfer under
+    // way (the window was closed between two files) is let finish.
+    dialog->worker->requestStop();
+    dialog->workerThread->quit();
+    dialog->workerThread->wait();
+    return code;
+}

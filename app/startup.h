@@ -1,0 +1,7 @@
+#pragma once
+
+class QApplication;
+
+// Runs the updater in `app`: single instance, command line, the dialog, the first scan and the
+// event loop. Gives the process exit code: the event loop's, or 0 when another copy runs.
+int runUpdater(QApplication& app);

@@ -1,0 +1,24 @@
+// Takes the single-instance guard of the key given, says "held" (or "busy" and ends with 3),
+// and holds it until its standard input closes, or until it is killed.
+#include "app/single_instance.h"
+
+#include <QCoreApplication>
+#include <QSharedMemory>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString key = argc > 1 ? QString::fromLocal8Bit(argv[1]) : kSingleInstanceKey;
+    QSharedMemory segment(key);
+    if (!takeSingleInstance(segment)) {
+        std::puts("busy");
+        return 3;
+    }
+    std::puts("held");
+    std::fflush(stdout);
+    while (std::getchar() != EOF) {
+    }
+    return 0;
+}
