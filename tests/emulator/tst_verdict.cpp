@@ -1,0 +1,297 @@
+#include "extents.h"
+#include "rig.h"
+#include "update_folder.h"
+#include "verify.h"
+#include "window_log.h"
+
+#include <QtTest>
+
+#include <sys/wait.h>
+
+// The emulator's verdict: every check must fail on the fault it is there for, and only on it.
+
+namespace {
+
+const QByteArray kHash = QByteArray(32, 'h');
+
+std::vector<FileRegion> Files()
+{
+    return {{"ZENTA_OS.ROM", 0, 1000, kHash}, {"ZENTA_APP.DAT", 0x500000, 2000, kHash}};
+}
+
+TransferRecord Transfer(std::uint64_t offset, std::uint64_t size, double at)
+{
+    TransferRecord transfer;
+    transfer.startedAt = at;
+    transfer.endedAt = at + 0.5;
+    transfer.progress = {{0, 1, true}, {50, 1, true}, {100, 1, true}};
+    transfer.written.Add(offset, (offset + size + 511) / 512 * 512);
+    transfer.completed = true;
+    transfer.sha256 = kHash;
+    transfer.coveredWhole = true;
+    return transfer;
+}
+
+CalculatorRecord Updated()
+{
+    CalculatorRecord calculator;
+    calculator.plan.serial = "ZT1";
+    calculator.state.transfers = {Transfer(0x500000, 2000, 1), Transfer(0, 1000, 2)};
+    calculator.state.events = {{MailboxEvent::Command, 3, kCmdFinish, 0, true}};
+    calculator.state.finishAt = 3;
+    return calculator;
+}
+
+QStringList Failed(const std::vector<Check>& checks)
+{
+    QStringList failed;
+    for (const Check& check : checks) {
+        if (!check.ok) {
+            failed << QString::fromStdString(check.what);
+        }
+    }
+    return failed;
+}
+
+} // namespace
+
+class TestVerdict : public QObject {
+    Q_OBJECT
+private slots:
+    void updatedCalculatorPasses();
+    void eachFaultIsCaught_data();
+    void eachFaultIsCaught();
+    void calculatorToBeLeftAlone();
+    void otherDisk();
+    void updaterAndWindow();
+    void commandStory();
+    void windowLogReadsWholeLines();
+    void sampleUpdateFolder();
+    void extentsMerge();
+    void diskNames();
+};
+
+void TestVerdict::updatedCalculatorPasses()
+{
+    QCOMPARE(Failed(CheckCalculator(Updated(), Files())), QStringList());
+}
+
+void TestVerdict::eachFaultIsCaught_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QStringList>("checks");
+    QTest::newRow("wrong hash") << 0
+                                << QStringList{
+                                       "ZENTA_APP.DAT: the last transfer did not write it whole"};
+    QTest::newRow("hole") << 1
+                          << QStringList{"ZENTA_APP.DAT: the last transfer did not write it whole"};
+    QTest::newRow("past the file")
+        << 2 << QStringList{"ZENTA_APP.DAT: the last transfer did not write it whole"};
+    QTest::newRow("again") << 3
+                           << QStringList{"ZENTA_OS.ROM: 2 transfer(s), expected 1",
+                                          "ZENTA_OS.ROM: an attempt ended well but was repeated"};
+    QTest::newRow("no finish") << 4
+                               << QStringList{
+                                      "finish command: 0, expected 1, after the last transfer"};
+    QTest::newRow("progress back") << 5 << QStringList{"transfer 1: progress goes back from 50"};
+    QTest::newRow("repeated") << 6 << QStringList{"transfer 1: progress 50 came 6 times, not 1"};
+    QTest::newRow("stray") << 7 << QStringList{"data written outside a transfer: 1"};
+    QTest::newRow("outside") << 8 << QStringList{"a byte outside the files changed, at 0x4000"};
+    QTest::newRow("no data") << 9 << QStringList{"transfer 3: wrote no file's first byte"};
+}
+
+void TestVerdict::eachFaultIsCaught()
+{
+    QFETCH(int, fault);
+    QFETCH(QStringList, checks);
+    CalculatorRecord calculator = Updated();
+    CalculatorState& state = calculator.state;
+    TransferRecord& app = state.transfers[0];
+    switch (fault) {
+    case 0:
+        app.sha256 = QByteArray(32, 'x');
+        break;
+    case 1:
+        app.coveredWhole = false;
+        break;
+    case 2:
+        app.strayBytes = true;
+        break;
+    case 3:
+        state.transfers.push_back(Transfer(0, 1000, 2.4));
+        break;
+    case 4:
+        state.events.clear();
+        state.finishAt.reset();
+        break;
+    case 5:
+        app.progress = {{0, 1, true}, {50, 1, true}, {40, 1, true}, {100, 1, true}};
+        break;
+    case 6:
+        app.progress[1].times = 6;
+        break;
+    case 7:
+        state.strayWrites = 1;
+        break;
+    case 8:
+        state.changedOutsideFiles = 0x4000;
+        break;
+    case 9: {
+        TransferRecord empty;
+        empty.startedAt = 2.7;
+        empty.endedAt = 2.8;
+        empty.progress = {{0, 1, true}};
+        state.transfers.push_back(empty);
+        break;
+    }
+    }
+    QCOMPARE(Failed(CheckCalculator(calculator, Files())), checks);
+}
+
+void TestVerdict::calculatorToBeLeftAlone()
+{
+    CalculatorRecord calculator;
+    calculator.plan.untouched = true;
+    QCOMPARE(Failed(CheckCalculator(calculator, Files())), QStringList());
+    calculator.state.finishAt = 1;
+    calculator.state.events = {{MailboxEvent::Command, 1, kCmdFinish, 0, true}};
+    QCOMPARE(Failed(CheckCalculator(calculator, Files())),
+             QStringList{"left alone: 0 transfers, 1 finish commands"});
+}
+
+void TestVerdict::otherDisk()
+{
+    QCOMPARE(Failed(CheckOtherDisk({{}, 10, 0, true})), QStringList());
+    QCOMPARE(Failed(CheckOtherDisk({{}, 0, 1, true})).size(), 1);
+    QCOMPARE(Failed(CheckOtherDisk({{}, 0, 0, false})).size(), 1);
+}
+
+void TestVerdict::updaterAndWindow()
+{
+    RunRecord record;
+    record.exitStatus = 0; // as waitpid gives "exit code 0"
+    record.probeLoaded = true;
+    WindowLook waiting;
+    waiting.labels = QStringList{"Waiting for connection....."};
+    WindowLook done;
+    done.labels = QStringList{"Done"};
+    record.looks = {waiting, done};
+    WindowPlan plan;
+    plan.finalText = "Done";
+    plan.seen = {"Waiting for connection..."};
+    plan.neverStartingWith = {"Update failed"};
+    QCOMPARE(Failed(CheckUpdater(record, plan, 1)), QStringList());
+
+    record.looks.back().labels = QStringList{"Update failed (112)"};
+    QCOMPARE(Failed(CheckUpdater(record, plan, 1)),
+             (QStringList{"ends showing \"Done\"", "never showed \"Update failed...\""}));
+    // In another language the translated texts are not known here.
+    QCOMPARE(Failed(CheckUpdater(record, plan, 4)),
+             QStringList{"never showed \"Update failed...\""});
+
+    record.looks.back().labels = QStringList{"Done"};
+    record.exitStatus = 15; // killed by SIGTERM
+    QCOMPARE(Failed(CheckUpdater(record, plan, 1)),
+             QStringList{"ended by itself with exit code 0"});
+    plan.exits = false;
+    record.stoppedByEmulator = true;
+    QCOMPARE(Failed(CheckUpdater(record, plan, 1)), QStringList());
+    record.probeLoaded = false;
+    record.timedOut = true;
+    QCOMPARE(Failed(CheckUpdater(record, plan, 1)).size(), 3);
+}
+
+void TestVerdict::commandStory()
+{
+    std::vector<MailboxEvent> events = {{MailboxEvent::AreaRead, 0, 0, 15360, true}};
+    for (std::uint32_t percent : {0u, 0u, 30u, 100u}) {
+        events.push_back({MailboxEvent::Command, 0, kCmdProgress, percent, false});
+    }
+    events.push_back({MailboxEvent::Command, 0, kCmdProgress, 0, true});
+    events.push_back({MailboxEvent::Command, 0, kCmdFinish, 0, true});
+    events.push_back({MailboxEvent::Command, 0, 0x99, 0, false});
+    QCOMPARE(CommandStory(events), std::string("read 30 sectors, progress 0..100 (4 commands) "
+                                               "refused, progress 0, finish, command 0x99"));
+    QCOMPARE(CommandStory({}), std::string("none"));
+}
+
+void TestVerdict::windowLogReadsWholeLines()
+{
+    QTemporaryDir folder;
+    QFile file(folder.filePath("window.log"));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    WindowLog log(file.fileName().toStdString());
+    file.write("{\"probe\":\"loaded\"}\n{\"t\":500,\"labels\":[\"Waiting\"],\"buttons\":"
+               "[{\"text\":\"Cancel\",\"enabled\":true}],\"progress\":-1}\n{\"t\":900,\"lab");
+    log.Update();
+    QVERIFY(log.ProbeLoaded());
+    QCOMPARE(log.Looks().size(), std::size_t(1));
+    file.write("els\":[\"Done\"],\"buttons\":[{\"text\":\"Start\",\"enabled\":false}],"
+               "\"progress\":40}\n{\"t\":950,\"labels\":[\"Done\"],\"buttons\":[{\"text\":"
+               "\"Start\",\"enabled\":false}],\"progress\":70,\"shot\":\"shot-001.png\"}\n");
+    log.Update();
+    QCOMPARE(log.Looks().size(), std::size_t(3));
+    QCOMPARE(log.Looks()[2].shot, QString("shot-001.png"));
+    QVERIFY(log.EverShowed("Wait"));
+    QVERIFY(log.ShowsNow("Done"));
+    QVERIFY(!log.ShowsNow("Waiting"));
+    // Progress alone is no new line of the story.
+    const std::vector<std::string> story = log.Story();
+    QCOMPARE(story.size(), std::size_t(2));
+    QCOMPARE(story[1], std::string("   0.9 s  Done  [Start (disabled)]"));
+}
+
+void TestVerdict::sampleUpdateFolder()
+{
+    QTemporaryDir folder;
+    std::string error;
+    const std::vector<FileRegion> made =
+        MakeUpdateFolder(folder.path().toStdString(), Generation::New, {1000, 2000, 3000}, &error);
+    QCOMPARE(made.size(), std::size_t(3));
+    QCOMPARE(QFileInfo(folder.filePath("ZENTA_KESTOL.DAT")).size(), 2000);
+    QCOMPARE(made[1].offset, std::uint64_t(0x100000));
+    QCOMPARE(made[2].offset, std::uint64_t(0x500000));
+    QVERIFY(made[0].sha256 != made[1].sha256);
+    // A legacy file beside them does not count: the folder is of the new generation.
+    QFile legacy(folder.filePath("kestol.dat"));
+    QVERIFY(legacy.open(QIODevice::WriteOnly) && legacy.write("x") == 1);
+    legacy.close();
+    std::vector<FileRegion> read = ReadUpdateFolder(folder.path().toStdString(), &error);
+    QCOMPARE(read.size(), std::size_t(3));
+    for (const FileRegion& file : read) {
+        const auto same = std::find_if(made.begin(), made.end(),
+                                       [&](const FileRegion& m) { return m.name == file.name; });
+        QVERIFY(same != made.end());
+        QCOMPARE(file.sha256, same->sha256);
+        QCOMPARE(file.offset, same->offset);
+    }
+    QCOMPARE(DiskOffsetFor("lunapack.dat"), std::uint64_t(0x500000));
+    QCOMPARE(DiskOffsetFor("README"), std::uint64_t(0));
+}
+
+void TestVerdict::extentsMerge()
+{
+    Extents extents;
+    extents.Add(100, 200);
+    extents.Add(300, 400);
+    QVERIFY(!extents.Covers(150, 350));
+    extents.Add(200, 300); // touching ranges become one
+    QVERIFY(extents.Covers(100, 400));
+    QCOMPARE(extents.Ranges().size(), std::size_t(1));
+    extents.Add(50, 60);
+    QCOMPARE(extents.Lowest(), std::uint64_t(50));
+    QCOMPARE(extents.Highest(), std::uint64_t(400));
+    QCOMPARE(extents.Bytes(), std::uint64_t(310));
+    QVERIFY(!extents.Covers(40, 60));
+}
+
+void TestVerdict::diskNames()
+{
+    QCOMPARE(ScsiDiskName(0), std::string("sda"));
+    QCOMPARE(ScsiDiskName(25), std::string("sdz"));
+    QCOMPARE(ScsiDiskName(26), std::string("sdaa"));
+    QCOMPARE(ScsiDiskName(27), std::string("sdab"));
+}
+
+QTEST_GUILESS_MAIN(TestVerdict)
+#include "tst_verdict.moc"
