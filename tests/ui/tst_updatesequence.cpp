@@ -84,6 +84,7 @@ private slots:
     void shouldRefuseToCloseOnlyDuringTransfer_data();
     void shouldRefuseToCloseOnlyDuringTransfer();
     void shouldRestartUpdateFromBrowsedFolder();
+    void shouldRenderEveryPhase();
 };
 
 void TestUpdateSequence::shouldWriteAllFilesThenExitThreeSecondsAfterDone()
@@ -288,6 +289,47 @@ void TestUpdateSequence::shouldRestartUpdateFromBrowsedFolder()
     QVERIFY(watch.barShownInTransfer);
     for (const QString& name : kNewSet)
         QVERIFY(rig.calculatorHolds(disk, "complete/" + name, diskOffsetFor(name)));
+}
+
+// Grabs the window in each phase of an update; with QUILLON_SCREENSHOTS set to a folder, the
+// images are kept there for a look.
+void TestUpdateSequence::shouldRenderEveryPhase()
+{
+    DialogRig rig;
+    rig.addUpdateSet();
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    const QString folder = qEnvironmentVariable("QUILLON_SCREENSHOTS");
+    QStringList phases;
+    auto grab = [&](const QString& phase) {
+        const QImage image = dialog.grab().toImage();
+        QVERIFY(image.width() >= 525);
+        QVERIFY(image.height() > 100);
+        phases << phase;
+        if (!folder.isEmpty())
+            image.save(QString("%1/%2-%3.png").arg(folder).arg(phases.size()).arg(phase));
+    };
+    grab("scanned");
+    Watch watch(rig);
+    watch.onStart = [&] {
+        if (watch.buttons.size() == 2)
+            grab("countdown");
+    };
+    int progressSeen = 0;
+    watch.onProgress = [&] {
+        if (++progressSeen == 2)
+            grab("transfer");
+    };
+    watch.onRan = [&] {
+        if (watch.outcomes.size() == 1)
+            grab("first-file-done");
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(rig.line(1).startsWith("Waiting for connection..."), 5000);
+    grab("waiting");
+    rig.host().AddCalculator("A1");
+    QTRY_COMPARE_WITH_TIMEOUT(rig.line(1), QString("Done"), kUpdateTimeoutMs);
+    grab("done");
+    QCOMPARE(phases, (QStringList{"scanned", "waiting", "countdown", "transfer", "first-file-done",
+                                  "done"}));
 }
 
 int main(int argc, char** argv)
