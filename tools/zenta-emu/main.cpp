@@ -27,9 +27,11 @@ Runs the updater against emulated Zenta calculators and checks what they receive
   --updater PATH      the updater (default: quillon-fwupdate beside zenta-emu)
   --probe-dir DIR     folder holding generic/libzentaprobe.so (default: ../lib/zenta-emu)
   --folder DIR        use this update folder instead of making a sample one
+  --sample-folder DIR make the sample update folder there, and keep it
   --language N        language number handed to the updater (default 1, English)
   --report FILE       write the report there too
-  --screenshots DIR   keep pictures of the window, one per change
+  --screenshots DIR   save a picture of the window in each phase there (waiting.png,
+                      countdown.png, transfer.png, done.png)
   --nodes MODE        loop: loop devices over the disk files (needs root);
                       file: device nodes point at the files; auto (default): loop as root
   --window            a real window on the display instead of an offscreen one
@@ -90,12 +92,13 @@ const char* ParseArguments(int argc, char** argv, RunOptions* options, std::stri
         } else if (!hasValue && arg.rfind("--", 0) == 0) {
             return nullptr;
         } else if (arg == "--updater" || arg == "--probe-dir" || arg == "--folder" ||
-                   arg == "--report" || arg == "--screenshots") {
-            std::string& target = arg == "--updater"     ? options->updater
-                                  : arg == "--probe-dir" ? options->probeDir
-                                  : arg == "--folder"    ? options->folder
-                                  : arg == "--report"    ? *report
-                                                         : options->screenshots;
+                   arg == "--sample-folder" || arg == "--report" || arg == "--screenshots") {
+            std::string& target = arg == "--updater"         ? options->updater
+                                  : arg == "--probe-dir"     ? options->probeDir
+                                  : arg == "--folder"        ? options->folder
+                                  : arg == "--sample-folder" ? options->sampleFolder
+                                  : arg == "--report"        ? *report
+                                                             : options->screenshots;
             target = argv[++i];
         } else if (arg == "--language") {
             options->language = std::atoi(argv[++i]);

@@ -34,7 +34,14 @@ void UpdaterSection(const Scenario& scenario, const RunOptions& options, const R
     for (const std::string& line : record.story) {
         out << "    " << line << "\n";
     }
-    AddChecks(CheckUpdater(record, scenario.window, options.language), out, mismatches);
+    std::vector<Check> checks = CheckUpdater(record, scenario.window, options.language);
+    for (const std::string& phase : record.missingShots) {
+        checks.push_back({"no picture of the window in the phase \"" + phase + "\"", false});
+    }
+    if (!options.screenshots.empty() && record.missingShots.empty()) {
+        checks.push_back({"pictures of each phase saved in " + options.screenshots, true});
+    }
+    AddChecks(checks, out, mismatches);
 }
 
 void FilesSection(const RunRecord& record, std::ostringstream& out)

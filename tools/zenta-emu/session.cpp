@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include "child_process.h"
+#include "phase_shots.h"
 #include "rig.h"
 
 #include <QDir>
@@ -87,7 +88,9 @@ bool Session::Prepare()
     }
     QFile::setPermissions(QString::fromStdString(work_ + "/runtime"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    record_.folder = options_.folder.empty() ? work_ + "/update" : options_.folder;
+    record_.folder = !options_.folder.empty()         ? options_.folder
+                     : !options_.sampleFolder.empty() ? options_.sampleFolder
+                                                      : work_ + "/update";
     record_.files = options_.folder.empty() ? MakeUpdateFolder(record_.folder, Generation::New,
                                                                scenario_.sizes, &record_.setupError)
                                             : ReadUpdateFolder(record_.folder, &record_.setupError);
@@ -121,7 +124,7 @@ std::vector<std::string> Session::Environment() const
     SetVariable(&env, "QT_PLUGIN_PATH", options_.probeDir + (plugins.empty() ? "" : ":" + plugins));
     SetVariable(&env, "QT_QPA_GENERIC_PLUGINS", "zentaprobe");
     SetVariable(&env, "ZENTA_PROBE_LOG", work_ + "/window.log");
-    SetVariable(&env, "ZENTA_PROBE_SHOTS", options_.screenshots);
+    SetVariable(&env, "ZENTA_PROBE_SHOTS", options_.screenshots.empty() ? "" : work_ + "/shots");
     return env;
 }
 
@@ -131,7 +134,7 @@ bool Session::StartUpdater()
                                            std::to_string(options_.language)};
     record_.command = options_.updater + " \"" + record_.folder + "\" " + argv[2];
     if (!options_.screenshots.empty()) {
-        QDir().mkpath(QString::fromStdString(options_.screenshots));
+        QDir().mkpath(QString::fromStdString(work_ + "/shots"));
     }
     window_ = std::make_unique<WindowLog>(work_ + "/window.log");
     started_ = Clock::now();
@@ -223,6 +226,10 @@ void Session::Collect()
     record_.probeLoaded = window_->ProbeLoaded();
     record_.looks = window_->Looks();
     record_.story = window_->Story();
+    if (!options_.screenshots.empty()) {
+        record_.missingShots =
+            SavePhaseShots(record_.looks, work_ + "/shots", options_.screenshots);
+    }
     QFile log(QString::fromStdString(work_ + "/updater.log"));
     if (log.open(QIODevice::ReadOnly)) {
         const QByteArray output = log.readAll();

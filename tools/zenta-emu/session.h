@@ -9,11 +9,12 @@
 #include <vector>
 
 struct RunOptions {
-    std::string updater;  // the program under test
-    std::string probeDir; // holds generic/libzentaprobe.so
-    std::string folder;   // an update folder to use instead of a sample one
+    std::string updater;      // the program under test
+    std::string probeDir;     // holds generic/libzentaprobe.so
+    std::string folder;       // an update folder to use instead of a sample one
+    std::string sampleFolder; // make the sample folder here, and keep it
     int language = 1;
-    std::string screenshots; // the probe's pictures of the window go here
+    std::string screenshots; // a picture of the window in each phase goes here
     enum class Nodes { Auto, Loop, File } nodes = Nodes::Auto;
     bool window = false; // a real window on the display instead of an offscreen one
     bool keepWorkDir = false;
@@ -50,7 +51,8 @@ struct RunRecord {
     bool probeLoaded = false;
     std::vector<WindowLook> looks;
     std::vector<std::string> story;
-    std::string updaterOutput; // the end of what it printed
+    std::string updaterOutput;             // the end of what it printed
+    std::vector<std::string> missingShots; // phases no picture was taken of
 };
 
 // Builds the hardware, runs the updater against it, and takes it all down again.
