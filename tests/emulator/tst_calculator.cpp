@@ -197,7 +197,7 @@ void TestCalculator::completedTransferIsCheckedAgainstTheFile()
     wrong[100] ^= 1;
     broken.Write(kFileOffset, wrong);
     broken.Exchange(kCmdProgress, 100);
-    const TransferRecord& bad = broken.calculator.State().transfers[0];
+    const TransferRecord bad = broken.calculator.State().transfers[0];
     QVERIFY(bad.sha256 != Sha(file));
     QVERIFY(!bad.coveredWhole);
 }

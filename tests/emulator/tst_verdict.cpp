@@ -1,4 +1,5 @@
 #include "extents.h"
+#include "phase_shots.h"
 #include "rig.h"
 #include "update_folder.h"
 #include "verify.h"
@@ -67,6 +68,7 @@ private slots:
     void commandStory();
     void windowLogReadsWholeLines();
     void sampleUpdateFolder();
+    void phaseShots();
     void extentsMerge();
     void diskNames();
 };
@@ -267,6 +269,41 @@ void TestVerdict::sampleUpdateFolder()
     }
     QCOMPARE(DiskOffsetFor("lunapack.dat"), std::uint64_t(0x500000));
     QCOMPARE(DiskOffsetFor("README"), std::uint64_t(0));
+}
+
+void TestVerdict::phaseShots()
+{
+    const auto look = [](QStringList labels, QStringList buttons, int progress, QString shot) {
+        WindowLook made;
+        made.labels = labels;
+        made.buttons = buttons;
+        made.progress = progress;
+        made.shot = shot;
+        return made;
+    };
+    // Words of another language: only the window's shape counts.
+    const std::vector<WindowLook> looks = {
+        look({"/u/A"}, {"Abbrechen"}, 0, "1"),
+        look({"Warten.", "/u/A"}, {"Abbrechen"}, 0, "2"),
+        look({"Warten..", "/u/A"}, {"Abbrechen"}, 0, "3"),
+        look({"Bereit", "/u/A"}, {"Start - 4"}, 0, "4"),
+        look({"Bereit", "/u/A"}, {"Start - 3"}, 0, "5"),
+        look({"/u/A"}, {"Start (disabled)"}, 20, "6"),
+        look({"/u/A"}, {"Start (disabled)"}, 45, ""),
+        look({"/u/A"}, {"Start (disabled)"}, 58, "7"),
+        look({"/u/A"}, {"Start (disabled)"}, 100, "8"),
+        look({"Fertig"}, {}, 100, "9"),
+        look({"Fertig"}, {}, 100, ""),
+    };
+    const std::map<std::string, QString> shots = PickPhaseShots(looks);
+    const std::map<std::string, QString> expected = {
+        {"waiting", "3"}, {"countdown", "5"}, {"transfer", "7"}, {"done", "9"}};
+    QCOMPARE(shots, expected);
+    // Without a countdown at 3 seconds its first picture; without any, no phase but the end.
+    std::vector<WindowLook> fewer = looks;
+    fewer.erase(fewer.begin() + 4);
+    QCOMPARE(PickPhaseShots(fewer).at("countdown"), QString("4"));
+    QCOMPARE(PickPhaseShots({looks[0], looks[9]}), (std::map<std::string, QString>{{"done", "9"}}));
 }
 
 void TestVerdict::extentsMerge()

@@ -146,6 +146,7 @@ bool FuseDisks::Mount(const std::string& mountPoint, std::string* error)
     fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(arguments));
     static const fuse_operations operations = Operations();
     fuse_ = fuse_new(&args, &operations, sizeof operations, this);
+    fuse_opt_free_args(&args); // what the option parser made of them
     if (fuse_ == nullptr || fuse_mount(fuse_, mountPoint.c_str()) != 0) {
         *error = "FUSE cannot mount at " + mountPoint + " (is /dev/fuse there and usable?)";
         if (fuse_ != nullptr) {
