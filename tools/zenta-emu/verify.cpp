@@ -126,9 +126,16 @@ std::vector<TransferSummary> SummarizeTransfers(const CalculatorState& state,
         if (transfer.failedWrites > 0) {
             line += ", " + std::to_string(transfer.failedWrites) + " failed writes";
         }
-        char time[48];
-        std::snprintf(time, sizeof time, ", %.2f s", transfer.endedAt - transfer.startedAt);
-        summary.line = line + time;
+        const double seconds = transfer.endedAt - transfer.startedAt;
+        char time[64];
+        std::snprintf(time, sizeof time, ", %.2f s", seconds);
+        line += time;
+        if (transfer.completed && seconds > 0) {
+            std::snprintf(time, sizeof time, " (%.1f MB/s)",
+                          static_cast<double>(transfer.written.Bytes()) / seconds / 1e6);
+            line += time;
+        }
+        summary.line = line;
         summaries.push_back(summary);
     }
     return summaries;
