@@ -87,7 +87,9 @@ Report ComposeReport(const Scenario& scenario, const RunOptions& options, const 
         report.text = out.str();
         return report;
     }
-    out << "Disks: " << record.nodes << "; language " << options.language << "\n";
+    if (!record.nodes.empty()) {
+        out << "Disks: " << record.nodes << "; language " << options.language << "\n";
+    }
     if (!record.setupError.empty()) {
         out << "SETUP FAILED: " << record.setupError << "\n";
         ++report.mismatches;

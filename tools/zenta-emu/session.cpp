@@ -20,6 +20,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr double kLeaveDelay = 0.3; // the calculator restarts this long after the finish command
 constexpr double kFinalTextHold = 1.5;
+constexpr std::uint64_t kDiskSize = 64ull << 20; // plenty for the three images
 
 double Since(Clock::time_point start)
 {
@@ -50,6 +51,7 @@ public:
 
 private:
     bool Prepare();
+    void BuildRig();
     bool StartUpdater();
     void Watch();
     bool PlugAndPull(double now);
@@ -83,6 +85,10 @@ bool Session::Prepare()
         return false;
     }
     work_ = path.data();
+    if (access(options_.updater.c_str(), X_OK) != 0) {
+        record_.setupError = "no updater to run at " + options_.updater;
+        return false;
+    }
     for (const char* sub : {"mnt", "home", "tmp", "runtime"}) {
         QDir(QString::fromStdString(work_)).mkpath(sub);
     }
@@ -237,48 +243,49 @@ void Session::Collect()
     }
 }
 
-RunRecord Session::Run()
+void Session::BuildRig()
 {
-    record_.skipReason = SkipReason(options_);
-    if (!record_.skipReason.empty() || !Prepare()) {
-        return record_;
-    }
     const bool loop = options_.nodes == RunOptions::Nodes::Loop ||
                       (options_.nodes == RunOptions::Nodes::Auto && geteuid() == 0);
     record_.nodes = loop ? "loop devices over FUSE files" : "FUSE files";
     rig_ = std::make_unique<Rig>(loop, work_ + "/mnt");
     const auto origin = Clock::now();
     for (const CalculatorPlan& plan : scenario_.calculators) {
-        auto calculator = std::make_unique<Calculator>(plan.serial, 64ull << 20, record_.files,
+        auto calculator = std::make_unique<Calculator>(plan.serial, kDiskSize, record_.files,
                                                        plan.behaviour, origin);
         calculator->SetBandwidth(scenario_.bandwidth);
         calculators_.push_back(rig_->AddCalculator(std::move(calculator)));
         replugAt_.push_back(-1);
     }
     for (std::size_t i = 0; i < scenario_.others.size(); ++i) {
-        auto disk = std::make_unique<PlainDisk>(64ull << 20, 1000 + i);
+        auto disk = std::make_unique<PlainDisk>(kDiskSize, 1000 + i);
         others_.push_back(rig_->AddOther(scenario_.others[i], std::move(disk)));
     }
-    std::string error;
-    if (!rig_->Start(&error)) {
-        record_.skipReason = error;
-    } else {
-        bool plugged = true;
-        for (int other : others_) {
-            plugged = plugged && rig_->Plug(other, &record_.setupError);
-        }
-        // The calculators due at once are there before the updater starts.
-        if (plugged && PlugAndPull(0) && StartUpdater()) {
-            Watch();
+}
+
+RunRecord Session::Run()
+{
+    record_.skipReason = SkipReason(options_);
+    if (record_.skipReason.empty() && Prepare()) {
+        BuildRig();
+        std::string error;
+        if (!rig_->Start(&error)) {
+            record_.skipReason = error;
+        } else {
+            bool plugged = true;
+            for (int other : others_) {
+                plugged = plugged && rig_->Plug(other, &record_.setupError);
+            }
+            // The calculators due at once are there before the updater starts.
+            if (plugged && PlugAndPull(0) && StartUpdater()) {
+                Watch();
+                Collect();
+            }
         }
         updater_.Stop();
-        if (window_) {
-            Collect();
-        }
+        rig_->Stop();
     }
-    rig_->Stop();
-    rig_.reset();
-    if (!options_.keepWorkDir) {
+    if (!work_.empty() && !options_.keepWorkDir) {
         QDir(QString::fromStdString(work_)).removeRecursively();
     }
     return record_;
