@@ -16,7 +16,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <new>
+#include <set>
+#include <string>
 
 namespace {
 
@@ -175,6 +178,8 @@ public:
     {
         HDEVINFO set = ::SetupDiGetClassDevsW(&kDiskInterfaceClass, nullptr, nullptr,
                                               DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        std::lock_guard<std::mutex> lock(listedMutex_);
+        listed_.clear();
         return set == INVALID_HANDLE_VALUE ? nullptr : set;
     }
 
@@ -198,6 +203,10 @@ public:
         if (::SetupDiGetDeviceInterfaceDetailW(list, &data, detail, required, nullptr, nullptr))
             status = CopyPath(detail, required, path, capacity);
         std::free(detail);
+        if (status == InterfaceStatus::Ok) {
+            std::lock_guard<std::mutex> lock(listedMutex_);
+            listed_.insert(path);
+        }
         return status;
     }
 
@@ -209,6 +218,12 @@ public:
 
     FileHandle OpenDisk(const WChar* path) override
     {
+        // Raw writes go only to a disk the latest enumeration listed, never to any path given.
+        {
+            std::lock_guard<std::mutex> lock(listedMutex_);
+            if (path == nullptr || listed_.count(path) == 0)
+                return kInvalidHandle;
+        }
         return Wrap(::CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING |
@@ -321,6 +336,9 @@ public:
     }
 
 private:
+    std::mutex listedMutex_;
+    std::set<std::wstring> listed_; // the disk paths of the latest enumeration
+
     // The record's path must end inside the record; a path that does not fit is never cut.
     static InterfaceStatus CopyPath(const SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail,
                                     DWORD recordSize, WChar* path, int capacity)
