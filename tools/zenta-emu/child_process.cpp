@@ -33,8 +33,10 @@ std::vector<char*> Pointers(const std::vector<std::string>& strings)
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    dup2(log, STDOUT_FILENO);
-    dup2(log, STDERR_FILENO);
+    if (log >= 0) {
+        dup2(log, STDOUT_FILENO);
+        dup2(log, STDERR_FILENO);
+    }
     const int input = open("/dev/null", O_RDONLY);
     if (input >= 0) {
         dup2(input, STDIN_FILENO);
@@ -49,8 +51,10 @@ bool ChildProcess::Start(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment, const std::string& logFile,
                          std::string* error)
 {
-    const int log = open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (log < 0) {
+    const int log = logFile.empty()
+                        ? -1
+                        : open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (log < 0 && !logFile.empty()) {
         *error = "cannot write " + logFile;
         return false;
     }
@@ -61,7 +65,9 @@ bool ChildProcess::Start(const std::vector<std::string>& argv,
     if (pid == 0) {
         BecomeChild(parent, log, args.data(), envp.data());
     }
-    close(log);
+    if (log >= 0) {
+        close(log);
+    }
     if (pid < 0) {
         *error = std::string("fork: ") + std::strerror(errno);
         return false;

@@ -14,6 +14,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
     ~ChildProcess() { Stop(); }
 
+    // An empty logFile leaves the child this process's own output.
     bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                const std::string& logFile, std::string* error);
     // The exit status once it has ended, without waiting.

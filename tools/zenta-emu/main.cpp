@@ -1,5 +1,6 @@
 // zenta-emu: emulated Zenta calculators in update mode, and the real updater run against them.
 
+#include "child_process.h"
 #include "report.h"
 #include "scenario.h"
 #include "session.h"
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -22,7 +24,13 @@ constexpr int kExitSkipped = 77; // CTest's SKIP_RETURN_CODE
 
 const char* kUsage = R"(usage: zenta-emu [options] SCENARIO
        zenta-emu --list
+       zenta-emu [options] [--calculators N] [--other-disks N] [--bandwidth MB/S]
+                 --run PROGRAM [ARGS...]
 Runs the updater against emulated Zenta calculators and checks what they received.
+With --run, sets up the calculators (default 1) and other USB disks (default 0), all there from
+the start, and runs PROGRAM in the test bed instead of the updater, with the environment the
+updater would get and ZENTA_EMU_FOLDER (a sample update folder) and ZENTA_EMU_NODES (what each
+calculator's /dev node points at, space-separated); exits with PROGRAM's exit code.
 
   --updater PATH      the updater (default: quillon-fwupdate beside zenta-emu)
   --probe-dir DIR     folder holding generic/libzentaprobe.so (default: ../lib/zenta-emu)
@@ -37,6 +45,9 @@ Runs the updater against emulated Zenta calculators and checks what they receive
   --window            a real window on the display instead of an offscreen one
   --timeout SECONDS   end the run after this long (default: the scenario's)
   --keep              keep the working folder
+  --calculators N     with --run: N calculators
+  --other-disks N     with --run: N USB sticks of another vendor
+  --bandwidth MB/S    with --run: each disk moves at most this many MB (10^6 bytes) a second
 Exit code: 0 all as expected, 1 a mismatch, 77 skipped (FUSE or umockdev cannot run here).
 )";
 
@@ -78,8 +89,16 @@ bool ParseNodes(const std::string& text, RunOptions::Nodes* nodes)
     return false;
 }
 
-// Fills the options; gives the scenario's name, "" after --list, or nullptr on a usage error.
-const char* ParseArguments(int argc, char** argv, RunOptions* options, std::string* report)
+struct Setup {
+    int calculators = 1;
+    int others = 0;
+    double megabytesPerSecond = 0;
+};
+
+// Fills the options; gives the scenario's name, "" after --list, "setup" with --run, or nullptr
+// on a usage error.
+const char* ParseArguments(int argc, char** argv, RunOptions* options, std::string* report,
+                           Setup* setup)
 {
     const char* scenario = nullptr;
     for (int i = 1; i < argc; ++i) {
@@ -87,6 +106,13 @@ const char* ParseArguments(int argc, char** argv, RunOptions* options, std::stri
         const bool hasValue = i + 1 < argc;
         if (arg == "--list") {
             return "";
+        } else if (arg == "--run") {
+            // Everything after it is the program's own.
+            options->run.assign(argv + i + 1, argv + argc);
+            const bool fits = !options->run.empty() && scenario == nullptr &&
+                              setup->calculators >= 0 && setup->calculators <= 26 * 26 &&
+                              setup->others >= 0 && setup->megabytesPerSecond >= 0;
+            return fits ? "setup" : nullptr;
         } else if (arg == "--window" || arg == "--keep") {
             (arg == "--window" ? options->window : options->keepWorkDir) = true;
         } else if (!hasValue && arg.rfind("--", 0) == 0) {
@@ -104,6 +130,10 @@ const char* ParseArguments(int argc, char** argv, RunOptions* options, std::stri
             options->language = std::atoi(argv[++i]);
         } else if (arg == "--timeout") {
             options->timeout = std::atof(argv[++i]);
+        } else if (arg == "--calculators" || arg == "--other-disks") {
+            (arg == "--calculators" ? setup->calculators : setup->others) = std::atoi(argv[++i]);
+        } else if (arg == "--bandwidth") {
+            setup->megabytesPerSecond = std::atof(argv[++i]);
         } else if (arg == "--nodes") {
             if (!ParseNodes(argv[++i], &options->nodes)) {
                 return nullptr;
@@ -117,13 +147,38 @@ const char* ParseArguments(int argc, char** argv, RunOptions* options, std::stri
     return scenario;
 }
 
+// With --run: the program's exit code, or the emulator's own when it could not run it.
+int RunOutcome(const RunRecord& record)
+{
+    if (!record.skipReason.empty()) {
+        std::cerr << "zenta-emu: skipped: " << record.skipReason << "\n";
+        return kExitSkipped;
+    }
+    if (!record.setupError.empty() || record.timedOut || !record.exitStatus) {
+        std::cerr << "zenta-emu: "
+                  << (record.timedOut             ? "timed out"
+                      : record.setupError.empty() ? "the program did not end"
+                                                  : record.setupError)
+                  << "\n";
+        return kExitMismatch;
+    }
+    const int status = *record.exitStatus;
+    if (!WIFEXITED(status)) {
+        std::cerr << "zenta-emu: " << record.command << ": " << ChildProcess::Describe(status)
+                  << "\n";
+        return kExitMismatch;
+    }
+    return WEXITSTATUS(status);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     RunOptions options;
     std::string reportFile;
-    const char* name = ParseArguments(argc, argv, &options, &reportFile);
+    Setup setup;
+    const char* name = ParseArguments(argc, argv, &options, &reportFile, &setup);
     if (name == nullptr) {
         std::cerr << kUsage;
         return kExitUsage;
@@ -134,17 +189,22 @@ int main(int argc, char** argv)
         }
         return 0;
     }
-    const Scenario* scenario = FindScenario(name);
+    const Scenario own = SetupScenario(setup.calculators, setup.others,
+                                       static_cast<std::uint64_t>(setup.megabytesPerSecond * 1e6));
+    const Scenario* scenario = options.run.empty() ? FindScenario(name) : &own;
     if (scenario == nullptr) {
         std::cerr << "zenta-emu: no scenario \"" << name << "\" (see --list)\n";
         return kExitUsage;
     }
-    const std::string own = OwnFolder();
-    options.updater = options.updater.empty() ? own + "/quillon-fwupdate" : options.updater;
-    options.probeDir = options.probeDir.empty() ? own + "/../lib/zenta-emu" : options.probeDir;
+    const std::string folder = OwnFolder();
+    options.updater = options.updater.empty() ? folder + "/quillon-fwupdate" : options.updater;
+    options.probeDir = options.probeDir.empty() ? folder + "/../lib/zenta-emu" : options.probeDir;
     CatchSignals();
 
     const RunRecord record = RunScenario(*scenario, options);
+    if (!options.run.empty()) {
+        return RunOutcome(record);
+    }
     const Report report = ComposeReport(*scenario, options, record);
     std::cout << report.text << std::flush;
     if (!reportFile.empty()) {

@@ -96,6 +96,7 @@ bool Rig::Plug(int index, std::string* error)
         return false;
     }
     disk.plugged = true;
+    disk.target = target;
     ++disk.plugs;
     return true;
 }
@@ -110,6 +111,7 @@ void Rig::Unplug(int index)
     SetPresent(disk, false);
     testbed_->RemoveDisk(disk.where);
     disk.loop.reset();
+    disk.target.clear();
     disk.plugged = false;
 }
 

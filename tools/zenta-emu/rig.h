@@ -33,6 +33,8 @@ public:
     Calculator* CalculatorAt(int disk) const { return disks_[disk].calculator.get(); }
     PlainDisk* OtherAt(int disk) const { return disks_[disk].other.get(); }
     int Plugs(int disk) const { return disks_[disk].plugs; }
+    // What the disk's /dev node points at while plugged in: a loop device or the FUSE file.
+    const std::string& NodeTarget(int disk) const { return disks_[disk].target; }
 
 private:
     struct Disk {
@@ -45,6 +47,7 @@ private:
         int plugs = 0;
         PluggedDisk where;
         std::unique_ptr<LoopDevice> loop;
+        std::string target;
     };
     DiskPlacement NextPlacement(const Disk& disk);
     void SetPresent(Disk& disk, bool present);

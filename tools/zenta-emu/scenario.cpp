@@ -192,3 +192,15 @@ const Scenario* FindScenario(const std::string& name)
     }
     return nullptr;
 }
+
+Scenario SetupScenario(int calculators, int others, std::uint64_t bandwidth)
+{
+    Scenario scenario = Basic("setup", "disks for a program of one's own", calculators);
+    for (int i = 1; i <= others; ++i) {
+        const std::string serial = std::to_string(4000000000000000000ull + i);
+        scenario.others.push_back({true, "SanDisk ", "Cruzer Blade    ", "1.00", serial});
+    }
+    scenario.bandwidth = bandwidth;
+    scenario.timeout = 3600;
+    return scenario;
+}

@@ -45,3 +45,7 @@ struct Scenario {
 
 const std::vector<Scenario>& Scenarios();
 const Scenario* FindScenario(const std::string& name);
+// For a program of one's own run in the test bed: `calculators` calculators and `others` USB
+// sticks of another vendor, all there from the start, each disk limited to `bandwidth` bytes
+// per second (0: no limit).
+Scenario SetupScenario(int calculators, int others, std::uint64_t bandwidth);

@@ -85,8 +85,10 @@ bool Session::Prepare()
         return false;
     }
     work_ = path.data();
-    if (access(options_.updater.c_str(), X_OK) != 0) {
-        record_.setupError = "no updater to run at " + options_.updater;
+    const std::string& program = options_.run.empty() ? options_.updater : options_.run[0];
+    if (access(program.c_str(), X_OK) != 0) {
+        record_.setupError =
+            (options_.run.empty() ? "no updater to run at " : "no program to run at ") + program;
         return false;
     }
     for (const char* sub : {"mnt", "home", "tmp", "runtime"}) {
@@ -131,11 +133,24 @@ std::vector<std::string> Session::Environment() const
     SetVariable(&env, "QT_QPA_GENERIC_PLUGINS", "zentaprobe");
     SetVariable(&env, "ZENTA_PROBE_LOG", work_ + "/window.log");
     SetVariable(&env, "ZENTA_PROBE_SHOTS", options_.screenshots.empty() ? "" : work_ + "/shots");
+    // For a program of one's own: the update folder, and what each calculator's node points at
+    // (in the scenario's order), so that it can reach the same disks without the test bed.
+    SetVariable(&env, "ZENTA_EMU_FOLDER", record_.folder);
+    std::string nodes;
+    for (int disk : calculators_) {
+        nodes += (nodes.empty() ? "" : " ") + rig_->NodeTarget(disk);
+    }
+    SetVariable(&env, "ZENTA_EMU_NODES", nodes);
     return env;
 }
 
 bool Session::StartUpdater()
 {
+    if (!options_.run.empty()) {
+        record_.command = options_.run[0];
+        started_ = Clock::now();
+        return updater_.Start(options_.run, Environment(), "", &record_.setupError);
+    }
     const std::vector<std::string> argv = {options_.updater, record_.folder,
                                            std::to_string(options_.language)};
     record_.command = options_.updater + " \"" + record_.folder + "\" " + argv[2];
@@ -181,11 +196,14 @@ bool Session::Step()
     if (!PlugAndPull(now)) {
         return false;
     }
-    window_->Update();
+    // A program of one's own has no window to watch: it ends the run when it ends.
+    if (window_) {
+        window_->Update();
+    }
     if (updater_.Poll()) {
         return false;
     }
-    if (!scenario_.window.exits &&
+    if (window_ && !scenario_.window.exits &&
         window_->ShowsNow(QString::fromStdString(scenario_.window.finalText))) {
         finalTextSince_ = finalTextSince_ ? finalTextSince_ : now;
         if (now - *finalTextSince_ >= kFinalTextHold) {
@@ -214,7 +232,9 @@ void Session::Watch()
     updater_.Stop();
     record_.exitStatus = updater_.Poll();
     record_.seconds = Since(started_);
-    window_->Update();
+    if (window_) {
+        window_->Update();
+    }
 }
 
 void Session::Collect()
@@ -279,7 +299,9 @@ RunRecord Session::Run()
             // The calculators due at once are there before the updater starts.
             if (plugged && PlugAndPull(0) && StartUpdater()) {
                 Watch();
-                Collect();
+                if (options_.run.empty()) {
+                    Collect();
+                }
             }
         }
         updater_.Stop();

@@ -19,6 +19,9 @@ struct RunOptions {
     bool window = false; // a real window on the display instead of an offscreen one
     bool keepWorkDir = false;
     double timeout = 0; // 0: the scenario's own
+    // A program (and its arguments) run in the test bed in place of the updater, with its own
+    // output; the run then only sets up the scenario's disks and ends with the program.
+    std::vector<std::string> run;
 };
 
 struct CalculatorRecord {
