@@ -3,23 +3,38 @@
 #include "device/host.h"
 
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
-// The native host, with one of its real disks (a loop device) shown to the engine under a
-// calculator's path, so that RunTransfer writes onto it exactly as onto a calculator. It also
-// notes when the file's data started and stopped moving.
+// The native host, timing what the engine asks of its disks: the file's data writes, and the
+// mailbox sector's command writes and reply reads, so that the cost of the progress exchanges
+// can be told apart from the data's. Given a real disk (a loop device), it also shows that disk
+// to the engine under a calculator's path, so that RunTransfer writes onto it exactly as onto a
+// calculator; without one, the engine sees the native host's own disks (an emulated calculator
+// in a test bed).
 class LoopCalculatorHost : public Host {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // realPath: the native host's path of the disk; ok() is false when it is not listed.
-    explicit LoopCalculatorHost(const std::string& realPath);
+    struct Counts {
+        int dataWrites = 0;
+        int mailboxWrites = 0;  // 512-byte commands
+        int mailboxReads = 0;   // 512-byte replies
+        double dataSeconds = 0; // first data write started to last one ended, over all disks
+        double mailboxWriteSeconds = 0;
+        double mailboxReadSeconds = 0;
+        double mailboxSecondsInData = 0; // of the commands and replies inside the data phase
+    };
+
+    // realPath: the native host's path of the disk shown as a calculator; "" for none.
+    explicit LoopCalculatorHost(const std::string& realPath = "");
 
     static const char* CalculatorPath();
     void ResetTimes();
-    double DataSeconds() const; // first data write started to last one ended
-    int DataWrites() const;
+    Counts Taken() const;
 
     void* BeginDiskInterfaces() override;
     InterfaceStatus DiskInterfacePath(void* list, int index, WChar* path, int capacity) override;
@@ -40,11 +55,14 @@ public:
     void Sleep(int milliseconds) override;
 
 private:
+    bool IsDisk(FileHandle file, std::int64_t* position);
+    void Advance(FileHandle file, std::int64_t position);
+
     Host& native_;
     std::string realPath_;
-    FileHandle disk_ = kInvalidHandle;
-    std::int64_t position_ = 0;
     mutable std::mutex lock_;
+    std::map<FileHandle, std::int64_t> disks_; // open disks and their positions
     Clock::time_point first_{}, last_{};
-    int writes_ = 0;
+    Counts counts_;
+    std::vector<std::pair<Clock::time_point, Clock::duration>> mailbox_; // each command and reply
 };
