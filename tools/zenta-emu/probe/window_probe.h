@@ -37,5 +37,5 @@ class WindowProbePlugin : public QGenericPlugin {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "window_probe.json")
 public:
-    QObject* create(const QString& name, const QString& specification) override;
+    QObject* create(const QString& name, const QString& parameters) override;
 };
