@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the calculator udev rule through udev's own rule engine (udevadm test) on disks described in
 # a umockdev test bed: only a whole USB disk "KZ" / "Zenta update" may get the uaccess tag. Runs in
-# a private mount namespace with its own /run/udev, so the machine's udev state is not touched.
+# a private mount namespace with a /run of its own, so the machine's udev state is not touched.
 # Exit 77: skipped (not root, or udevadm / umockdev-run / unshare missing).
 set -euo pipefail
 rule=${1:?usage: check_udev_rule.sh RULE_FILE}
@@ -38,7 +38,7 @@ describe() {
 # tags DESCRIPTION_FILE DEVICE_PATH: the udev tags the rules give the device.
 tags() {
     unshare -m bash -c '
-        mount -t tmpfs tmpfs /run/udev && mkdir -p /run/udev/rules.d &&
+        mount -t tmpfs tmpfs /run && mkdir -p /run/udev/rules.d &&
         cp "$1" /run/udev/rules.d/ &&
         umockdev-run -d "$2" -- udevadm test --action=add "/sys$3" 2>&1 | sed -n "s/^TAGS=//p"
     ' _ "$rule" "$1" "$2"
