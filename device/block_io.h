@@ -25,5 +25,4 @@ void FreeAligned(void* buffer);
 // through an aligned bounce buffer, reading the sectors it only partly covers first, so that no
 // byte outside the request changes. True only when the whole request was done.
 bool ReadBytes(SectorDevice& device, std::uint64_t offset, void* buffer, std::size_t length);
-bool WriteBytes(SectorDevice& device, std::uint64_t offset, const void* buffer,
-                std::size_t length);
+bool WriteBytes(SectorDevice& device, std::uint64_t offset, const void* buffer, std::size_t length);
