@@ -227,17 +227,25 @@ QStringList EmulatedNodes()
     return QString::fromLocal8Bit(qgetenv("ZENTA_EMU_NODES")).split(' ', Qt::SkipEmptyParts);
 }
 
-int EmulatedMode(int runs)
+// The calculators' nodes that zenta-emu --run hands over, and the files to write: 0 when both are
+// there, otherwise the exit code.
+int PrepareEmulated(const char* mode, const QTemporaryDir& dir, QStringList* nodes, Files* files)
 {
-    const QStringList nodes = EmulatedNodes();
-    if (nodes.isEmpty()) {
-        std::fprintf(stderr, "transfer_bench emulated: run it inside zenta-emu --run\n");
+    *nodes = EmulatedNodes();
+    if (nodes->isEmpty()) {
+        std::fprintf(stderr, "transfer_bench %s: run it inside zenta-emu --run\n", mode);
         return 2;
     }
+    return MakeFiles(dir, files) ? 0 : 1;
+}
+
+int EmulatedMode(int runs)
+{
     QTemporaryDir dir(QDir::tempPath() + "/quillon-bench-XXXXXX");
+    QStringList nodes;
     Files files;
-    if (!MakeFiles(dir, &files))
-        return 1;
+    if (const int code = PrepareEmulated("emulated", dir, &nodes, &files))
+        return code;
     LoopCalculatorHost host;
     SetHost(&host);
     const bool ok = CompareWithDd(host, files, nodes[0],
@@ -248,15 +256,12 @@ int EmulatedMode(int runs)
 
 int ManyMode(int runs)
 {
-    const int count = EmulatedNodes().size();
-    if (count == 0) {
-        std::fprintf(stderr, "transfer_bench many: run it inside zenta-emu --run\n");
-        return 2;
-    }
     QTemporaryDir dir(QDir::tempPath() + "/quillon-bench-XXXXXX");
+    QStringList nodes;
     Files files;
-    if (!MakeFiles(dir, &files))
-        return 1;
+    if (const int code = PrepareEmulated("many", dir, &nodes, &files))
+        return code;
+    const int count = nodes.size();
     LoopCalculatorHost host;
     SetHost(&host);
     QVector<double> whole, data;
