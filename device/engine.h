@@ -3,7 +3,7 @@
 #include "device/types.h"
 
 // The device transfer engine: finds the calculator disks, writes one file onto every one of
-// them, and sends the finish command. Plain functions, integer results, no exceptions. The three
+// them, and sends the finish command. Plain functions, integer results, no exceptions. The
 // entries below never overlap: each holds the engine lock for its whole length.
 
 // Result codes of a transfer, shown to the user as decimal numbers.
@@ -12,8 +12,13 @@ enum : int {
     kResultNoDevice = 104,    // no calculator disk was found by the retried search
     kResultSourceOpen = 105,  // the source file cannot be opened, or its path does not fit
     kResultDiskNotOpen = 107, // the disk could not be opened
-    kResultSourceRead = 109,  // reading the source failed, or it ended before its size
-    kResultNoMemory = 110,    // no chunk buffer, or not one transfer thread could be started
+    // Reading the source failed, it ended before its size, or it is no longer the file whose
+    // digest was taken.
+    kResultSourceRead = 109,
+    kResultNoMemory = 110, // no chunk buffer; a transfer thread not started, or its result lost
+    // The file does not fit its place on the calculator's disk: a negative offset, or it would
+    // end past the disk's end. Nothing was written.
+    kResultOutsideDisk = 111,
     kResultWriteFailed = 112, // a chunk write failed in all 7 attempts
     kResultException = -2,    // the worker loop ended by an exception (set by the worker)
 };
@@ -29,9 +34,35 @@ using MessageCallback = void (*)(const WChar* text);
 bool IsCalculatorConnected(const WChar* vendorId, const WChar* productId);
 
 // Writes the file at sourcePath onto every calculator disk at diskOffset, one thread per disk,
-// and blocks until all have ended. Gives 0 or the first failure in disk-table order.
+// and blocks until all have ended. Gives 0 or the first failure in disk-table order; 111 for a
+// negative offset, before any search.
 int RunTransfer(const WChar* vendorId, const WChar* productId, const WChar* sourcePath,
                 std::int64_t diskOffset, ProgressCallback progress, MessageCallback message);
+
+// Size and SHA-256 of a firmware file, taken when the update set is checked.
+struct SourceDigest {
+    std::int64_t size = 0;
+    unsigned char sha256[32] = {};
+};
+
+// Opens the file as a transfer would (regular files only, never blocking), reads it whole and
+// digests it: 0, 105 (cannot be opened / not a regular file), 109 (a read failed or the file
+// ended before its size), 110 (no memory).
+int DigestSourceFile(const WChar* path, SourceDigest* digest);
+
+// The sizes in bytes of the calculator disks present now (one search, no retry, in disk-table
+// order), -1 for a disk whose size cannot be read; gives how many were found (0..capacity).
+int GetCalculatorDiskSizes(const WChar* vendorId, const WChar* productId, std::int64_t* sizes,
+                           int capacity);
+
+// RunTransfer that also proves the bytes: with `expected` not null, a source whose size at the
+// start differs fails with 109 before any byte is written, and each transfer thread digests
+// exactly the bytes it read and wrote; a size or digest that differs at the end fails that
+// thread with 109 before progress 100 is sent (it never counts as success). RunTransfer is
+// this with nullptr, unchanged in behaviour.
+int RunCheckedTransfer(const WChar* vendorId, const WChar* productId, const WChar* sourcePath,
+                       std::int64_t diskOffset, const SourceDigest* expected,
+                       ProgressCallback progress, MessageCallback message);
 
 // Sends the finish command to every calculator disk that opens: 0, or 104 when none was found.
 int FinishCalculators(const WChar* vendorId, const WChar* productId);

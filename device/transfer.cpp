@@ -4,8 +4,10 @@
 #include "device/engine_state.h"
 #include "device/host.h"
 #include "device/mailbox.h"
+#include "device/sha256.h"
 #include "device/text16.h"
 
+#include <cstring>
 #include <new>
 
 namespace {
@@ -43,10 +45,22 @@ bool WriteChunk(FileHandle disk, std::int64_t position, const void* data, std::u
     return false;
 }
 
+// The source as it stands at the end must still be the file that was checked, and the bytes
+// that went to the disk must be its bytes: otherwise the calculator holds something else.
+bool MatchesExpected(const TransferTask& task, FileHandle source, Sha256* digest)
+{
+    unsigned char sum[32];
+    Sha256Final(digest, sum);
+    return CurrentHost().Size(source) == task.expected->size &&
+           std::memcmp(sum, task.expected->sha256, sizeof sum) == 0;
+}
+
 // The data phase: gives 0, 109 or 112.
 int CopyChunks(const TransferTask& task, FileHandle source, unsigned char* buffer)
 {
     Host& host = CurrentHost();
+    Sha256 digest;
+    Sha256Init(&digest);
     std::int64_t remaining = task.byteCount;
     std::int64_t position = task.diskOffset;
     std::uint32_t lastPercent = 0;
@@ -59,6 +73,8 @@ int CopyChunks(const TransferTask& task, FileHandle source, unsigned char* buffe
             return kResultSourceRead;
         if (!WriteChunk(task.disk, position, buffer, got))
             return kResultWriteFailed;
+        if (task.expected != nullptr)
+            Sha256Update(&digest, buffer, got);
         position += got;
         if (remaining <= kChunkSize)
             break;
@@ -72,7 +88,16 @@ int CopyChunks(const TransferTask& task, FileHandle source, unsigned char* buffe
             ReportProgress(task.disk, percent);
         }
     }
+    if (task.expected != nullptr && !MatchesExpected(task, source, &digest))
+        return kResultSourceRead;
     return kResultOk;
+}
+
+// A disk whose size cannot be read is not held back: the writes themselves still fail at its end.
+bool FitsDisk(const TransferTask& task)
+{
+    const std::int64_t size = CurrentHost().Size(task.disk);
+    return size < 0 || task.byteCount <= size - task.diskOffset;
 }
 
 int TransferWithSource(const TransferTask& task, FileHandle source, unsigned char* buffer)
@@ -86,6 +111,8 @@ int TransferWithSource(const TransferTask& task, FileHandle source, unsigned cha
         g_messageCallback(text);
     if (task.disk == kInvalidHandle)
         return kResultDiskNotOpen;
+    if (!FitsDisk(task))
+        return kResultOutsideDisk;
 
     host.Sleep(kTransferPauseMs);
     ReadMailboxArea(task.disk, false);
@@ -141,8 +168,8 @@ int RunTransferThreads(const TransferRequest& request)
     int results[kMaxDisks];
     int started = 0;
     for (int i = 0; i < g_diskCount; ++i) {
-        tasks[i] = {g_diskHandles[i], request.diskOffset, request.byteCount, request.sourcePath,
-                    request.displayText};
+        tasks[i] = {g_diskHandles[i],   request.diskOffset,  request.byteCount,
+                    request.sourcePath, request.displayText, request.expected};
         // A disk without its thread did not get the file: that must not read as success.
         results[i] = kResultNoMemory;
         const ThreadHandle thread = host.StartThread(TransferThread, &tasks[i]);
@@ -152,6 +179,8 @@ int RunTransferThreads(const TransferRequest& request)
         }
     }
     int exitCodes[kMaxDisks];
+    for (int t = 0; t < started; ++t)
+        exitCodes[t] = kResultNoMemory; // a result the host could not read is no success
     if (started > 0)
         host.JoinThreads(threads, started, exitCodes);
     for (int t = 0; t < started; ++t)
@@ -163,10 +192,14 @@ int RunTransferThreads(const TransferRequest& request)
     return kResultOk;
 }
 
-int RunTransfer(const WChar* vendorId, const WChar* productId, const WChar* sourcePath,
-                std::int64_t diskOffset, ProgressCallback progress, MessageCallback message)
+int RunCheckedTransfer(const WChar* vendorId, const WChar* productId, const WChar* sourcePath,
+                       std::int64_t diskOffset, const SourceDigest* expected,
+                       ProgressCallback progress, MessageCallback message)
 {
     std::lock_guard<std::mutex> lock(g_engineLock);
+    // A negative offset would put the file wherever the disk's position happens to be.
+    if (diskOffset < 0)
+        return kResultOutsideDisk;
     g_diskCount = FindCalculatorDisksWithRetry(g_diskPaths, vendorId, productId, kMaxDisks);
     if (g_diskCount == 0)
         return kResultNoDevice;
@@ -181,13 +214,26 @@ int RunTransfer(const WChar* vendorId, const WChar* productId, const WChar* sour
         delete request;
         return kResultSourceOpen;
     }
-    OpenCalculatorDisks();
     request->diskOffset = diskOffset;
     request->byteCount = QuerySourceSize(request->sourcePath);
+    request->expected = expected;
     Copy16(request->displayText, kSourcePathChars, request->sourcePath);
+    // A file that is no longer the one checked is not written at all.
+    if (expected != nullptr && request->byteCount >= 0 && request->byteCount != expected->size) {
+        delete request;
+        return kResultSourceRead;
+    }
 
+    OpenCalculatorDisks();
     const int result = RunTransferThreads(*request);
     CloseCalculatorDisks();
     delete request;
     return result;
+}
+
+int RunTransfer(const WChar* vendorId, const WChar* productId, const WChar* sourcePath,
+                std::int64_t diskOffset, ProgressCallback progress, MessageCallback message)
+{
+    return RunCheckedTransfer(vendorId, productId, sourcePath, diskOffset, nullptr, progress,
+                              message);
 }

@@ -18,6 +18,8 @@ struct TransferRequest {
     std::int64_t byteCount;
     WChar sourcePath[kSourcePathChars];
     WChar displayText[kSourcePathChars];
+    // What the bytes must be, or nullptr when they are not checked.
+    const SourceDigest* expected;
 };
 
 // One per disk, alive for the length of the run.
@@ -27,6 +29,7 @@ struct TransferTask {
     std::int64_t byteCount;
     const WChar* sourcePath;
     const WChar* displayText;
+    const SourceDigest* expected;
 };
 
 // Size in bytes of the file, or 0 when it cannot be opened.

@@ -300,6 +300,50 @@ private slots:
             QVERIFY(host.TouchedPages(disk).empty());
     }
 
+    void shouldRefuseAFileOutsideTheDisk_data()
+    {
+        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<int>("enumerations");
+        const qint64 disk = 1 << 20;
+        QTest::newRow("offset -1") << qint64(-1) << qint64(40000) << int(kResultOutsideDisk) << 0;
+        QTest::newRow("offset -1, empty file")
+            << qint64(-1) << qint64(0) << int(kResultOutsideDisk) << 0;
+        QTest::newRow("lowest offset")
+            << std::numeric_limits<qint64>::min() << qint64(40000) << int(kResultOutsideDisk) << 0;
+        QTest::newRow("ends one byte past the end")
+            << disk - 39999 << qint64(40000) << int(kResultOutsideDisk) << 1;
+        QTest::newRow("begins past the end")
+            << disk + 1 << qint64(0) << int(kResultOutsideDisk) << 1;
+        QTest::newRow("highest offset")
+            << std::numeric_limits<qint64>::max() << qint64(40000) << int(kResultOutsideDisk) << 1;
+        QTest::newRow("ends at the end") << disk - 40000 << qint64(40000) << int(kResultOk) << 1;
+    }
+    void shouldRefuseAFileOutsideTheDisk()
+    {
+        QFETCH(qint64, offset);
+        QFETCH(qint64, size);
+        QFETCH(int, result);
+        QFETCH(int, enumerations);
+        HostScope scope;
+        TestHost& host = scope.host();
+        const auto data = MakeData(size);
+        host.AddSourceFile(kSource, data);
+        const int disk = host.AddCalculator("1");
+        host.EditDisk(disk, [](TestHost::Disk& d) { d.size = 1 << 20; });
+        QCOMPARE(Run(offset), result);
+        QCOMPARE(CountOps(host.Events(), TestHost::Op::Enumerate), enumerations);
+        if (result == kResultOk) {
+            QVERIFY(DiskHoldsExactly(host, disk, offset, data));
+            return;
+        }
+        QVERIFY(host.TouchedPages(disk).empty());
+        QVERIFY(CommandsOf(host, disk).empty());
+        QCOMPARE(Progress(), QString());
+        QCOMPARE(host.OpenHandles(), 0);
+    }
+
     void shouldNotCallASuccessADiskWhoseThreadDidNotStart()
     {
         HostScope scope;

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// SHA-256 in plain C++, so that the engine can prove the bytes it wrote without a crypto library.
+// Feed the data in pieces of any size with Sha256Update, then take the 32 bytes once.
+
+struct Sha256 {
+    std::uint32_t state[8];
+    std::uint64_t length; // bytes fed so far
+    unsigned char block[64];
+    std::size_t used; // bytes of block waiting for a full block
+};
+
+void Sha256Init(Sha256* context);
+void Sha256Update(Sha256* context, const void* data, std::size_t size);
+// Writes the digest and leaves the context spent: Init it again to digest other data.
+void Sha256Final(Sha256* context, unsigned char digest[32]);
