@@ -56,6 +56,17 @@ int MakeIdToken(WChar* destination, int capacity, const WChar* id)
     return n;
 }
 
+bool MatchesDiskPattern(const WChar* path, const WChar* pattern)
+{
+    const int length = Length16(pattern);
+    for (const WChar* at = Find16(path, pattern); at != nullptr; at = Find16(at + 1, pattern)) {
+        const WChar next = at[length];
+        if (next == 0 || next == WChar('&') || next == WChar('#'))
+            return true;
+    }
+    return false;
+}
+
 int FindCalculatorDisks(DiskPathTable paths, const WChar* vendorId, const WChar* productId,
                         int limit)
 {
@@ -73,7 +84,7 @@ int FindCalculatorDisks(DiskPathTable paths, const WChar* vendorId, const WChar*
         if (status == InterfaceStatus::End)
             break;
         // A path too long for a slot is passed over: a cut path could name another disk.
-        if (status != InterfaceStatus::Ok || Find16(path, pattern) == nullptr)
+        if (status != InterfaceStatus::Ok || !MatchesDiskPattern(path, pattern))
             continue;
         if (Copy16(paths[found], kDiskPathChars, path))
             ++found;

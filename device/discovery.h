@@ -13,8 +13,13 @@ using DiskPathTable = WChar (*)[kDiskPathChars];
 // length, or -1 when it does not fit `capacity` units; then nothing can match it.
 int MakeIdToken(WChar* destination, int capacity, const WChar* id);
 
+// True when path holds pattern as whole id tokens: the match is followed by the path's next
+// separator ('&' or '#') or by its end, so that a longer product name never passes for it.
+bool MatchesDiskPattern(const WChar* path, const WChar* pattern);
+
 // One enumeration: copies into paths[0..] every disk interface path that contains
-// "\\?\usbstor#disk&ven_<vendor token>&prod_<product token>", in enumeration order, up to limit.
+// "\\?\usbstor#disk&ven_<vendor token>&prod_<product token>" (MatchesDiskPattern), in
+// enumeration order, up to limit.
 // Gives how many were stored.
 int FindCalculatorDisks(DiskPathTable paths, const WChar* vendorId, const WChar* productId,
                         int limit);

@@ -65,14 +65,40 @@ private slots:
         host.AddCalculator("b2");
         host.AddDisk(TestHost::UsbDiskPath("sandisk", "cruzer", "1"));
         host.AddDisk(TestHost::UsbDiskPath("KZ", "ZENTA_UPDATE", "2"));  // upper case never matches
-        host.AddDisk(TestHost::UsbDiskPath("kz", "zenta_updater", "3")); // a longer model does
+        host.AddDisk(TestHost::UsbDiskPath("kz", "zenta_updater", "3")); // nor a longer model
         host.AddCalculator("a1");
         host.AddDisk(TestHost::UsbDiskPath("kzx", "zenta_update", "4"));
 
-        QCOMPARE(FindCalculatorDisks(g_diskPaths, kVendor, kProduct, kMaxDisks), 3);
+        QCOMPARE(FindCalculatorDisks(g_diskPaths, kVendor, kProduct, kMaxDisks), 2);
         QCOMPARE(Slot(0), TestHost::CalculatorPath("b2"));
-        QCOMPARE(Slot(1), TestHost::UsbDiskPath("kz", "zenta_updater", "3"));
-        QCOMPARE(Slot(2), TestHost::CalculatorPath("a1"));
+        QCOMPARE(Slot(1), TestHost::CalculatorPath("a1"));
+    }
+
+    void shouldMatchTheProductTokenWhole_data()
+    {
+        const std::string prefix = TestHost::CalculatorPath("1").substr(0, 41);
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("matches");
+        QTest::newRow("revision follows")
+            << QString::fromStdString(prefix + "&rev_1.00#1&0#{x}") << true;
+        QTest::newRow("instance follows") << QString::fromStdString(prefix + "#1&0#{x}") << true;
+        QTest::newRow("path ends") << QString::fromStdString(prefix) << true;
+        QTest::newRow("longer product")
+            << QString::fromStdString(prefix + "r_v9&rev_1.00#1&0#{x}") << false;
+        QTest::newRow("product with a digit")
+            << QString::fromStdString(prefix + "2&rev_1.00#1&0#{x}") << false;
+        QTest::newRow("product with a dot")
+            << QString::fromStdString(prefix + ".&rev_1#1") << false;
+        QTest::newRow("longer first, whole later")
+            << QString::fromStdString(prefix + "x#" + prefix + "&rev_1") << true;
+    }
+    void shouldMatchTheProductTokenWhole()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, matches);
+        HostScope scope;
+        scope.host().AddDisk(path.toStdString());
+        QCOMPARE(FindCalculatorDisks(g_diskPaths, kVendor, kProduct, kMaxDisks), matches ? 1 : 0);
     }
 
     void shouldTakeTheFirstSixteenOfSeventeen()

@@ -1,4 +1,6 @@
+#include "device/discovery.h"
 #include "device/linux_disk_paths.h"
+#include "device/text16.h"
 
 #include <QtTest>
 
@@ -69,6 +71,15 @@ void TestLinuxDiskPaths::path_data()
         << usb << std::string("KZ&prod_zenta_update&x") << std::string("Stick") << std::string("1")
         << 0u << "\\\\?\\usbstor#disk&ven_kz_prod_zenta_update_x&prod_stick&rev_1.00#1&0#" + kClass
         << false;
+    QTest::newRow("longer product")
+        << usb << std::string("KZ") << std::string("Zenta updater v9") << std::string("1") << 0u
+        << "\\\\?\\usbstor#disk&ven_kz&prod_zenta_updater_v9&rev_1.00#1&0#" + kClass << false;
+    QTest::newRow("product forging a separator")
+        << usb << std::string("KZ") << std::string("Zenta update&x") << std::string("1") << 0u
+        << "\\\\?\\usbstor#disk&ven_kz&prod_zenta_update_x&rev_1.00#1&0#" + kClass << false;
+    QTest::newRow("product forging an instance")
+        << usb << std::string("KZ") << std::string("Zenta update#1") << std::string("1") << 0u
+        << "\\\\?\\usbstor#disk&ven_kz&prod_zenta_update_1&rev_1.00#1&0#" + kClass << false;
     QTest::newRow("non-ASCII and control bytes")
         << usb << std::string(" A\tB ") << std::string("x\xc3\x84y") << std::string("s#1\n2/") << 0u
         << "\\\\?\\usbstor#disk&ven_a_b&prod_x__y&rev_1.00#s_1_2_&0#" + kClass << false;
@@ -116,7 +127,8 @@ void TestLinuxDiskPaths::path()
     const std::string path = DiskInterfacePathOf(disk);
     QCOMPARE(QString::fromStdString(path), QString::fromStdString(expected));
     // Whatever its strings say, only the calculator's own kind of disk matches its pattern.
-    QCOMPARE(path.find(kCalculator) != std::string::npos, calculator);
+    QCOMPARE(MatchesDiskPattern(Utf8ToUtf16(path).c_str(), Utf8ToUtf16(kCalculator).c_str()),
+             calculator);
 }
 
 void TestLinuxDiskPaths::madeUpIdIsStableAndPerPort()
