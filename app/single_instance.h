@@ -1,12 +1,28 @@
 #pragma once
 
-class QSharedMemory;
+#include <QString>
+#include <memory>
 
-// The key of the segment whose existence says that a copy of the updater runs.
+// The key of the guard whose holder is the one copy of the updater that runs.
 constexpr char kSingleInstanceKey[] = "VORMEX";
 
-// Creates the one-byte segment of `segment`'s key and holds it as long as `segment` lives.
-// False when another running copy holds it. A segment left behind by a copy that crashed
-// (System V keeps it after its owner is gone) is reclaimed first, so that it cannot keep every
-// later start from running.
-bool takeSingleInstance(QSharedMemory& segment);
+// The guard that says a copy of the updater runs. On Linux it covers the whole machine, every
+// user and any environment (TMPDIR, HOME, ...); on Windows it is the named segment of the key.
+// The system gives it up when its holder ends, however it ends, so that a copy that crashed
+// keeps no later start from running.
+class CSingleInstance {
+public:
+    explicit CSingleInstance(const QString& key = kSingleInstanceKey);
+    ~CSingleInstance();
+    CSingleInstance(const CSingleInstance&) = delete;
+    CSingleInstance& operator=(const CSingleInstance&) = delete;
+
+    // Takes the guard and holds it as long as this object lives. False when another copy holds
+    // it, or when the system refuses it.
+    bool take();
+
+private:
+    class Held;
+    QString key_;
+    std::unique_ptr<Held> held_;
+};

@@ -6,13 +6,12 @@
 #include "worker/update_worker.h"
 
 #include <QApplication>
-#include <QSharedMemory>
 #include <QThread>
 
 int runUpdater(QApplication& app)
 {
-    QSharedMemory instance(kSingleInstanceKey);
-    if (!takeSingleInstance(instance))
+    CSingleInstance instance(kSingleInstanceKey);
+    if (!instance.take())
         return 0; // another copy runs: it is the one the user sees
     const CommandLine line = parseCommandLine(QCoreApplication::arguments());
     // Lives until the process ends, as do the worker and its thread.

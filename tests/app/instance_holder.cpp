@@ -3,7 +3,6 @@
 #include "app/single_instance.h"
 
 #include <QCoreApplication>
-#include <QSharedMemory>
 
 #include <cstdio>
 
@@ -11,8 +10,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QString key = argc > 1 ? QString::fromLocal8Bit(argv[1]) : kSingleInstanceKey;
-    QSharedMemory segment(key);
-    if (!takeSingleInstance(segment)) {
+    CSingleInstance guard(key);
+    if (!guard.take()) {
         std::puts("busy");
         return 3;
     }

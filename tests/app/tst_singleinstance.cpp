@@ -1,29 +1,84 @@
 #include "app/single_instance.h"
 
 #include <QProcess>
-#include <QSharedMemory>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <unistd.h>
+
 namespace {
 
-// A helper process holding the guard of `key`; "held" once it has it.
-QString startHolder(QProcess& holder, const QString& key)
+// Who starts a copy and in what environment: variables set to folders of their own, and
+// whether it runs as another user (nobody).
+struct Starter {
+    QStringList ownFolders; // e.g. TMPDIR, HOME, XDG_RUNTIME_DIR
+    bool otherUser = false;
+};
+
+// Starts `program` the way `starter` says.
+void startAs(QProcess& process, const QString& program, const QStringList& arguments,
+             const Starter& starter)
 {
-    holder.start(HOLDER_PATH, {key});
+    static QTemporaryDir folders; // removed when the test ends, after every helper
+    QFile::setPermissions(folders.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                              QFile::ReadOther | QFile::ExeOther);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& name : starter.ownFolders) {
+        static int made = 0;
+        const QString folder = folders.filePath(name + QString::number(++made));
+        QDir().mkpath(folder);
+        // Writable by the other user too.
+        QFile::setPermissions(folder, QFileDevice::Permissions(0x7777));
+        env.insert(name, folder);
+    }
+    process.setProcessEnvironment(env);
+    if (starter.otherUser)
+        process.start("setpriv",
+                      QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", program} +
+                          arguments);
+    else
+        process.start(program, arguments);
+}
+
+// A helper process holding the guard of `key`; "held" once it has it, "busy" when it cannot.
+QString startHolder(QProcess& holder, const QString& key, const Starter& starter = {})
+{
+    startAs(holder, HOLDER_PATH, {key}, starter);
     if (!holder.waitForStarted(5000) || !holder.waitForReadyRead(5000))
         return QString();
     return QString::fromLatin1(holder.readLine()).trimmed();
 }
 
-// True while some process holds the segment of `key`; leaves it as it was.
+void addStarterRows()
+{
+    QTest::addColumn<QStringList>("ownFolders");
+    QTest::addColumn<bool>("otherUser");
+    QTest::newRow("same environment") << QStringList() << false;
+    QTest::newRow("other TMPDIR") << QStringList{"TMPDIR"} << false;
+    QTest::newRow("other HOME") << QStringList{"HOME"} << false;
+    QTest::newRow("other XDG_RUNTIME_DIR") << QStringList{"XDG_RUNTIME_DIR"} << false;
+    QTest::newRow("another user") << QStringList() << true;
+    QTest::newRow("another user, other TMPDIR") << QStringList{"TMPDIR"} << true;
+}
+
+// Another user's copy needs root to start it and setpriv to do so.
+bool canStartAsOtherUser()
+{
+    return geteuid() == 0 && !QStandardPaths::findExecutable("setpriv").isEmpty();
+}
+
+// True while some process holds the guard of `key`, seen from outside so as not to take it
+// from under a copy that is starting: its abstract socket is listed, its name ending in the key.
 bool isHeld(const QString& key)
 {
-    QSharedMemory probe(key);
-    if (!probe.attach(QSharedMemory::ReadOnly))
+    QFile sockets("/proc/net/unix");
+    if (!sockets.open(QIODevice::ReadOnly))
         return false;
-    probe.detach();
-    return true;
+    for (const QByteArray& line : sockets.readAll().split('\n')) {
+        if (line.contains(" @") && line.endsWith("." + key.toUtf8()))
+            return true;
+    }
+    return false;
 }
 
 QString uniqueKey(const char* name)
@@ -37,7 +92,12 @@ class TestSingleInstance : public QObject {
     Q_OBJECT
 private slots:
     void shouldRefuseWhileAnotherCopyHoldsIt();
-    void shouldReclaimSegmentOfKilledCopy();
+    void shouldRefuseSecondCopyStartedAnyHow_data() { addStarterRows(); }
+    void shouldRefuseSecondCopyStartedAnyHow();
+    void shouldReleaseGuardOfKilledCopyToAnyone_data() { addStarterRows(); }
+    void shouldReleaseGuardOfKilledCopyToAnyone();
+    void shouldReleaseGuardOfKilledCopy();
+    void shouldLetSecondUpdaterExitAtOnceWithZero_data() { addStarterRows(); }
     void shouldLetSecondUpdaterExitAtOnceWithZero();
 };
 
@@ -47,52 +107,85 @@ void TestSingleInstance::shouldRefuseWhileAnotherCopyHoldsIt()
     QProcess holder;
     QCOMPARE(startHolder(holder, key), QString("held"));
     {
-        QSharedMemory second(key);
-        QVERIFY(!takeSingleInstance(second));
+        CSingleInstance second(key);
+        QVERIFY(!second.take());
     }
-    // The probe of a live segment must not have taken it from its holder.
-    QSharedMemory third(key);
-    QVERIFY(!takeSingleInstance(third));
+    // A refused attempt must not have taken it from its holder.
+    CSingleInstance third(key);
+    QVERIFY(!third.take());
 
     holder.closeWriteChannel();
     QVERIFY(holder.waitForFinished(5000));
     QCOMPARE(holder.exitCode(), 0);
-    QSharedMemory afterwards(key);
-    QVERIFY(takeSingleInstance(afterwards));
+    CSingleInstance afterwards(key);
+    QVERIFY(afterwards.take());
 }
 
-void TestSingleInstance::shouldReclaimSegmentOfKilledCopy()
+void TestSingleInstance::shouldRefuseSecondCopyStartedAnyHow()
+{
+    QFETCH(QStringList, ownFolders);
+    QFETCH(bool, otherUser);
+    if (otherUser && !canStartAsOtherUser())
+        QSKIP("starting a copy as another user needs root and setpriv");
+    const QString key = uniqueKey("anyhow");
+    QProcess first;
+    QCOMPARE(startHolder(first, key), QString("held"));
+    QProcess second;
+    QCOMPARE(startHolder(second, key, {ownFolders, otherUser}), QString("busy"));
+    QVERIFY(second.waitForFinished(5000));
+    first.closeWriteChannel();
+    QVERIFY(first.waitForFinished(5000));
+}
+
+void TestSingleInstance::shouldReleaseGuardOfKilledCopyToAnyone()
+{
+    QFETCH(QStringList, ownFolders);
+    QFETCH(bool, otherUser);
+    if (otherUser && !canStartAsOtherUser())
+        QSKIP("starting a copy as another user needs root and setpriv");
+    const QString key = uniqueKey("killed-anyone");
+    QProcess first;
+    QCOMPARE(startHolder(first, key), QString("held"));
+    first.kill(); // SIGKILL: nothing of the copy's own gives the guard up
+    QVERIFY(first.waitForFinished(5000));
+    QProcess next;
+    QCOMPARE(startHolder(next, key, {ownFolders, otherUser}), QString("held"));
+    next.closeWriteChannel();
+    QVERIFY(next.waitForFinished(5000));
+}
+
+void TestSingleInstance::shouldReleaseGuardOfKilledCopy()
 {
     const QString key = uniqueKey("killed");
     QProcess holder;
     QCOMPARE(startHolder(holder, key), QString("held"));
-    holder.kill(); // SIGKILL: no destructor gives the segment up
+    holder.kill(); // SIGKILL: no destructor gives the guard up
     QVERIFY(holder.waitForFinished(5000));
 
-    QSharedMemory next(key);
-    QVERIFY(takeSingleInstance(next));
+    CSingleInstance next(key);
+    QVERIFY(next.take());
     // And it is held again: one more start is refused.
-    QSharedMemory another(key);
-    QVERIFY(!takeSingleInstance(another));
+    CSingleInstance another(key);
+    QVERIFY(!another.take());
 }
 
 void TestSingleInstance::shouldLetSecondUpdaterExitAtOnceWithZero()
 {
-    // The first probe removes a segment that a crashed copy left; a live one stays.
-    if (isHeld(kSingleInstanceKey) && isHeld(kSingleInstanceKey))
+    QFETCH(QStringList, ownFolders);
+    QFETCH(bool, otherUser);
+    if (otherUser && !canStartAsOtherUser())
+        QSKIP("starting a copy as another user needs root and setpriv");
+    if (isHeld(kSingleInstanceKey))
         QSKIP("an updater runs on this machine");
     QTemporaryDir folder;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QProcess first;
-    first.setProcessEnvironment(env);
     first.start(UPDATER_PATH, {folder.path(), "1"});
     QVERIFY(first.waitForStarted(5000));
     QTRY_VERIFY_WITH_TIMEOUT(isHeld(kSingleInstanceKey), 10000);
 
     QProcess second;
-    second.setProcessEnvironment(env);
-    second.start(UPDATER_PATH, {folder.path(), "1"});
+    startAs(second, UPDATER_PATH, {folder.path(), "1"}, {ownFolders, otherUser});
     QVERIFY(second.waitForFinished(10000));
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 0);
