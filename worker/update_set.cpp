@@ -1,0 +1,87 @@
+#include "worker/update_set.h"
+
+#include "device/text16.h"
+
+#include <algorithm>
+
+namespace {
+
+QString digestProblem(const QString& fileName, int result)
+{
+    switch (result) {
+    case kResultSourceOpen:
+        return QString("%1: cannot be opened as a plain file").arg(fileName);
+    case kResultSourceRead:
+        return QString("%1: cannot be read to its end").arg(fileName);
+    case kResultNoMemory:
+        return QString("%1: not enough memory to read it").arg(fileName);
+    default:
+        return QString("%1: cannot be read (%2)").arg(fileName).arg(result);
+    }
+}
+
+// The engine takes the whole path: one with a NUL in it would name another file.
+int digestFile(const QString& path, SourceDigest* digest)
+{
+    if (path.isEmpty() || path.contains(QChar(0)))
+        return kResultSourceOpen;
+    const String16 source(reinterpret_cast<const WChar*>(path.utf16()),
+                          static_cast<std::size_t>(path.size()));
+    return DigestSourceFile(source.c_str(), digest);
+}
+
+UpdateSetCheck refusal(int index, int result, const QString& reason)
+{
+    UpdateSetCheck check;
+    check.result = result;
+    check.refused = index;
+    check.reason = reason;
+    return check;
+}
+
+} // namespace
+
+QString placeProblem(const UpdateSetEntry& entry, std::int64_t size,
+                     const QVector<std::int64_t>& diskSizes)
+{
+    // A place ends where the next image begins, and never past the end of any disk.
+    std::int64_t end = entry.placeEnd;
+    for (std::int64_t diskSize : diskSizes) {
+        if (diskSize >= 0 && (end < 0 || diskSize < end))
+            end = diskSize;
+    }
+    if (entry.diskOffset >= 0 && (end < 0 || size <= end - entry.diskOffset))
+        return QString();
+    const std::int64_t room =
+        entry.diskOffset >= 0 ? std::max<std::int64_t>(end - entry.diskOffset, 0) : 0;
+    return QString("%1: %2 bytes, but its place on the calculator holds %3")
+        .arg(entry.fileName)
+        .arg(size)
+        .arg(room);
+}
+
+UpdateSetCheck checkUpdateSet(const QVector<UpdateSetEntry>& set,
+                              const QVector<std::int64_t>& diskSizes)
+{
+    QVector<SourceDigest> digests(set.size());
+    for (int i = 0; i < set.size(); ++i) {
+        const int result = digestFile(set[i].path, &digests[i]);
+        if (result != kResultOk)
+            return refusal(i, result, digestProblem(set[i].fileName, result));
+    }
+    for (int i = 0; i < set.size(); ++i) {
+        const QString problem = placeProblem(set[i], digests[i].size, diskSizes);
+        if (!problem.isEmpty())
+            return refusal(i, kResultOutsideDisk, problem);
+    }
+    UpdateSetCheck check;
+    check.digests = digests;
+    return check;
+}
+
+QVector<std::int64_t> calculatorDiskSizes(const WChar* vendorId, const WChar* productId)
+{
+    std::int64_t sizes[kMaxDisks];
+    const int found = GetCalculatorDiskSizes(vendorId, productId, sizes, kMaxDisks);
+    return QVector<std::int64_t>(sizes, sizes + std::max(found, 0));
+}
