@@ -18,6 +18,13 @@ Host* SetHost(Host* host)
     return previous != nullptr ? previous : &NativeHost();
 }
 
+void Host::SleepUnless(int milliseconds, const std::atomic<bool>& wake)
+{
+    constexpr int kNapMs = 10;
+    for (int left = milliseconds; left > 0 && !wake; left -= kNapMs)
+        Sleep(left < kNapMs ? left : kNapMs);
+}
+
 void HostSleep(int milliseconds)
 {
     CurrentHost().Sleep(milliseconds);

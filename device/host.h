@@ -2,6 +2,8 @@
 
 #include "device/types.h"
 
+#include <atomic>
+
 // The one road from the engine to the operating system. A Linux, a Windows and a test host
 // implement it; the engine and everything above it never learn which one runs.
 
@@ -58,6 +60,9 @@ public:
     virtual void JoinThreads(const ThreadHandle* threads, int count, int* exitCodes) = 0;
 
     virtual void Sleep(int milliseconds) = 0;
+    // A pause that ends early, within a few milliseconds, once `wake` is set; at once when it is
+    // set already. The default naps in short Sleeps and looks at the flag between them.
+    virtual void SleepUnless(int milliseconds, const std::atomic<bool>& wake);
 };
 
 // The host in use: the platform's own unless a test has put another in its place.

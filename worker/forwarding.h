@@ -11,6 +11,11 @@ class QObject;
 // nullptr: the callbacks emit nothing.
 void setForwardingReceiver(QObject* receiver);
 
+// Starts the progress of a new file at 0. Each transfer thread counts from its first report (the
+// file's name comes first); the receiver gets the slowest thread's percentage, and only when it
+// has grown, so that it never goes back within a file.
+void beginForwardedFile();
+
 void forwardProgress(int percent);
 // The text belongs to the transfer thread and may die right after the call: what crosses to the
 // receiver is a QString copy, owned by the queued call and released after the slot has run.

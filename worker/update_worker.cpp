@@ -1,6 +1,7 @@
 #include "worker/update_worker.h"
 
 #include "device/engine.h"
+#include "device/host.h"
 #include "device/text16.h"
 #include "worker/forwarding.h"
 
@@ -18,6 +19,7 @@ constexpr int kBeforeTransferMs = 250;
 constexpr int kAfterTransferMs = 100;
 constexpr int kIdlePauseMs = 250;
 constexpr int kBackoffMs = 3000;
+constexpr int kFinishPauseMs = 250;
 
 // Lowers the countdown by one step in a single read-modify-write: the GUI thread may store a new
 // value at the same moment, and neither write may be lost.
@@ -60,14 +62,21 @@ std::int64_t CUpdateWorker::diskOffset() const
 
 void CUpdateWorker::process()
 {
-    // The only exception handling of the program: whatever escapes a step ends the loop.
+    // Whatever escapes a step ends the loop, and the update with it.
+    bool failed = false;
     try {
-        HostSleep(kStartPauseMs);
+        pause(kStartPauseMs);
         while (!stopRequested)
             step();
     } catch (...) {
         lastResult = kResultException;
+        failed = true;
     }
+    if (failed)
+        emit updateFailed(kResultException);
+    // Sent here rather than by the queued call alone: whoever waits for this thread to end then
+    // also waits for the command.
+    finish();
 }
 
 void CUpdateWorker::requestStop()
@@ -75,6 +84,40 @@ void CUpdateWorker::requestStop()
     QMutexLocker guard(&lock_);
     restartPending_ = false;
     stopRequested = true;
+}
+
+void CUpdateWorker::requestFinish()
+{
+    {
+        QMutexLocker guard(&lock_);
+        restartPending_ = false;
+        // Before the stop: a loop that sees the stop also sees the finish it must send.
+        finishPending_ = true;
+        stopRequested = true;
+    }
+    // For a loop that has already ended; a running one sends it on its way out.
+    QMetaObject::invokeMethod(this, "finish", Qt::QueuedConnection);
+}
+
+void CUpdateWorker::finish()
+{
+    if (!finishPending_.exchange(false))
+        return;
+    try {
+        // The engine takes one operation at a time; the pause lets a stopped loop's last step
+        // settle first.
+        HostSleep(kFinishPauseMs);
+        FinishCalculators(kVendorId.c_str(), kProductId.c_str());
+    } catch (...) {
+        // Nothing of the engine throws; a failing pause still has to report the end.
+    }
+    emit finishSent();
+}
+
+bool CUpdateWorker::pause(int milliseconds)
+{
+    CurrentHost().SleepUnless(milliseconds, stopRequested);
+    return !stopRequested;
 }
 
 void CUpdateWorker::requestRestart()
@@ -116,11 +159,11 @@ void CUpdateWorker::step()
         transfer();
         break;
     case Idle:
-        HostSleep(kIdlePauseMs);
+        pause(kIdlePauseMs);
         break;
     case Backoff:
-        HostSleep(kBackoffMs);
-        state = Searching;
+        if (pause(kBackoffMs))
+            state = Searching;
         break;
     default:
         break;
@@ -132,7 +175,7 @@ void CUpdateWorker::search()
     tickCount = (tickCount + 1) % 5;
     if (!IsCalculatorConnected(kVendorId.c_str(), kProductId.c_str())) {
         emit waitingTicks(tickCount);
-        HostSleep(kPollPauseMs);
+        pause(kPollPauseMs);
         return;
     }
     state = CountingDown;
@@ -140,9 +183,10 @@ void CUpdateWorker::search()
     if (transferStarted)
         return;
     emit foundDevice();
-    HostSleep(kPollPauseMs);
+    if (!pause(kPollPauseMs))
+        return; // an update that has ended shows no more waiting
     emit waitingTicks(tickCount);
-    HostSleep(kPollPauseMs);
+    pause(kPollPauseMs);
 }
 
 void CUpdateWorker::countDown()
@@ -150,18 +194,19 @@ void CUpdateWorker::countDown()
     if (*countdownMs_ != 0) {
         lowerCountdown(*countdownMs_);
         emit waitingStart();
-        HostSleep(kCountdownStepMs);
+        pause(kCountdownStepMs);
         return;
     }
     emit downloadActive();
     state = Transferring;
-    HostSleep(kBeforeTransferMs);
+    pause(kBeforeTransferMs);
 }
 
 void CUpdateWorker::transfer()
 {
     *busy_ = true;
     transferStarted = true;
+    beginForwardedFile();
     const int result = runTransfer();
     lastResult = result;
     // Stored before the signals: the dialog may answer them by storing Transferring for the
@@ -169,7 +214,7 @@ void CUpdateWorker::transfer()
     state = result == kResultOk ? Idle : Backoff;
     emit updaterRan(result);
     emit downloadInactive();
-    HostSleep(kAfterTransferMs);
+    pause(kAfterTransferMs);
 }
 
 // The engine gets the whole path: a path cut to fit a buffer would name another file, so one

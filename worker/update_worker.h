@@ -32,12 +32,16 @@ public:
     QString filePath() const;
     std::int64_t diskOffset() const;
 
-    // Ends the loop for good, and cancels a restart that has not run yet.
+    // Ends the loop for good, and cancels a restart that has not run yet. A pause under way ends
+    // at once.
     void requestStop();
     // After the loop has been stopped: runs it again from Searching (any thread).
     void requestRestart();
+    // Stops the loop and then, on the worker's thread once no transfer runs, sends the finish
+    // command to every calculator and emits finishSent (any thread; returns at once).
+    void requestFinish();
 
-    bool transferStarted = false; // worker thread only
+    std::atomic<bool> transferStarted{false}; // written by the worker thread only
     std::atomic<bool> stopRequested{false};
     std::atomic<int> state{Searching};
     int tickCount = 0; // worker thread only
@@ -50,6 +54,8 @@ public slots:
     // Runs the loop again as from start-up if a restart is still wanted. Queued on the worker's
     // thread by requestRestart, it never starts before the earlier `process` has returned.
     void restart();
+    // Sends the finish command if one was asked for and has not gone out yet.
+    void finish();
 
 signals:
     // Never emitted: the worker and its thread stay alive until the program ends.
@@ -60,6 +66,9 @@ signals:
     void downloadInactive();
     void waitingTicks(int ticks);
     void updaterRan(int result);
+    // The update cannot go on: the loop has ended with this result (-2: a step threw).
+    void updateFailed(int result);
+    void finishSent();
 
 private:
     void step();
@@ -67,11 +76,14 @@ private:
     void countDown();
     void transfer();
     int runTransfer();
+    // Gives false when a stop request ended the pause or came during it.
+    bool pause(int milliseconds);
 
     std::atomic<int>* countdownMs_;
     std::atomic<bool>* busy_;
     mutable QMutex lock_; // the target, and a stop against a pending restart
     bool restartPending_ = false;
+    std::atomic<bool> finishPending_{false};
     QString filePath_;
     std::int64_t diskOffset_ = 0;
 };

@@ -462,3 +462,16 @@ void TestHost::Sleep(int milliseconds)
     Record(Op::Sleep, -1, 0, milliseconds);
     sleptMs_ += milliseconds;
 }
+
+void TestHost::SleepUnless(int milliseconds, const std::atomic<bool>& wake)
+{
+    if (!wake) {
+        if (onSleepUnless)
+            onSleepUnless(milliseconds, wake);
+        else if (onSleep)
+            onSleep(milliseconds);
+    }
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    Record(Op::Sleep, -1, 0, milliseconds);
+    sleptMs_ += milliseconds;
+}

@@ -2,6 +2,7 @@
 
 #include "device/host.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -105,6 +106,8 @@ public:
     Fault allocFault;
     // Called at every pause, outside the host's lock, before it is recorded as done.
     std::function<void(int ms)> onSleep;
+    // Called in place of onSleep at a pause that `wake` cuts short, when set.
+    std::function<void(int ms, const std::atomic<bool>& wake)> onSleepUnless;
 
     std::vector<Event> Events() const;
     std::vector<Event> EventsOf(int disk) const;
@@ -134,6 +137,8 @@ public:
     ThreadHandle StartThread(ThreadProc proc, void* arg) override;
     void JoinThreads(const ThreadHandle* threads, int count, int* exitCodes) override;
     void Sleep(int milliseconds) override;
+    // Recorded as one pause of the full length, which returns at once when `wake` is set.
+    void SleepUnless(int milliseconds, const std::atomic<bool>& wake) override;
 
 private:
     struct Handle {

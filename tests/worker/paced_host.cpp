@@ -8,7 +8,8 @@
 
 PacedHost::PacedHost()
 {
-    host_.onSleep = [this](int ms) { pace(ms); };
+    host_.onSleep = [this](int ms) { pace(ms, nullptr); };
+    host_.onSleepUnless = [this](int ms, const std::atomic<bool>& wake) { pace(ms, &wake); };
     SetHost(&host_);
 }
 
@@ -26,7 +27,7 @@ int PacedHost::pausesOf(int ms) const
     return count;
 }
 
-void PacedHost::pace(int ms)
+void PacedHost::pace(int ms, const std::atomic<bool>* wake)
 {
     if (beforeSleep)
         beforeSleep(ms);
@@ -38,7 +39,7 @@ void PacedHost::pace(int ms)
     QMetaObject::invokeMethod(
         app, [turn] { turn->release(); }, Qt::QueuedConnection);
     while (!turn->tryAcquire(1, 20)) {
-        if (released_)
+        if (released_ || (wake != nullptr && *wake))
             return;
     }
 }

@@ -33,7 +33,8 @@ public:
     int pausesOf(int ms) const;
 
 private:
-    void pace(int ms);
+    // A pause that `wake` may cut short also stops waiting for the GUI thread once it is set.
+    void pace(int ms, const std::atomic<bool>* wake);
 
     TestHost host_;
     std::atomic<bool> released_{false};

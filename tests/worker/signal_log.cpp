@@ -12,6 +12,9 @@ SignalLog::SignalLog(CUpdateWorker* worker)
             [this](int ticks) { add(QString("ticks %1").arg(ticks)); });
     connect(worker, &CUpdateWorker::updaterRan, this,
             [this](int result) { add(QString("ran %1").arg(result)); });
+    connect(worker, &CUpdateWorker::updateFailed, this,
+            [this](int result) { add(QString("failed %1").arg(result)); });
+    connect(worker, &CUpdateWorker::finishSent, this, [this] { add("sent"); });
     // Direct: runs on the worker thread at the moment of emission.
     connect(
         worker, &CUpdateWorker::updaterRan, worker,

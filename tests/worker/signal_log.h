@@ -9,7 +9,8 @@
 class CUpdateWorker;
 
 // Records the worker's signals as the GUI thread receives them (queued, like the dialog), one
-// entry each: "found", "start", "active", "inactive", "ticks N", "ran N". It also keeps the
+// entry each: "found", "start", "active", "inactive", "ticks N", "ran N", "failed N", "sent".
+// It also keeps the
 // worker's state as it stood when `updaterRan` was emitted.
 class SignalLog : public QObject {
     Q_OBJECT

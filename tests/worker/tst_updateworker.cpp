@@ -8,7 +8,12 @@
 #include <QSemaphore>
 #include <QtTest>
 
+#include <algorithm>
+#include <map>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -129,6 +134,11 @@ private slots:
     void shouldHandEngineWholePath();
     void shouldRestartFromSearching();
     void shouldNotRestartWhenStoppedFirst();
+    void shouldWakeFromPauseOnStop_data();
+    void shouldWakeFromPauseOnStop();
+    void shouldSendFinishOnWorkerThreadAfterStop_data();
+    void shouldSendFinishOnWorkerThreadAfterStop();
+    void shouldShowSlowestCalculatorsProgress();
 };
 
 void TestUpdateWorker::shouldTickWhilePolling()
@@ -261,6 +271,7 @@ void TestUpdateWorker::shouldStopOnlyBetweenSteps()
     };
     rig.run("process");
     QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 2000);
+    QCoreApplication::processEvents(); // a pause cut short by the stop let the loop end first
 
     QCOMPARE(rig.log->entries.mid(rig.log->entries.size() - 2).join(", "),
              QString("ran %1, inactive").arg(result));
@@ -292,7 +303,9 @@ void TestUpdateWorker::shouldEndLoopOnException()
     rig.run("process");
     QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 2000);
     QCOMPARE(rig.worker->lastResult.load(), int(kResultException));
-    QCOMPARE(rig.log->entries.join(", "), QString("ticks 1, ticks 2"));
+    QCoreApplication::processEvents();
+    // The loop's end is reported: nothing else would tell the window.
+    QCOMPARE(rig.log->entries.join(", "), QString("ticks 1, ticks 2, failed -2"));
     QCOMPARE(countOps(rig.host().Events(), TestHost::Op::Enumerate), 2);
 }
 
@@ -311,11 +324,11 @@ void TestUpdateWorker::shouldForwardProgressAndCopiedMessage()
         QCoreApplication::processEvents();
     }
     setForwardingReceiver(nullptr);
-    // One message and one run of progress per calculator, each thread's own copy of the text.
+    // One message per calculator, each thread's own copy of the text; one run of progress, the
+    // calculators' common one.
     QCOMPARE(receiver.messages, QStringList(QString::fromStdString(kSource))
                                     << QString::fromStdString(kSource));
-    std::sort(receiver.progress.begin(), receiver.progress.end());
-    QCOMPARE(receiver.progress, (QList<int>{0, 0, 40, 40, 81, 81, 100, 100}));
+    QCOMPARE(receiver.progress, (QList<int>{0, 40, 81, 100}));
 }
 
 void TestUpdateWorker::shouldHandEngineWholePath_data()
@@ -384,6 +397,168 @@ void TestUpdateWorker::shouldNotRestartWhenStoppedFirst()
     QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 2000);
     QVERIFY(rig.log->entries.isEmpty());
     QVERIFY(rig.host().Events().empty());
+}
+
+void TestUpdateWorker::shouldWakeFromPauseOnStop_data()
+{
+    QTest::addColumn<bool>("calculator");
+    QTest::addColumn<int>("failures"); // chunk writes that fail: 7 fail a transfer
+    QTest::addColumn<int>("pause");
+    QTest::newRow("polling") << false << 0 << 500;
+    QTest::newRow("counting down") << true << 0 << 1000;
+    QTest::newRow("before a retry") << true << 7 << 3000;
+    QTest::newRow("idle after a file") << true << 0 << 250;
+}
+
+// A pause that waits for the GUI thread's turn stands for a long one: the GUI thread, waiting
+// for the worker's thread to end, gives it no turn, and only a stop request can end the pause.
+void TestUpdateWorker::shouldWakeFromPauseOnStop()
+{
+    QFETCH(bool, calculator);
+    QFETCH(int, failures);
+    QFETCH(int, pause);
+    WorkerRig rig;
+    if (calculator) {
+        const int disk = rig.host().AddCalculator("A1");
+        rig.host().EditDisk(disk,
+                            [failures](TestHost::Disk& d) { d.dataWriteFault.times = failures; });
+        rig.host().AddSourceFile(kSource, fileBytes(kSourceSize));
+    }
+    rig.answer(nullptr);
+    QSemaphore reached;
+    std::atomic<bool> seen{false};
+    rig.paced.beforeSleep = [&](int ms) {
+        // The idle pause of 250 ms comes after a transfer; the one before it does not count.
+        if (ms == pause && rig.onWorkerThread() && (pause != 250 || rig.worker->state == Idle) &&
+            !seen.exchange(true))
+            reached.release();
+    };
+    rig.run("process");
+    QVERIFY(QTest::qWaitFor([&] { return reached.tryAcquire(); }, 5000));
+    rig.worker->requestStop();
+    rig.thread.quit();
+    QVERIFY(rig.thread.wait(2000));
+}
+
+void TestUpdateWorker::shouldSendFinishOnWorkerThreadAfterStop_data()
+{
+    QTest::addColumn<bool>("loopRunning");
+    QTest::newRow("while the loop polls") << true;
+    QTest::newRow("after the loop has ended") << false;
+}
+
+void TestUpdateWorker::shouldSendFinishOnWorkerThreadAfterStop()
+{
+    QFETCH(bool, loopRunning);
+    WorkerRig rig;
+    const int disk = rig.host().AddCalculator("A1");
+    rig.host().EditDisk(disk, [](TestHost::Disk& d) { d.present = false; });
+    // The caller goes on at once: the command goes out later, on the worker's thread.
+    int sentAtRequest = -1;
+    auto request = [&] {
+        rig.worker->requestFinish();
+        sentAtRequest = int(rig.host().EventsOf(disk).size());
+    };
+    rig.answer([&](const QString& entry) {
+        if (entry == "ticks 2") {
+            rig.host().EditDisk(disk, [](TestHost::Disk& d) { d.present = true; });
+            if (loopRunning)
+                request();
+            else
+                rig.worker->requestStop();
+        }
+    });
+    rig.run("process");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 2000);
+    if (!loopRunning)
+        request();
+    QCOMPARE(sentAtRequest, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.log->entries.last(), QString("sent"), 2000);
+
+    // The loop has ended, then the pause, then the command, all on the worker's thread.
+    const auto events = rig.host().Events();
+    auto pauseAt = std::find_if(events.begin(), events.end(), [](const TestHost::Event& e) {
+        return e.op == TestHost::Op::Sleep && e.length == 250;
+    });
+    QVERIFY(pauseAt != events.end());
+    QCOMPARE(countOps({pauseAt, events.end()}, TestHost::Op::Command), 1);
+    QCOMPARE(countOps({events.begin(), pauseAt}, TestHost::Op::Enumerate), 2);
+    const int workerThread = events.front().thread;
+    for (auto e = pauseAt; e != events.end(); ++e)
+        QCOMPARE(e->thread, workerThread);
+    const auto command = std::find_if(pauseAt, events.end(), [](const TestHost::Event& e) {
+        return e.op == TestHost::Op::Command;
+    });
+    QCOMPARE(command->code, 0xBEC1u);
+    QCOMPARE(rig.log->count("sent"), 1);
+}
+
+// Holds the second transfer thread of each file back until the first has written the whole
+// file: the two calculators' reports then reach the receiver one run after the other.
+struct LaggingThread {
+    std::mutex lock;
+    std::vector<std::thread::id> threads; // of the current file, in order of their first pause
+    std::map<std::thread::id, int> pauses;
+    QSemaphore firstDone;
+
+    void nextFile()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        threads.clear();
+        pauses.clear();
+    }
+    // A transfer thread pauses before the mailbox, before its first report, after the data and
+    // after its last report.
+    void pause()
+    {
+        int rank, number;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            const auto id = std::this_thread::get_id();
+            auto at = std::find(threads.begin(), threads.end(), id);
+            if (at == threads.end())
+                at = threads.insert(threads.end(), id);
+            rank = int(at - threads.begin());
+            number = ++pauses[id];
+        }
+        if (rank == 0 && number == 4)
+            firstDone.release();
+        if (rank == 1 && number == 2)
+            firstDone.tryAcquire(1, 5000);
+    }
+};
+
+void TestUpdateWorker::shouldShowSlowestCalculatorsProgress()
+{
+    ForwardingReceiver receiver;
+    setForwardingReceiver(&receiver);
+    {
+        WorkerRig rig;
+        rig.host().AddCalculator("A1");
+        rig.host().AddCalculator("B2");
+        rig.host().AddSourceFile(kSource, fileBytes(kSourceSize));
+        LaggingThread lag;
+        rig.paced.beforeSleep = [&](int ms) {
+            if (ms == 100 && !rig.onWorkerThread())
+                lag.pause();
+        };
+        rig.answer([&](const QString& entry) {
+            if (entry != "ran 0")
+                return;
+            if (rig.log->count("ran 0") == 2) {
+                rig.worker->requestStop();
+                return;
+            }
+            lag.nextFile();
+            rig.worker->state = Transferring; // the next file, as the dialog does
+        });
+        rig.run("process");
+        QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 10000);
+        QCoreApplication::processEvents();
+    }
+    setForwardingReceiver(nullptr);
+    // Each file from 0, never backwards, at the pace of the slower calculator.
+    QCOMPARE(receiver.progress, (QList<int>{0, 40, 81, 100, 0, 40, 81, 100}));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateWorker)
