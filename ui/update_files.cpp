@@ -1,41 +1,115 @@
 #include "ui/update_files.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::int64_t kApplicationsOffset = 0x500000;
 constexpr std::int64_t kKestolOffset = 0x100000;
 constexpr std::int64_t kSystemOffset = 0;
 
-bool isOneOf(const QString& name, const char* const (&names)[3])
+struct RoleNames {
+    UpdateRole role;
+    const char* newName;
+    const char* legacyName;
+    const char* what; // in a message: "no <what>", "2 <what>s"
+};
+
+// In the order a message names them.
+constexpr RoleNames kRoles[] = {
+    {UpdateRole::Applications, "ZENTA_APP.DAT", "LUNAPACK.DAT", "applications image"},
+    {UpdateRole::System, "ZENTA_OS.ROM", "QORVAARM.ROM", "operating-system image"},
+    {UpdateRole::Kestol, "ZENTA_KESTOL.DAT", "KESTOL.DAT", "KESTOL data file"},
+};
+
+const RoleNames* namesOf(const QString& name, bool* isNew)
 {
     const QString upper = name.toUpper();
-    for (const char* candidate : names) {
-        if (upper == QLatin1String(candidate))
-            return true;
+    for (const RoleNames& names : kRoles) {
+        if (upper == QLatin1String(names.newName) || upper == QLatin1String(names.legacyName)) {
+            *isNew = upper == QLatin1String(names.newName);
+            return &names;
+        }
     }
-    return false;
+    return nullptr;
 }
 
 } // namespace
 
 bool isNewGenerationFile(const QString& name)
 {
-    static const char* const kNames[3] = {"ZENTA_APP.DAT", "ZENTA_OS.ROM", "ZENTA_KESTOL.DAT"};
-    return isOneOf(name, kNames);
+    bool isNew = false;
+    return namesOf(name, &isNew) != nullptr && isNew;
 }
 
 bool isLegacyGenerationFile(const QString& name)
 {
-    static const char* const kNames[3] = {"LUNAPACK.DAT", "QORVAARM.ROM", "KESTOL.DAT"};
-    return isOneOf(name, kNames);
+    bool isNew = true;
+    return namesOf(name, &isNew) != nullptr && !isNew;
+}
+
+UpdateRole roleOf(const QString& name)
+{
+    bool isNew = false;
+    const RoleNames* names = namesOf(name, &isNew);
+    return names != nullptr ? names->role : UpdateRole::None;
 }
 
 std::int64_t diskOffsetFor(const QString& name)
 {
-    const QString upper = name.toUpper();
-    if (upper == QLatin1String("LUNAPACK.DAT") || upper == QLatin1String("ZENTA_APP.DAT"))
+    switch (roleOf(name)) {
+    case UpdateRole::Applications:
         return kApplicationsOffset;
-    if (upper == QLatin1String("KESTOL.DAT") || upper == QLatin1String("ZENTA_KESTOL.DAT"))
+    case UpdateRole::Kestol:
         return kKestolOffset;
-    return kSystemOffset;
+    default:
+        return kSystemOffset;
+    }
+}
+
+std::int64_t placeEndFor(const QString& name)
+{
+    switch (roleOf(name)) {
+    case UpdateRole::System:
+        return kKestolOffset;
+    case UpdateRole::Kestol:
+        return kApplicationsOffset;
+    default:
+        return -1;
+    }
+}
+
+QString updateSetProblem(const QStringList& fileNames, bool newGeneration)
+{
+    if (fileNames.isEmpty()) {
+        return QString("The folder holds none of the update files (%1, %2, %3).")
+            .arg(kRoles[0].newName, kRoles[1].newName, kRoles[2].newName);
+    }
+    QStringList problems;
+    for (const RoleNames& names : kRoles) {
+        QStringList ofRole;
+        for (const QString& name : fileNames) {
+            if (roleOf(name) == names.role)
+                ofRole << name;
+        }
+        const char* expected = newGeneration ? names.newName : names.legacyName;
+        if (ofRole.isEmpty()) {
+            problems << QString("no %1 (%2)").arg(names.what, expected);
+        } else if (ofRole.size() > 1) {
+            std::sort(ofRole.begin(), ofRole.end()); // the listing's order is the platform's
+            problems
+                << QString("%1 %2s (%3)").arg(ofRole.size()).arg(names.what, ofRole.join(", "));
+        }
+    }
+    if (problems.isEmpty())
+        return QString();
+    return "The folder does not hold one update: " + problems.join("; ") + ".";
+}
+
+QVector<UpdateSetEntry> updateSetOf(const QList<CUpdateFile*>& files)
+{
+    QVector<UpdateSetEntry> set;
+    for (const CUpdateFile* file : files)
+        set.append({file->path, file->fileName, file->diskOffset, placeEndFor(file->fileName)});
+    return set;
 }

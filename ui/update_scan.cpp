@@ -1,5 +1,5 @@
-// Finding the update files: the folder's generation, the three files of it, and the hand-over
-// of the current one to the worker.
+// Finding the update files: the folder's generation, one file for each role that fits its
+// place, and the hand-over of the current one to the worker.
 #include "ui/update_dialog.h"
 
 #include "worker/update_worker.h"
@@ -12,14 +12,30 @@
 
 namespace {
 
-constexpr int kFilesPerUpdate = 3;
-
 // Files only, no hidden ones, in the order the platform lists them.
 QFileInfoList listFolder(const QString& folder)
 {
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         return {};
     return QDir(folder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
+}
+
+// Why the files found are not an update, as one line for the user; empty when they are one. The
+// applications image's place ends with the calculator's disk: it is weighed once one is there.
+QString setProblem(const QString& folder, const QList<CUpdateFile*>& files, bool newGeneration)
+{
+    if (folder.isEmpty())
+        return QString("No update folder is set.");
+    if (!QFileInfo(folder).isDir())
+        return QString("The folder %1 does not exist.").arg(QDir::toNativeSeparators(folder));
+    QStringList names;
+    for (const CUpdateFile* file : files)
+        names << file->fileName;
+    QString problem = updateSetProblem(names, newGeneration);
+    const QVector<UpdateSetEntry> set = updateSetOf(files);
+    for (int i = 0; problem.isEmpty() && i < set.size(); ++i)
+        problem = placeProblem(set[i], files[i]->size, {});
+    return problem;
 }
 
 } // namespace
@@ -63,8 +79,10 @@ void CCalcFWUpdateMSDialog::scanUpdateFolder()
         file->note = note;
         updateFiles.append(file);
     }
-    if (updateFiles.size() != kFilesPerUpdate) {
+    const QString problem = setProblem(updateFolder, updateFiles, newGeneration);
+    if (!problem.isEmpty()) {
         finishUpdate(translate("No updates are available", 622));
+        setLine(problem, 2);
         browseButton->show();
         return;
     }

@@ -16,6 +16,8 @@ private slots:
     void shouldApplyFileNameRules();
     void shouldFindOneGenerationOfFiles_data();
     void shouldFindOneGenerationOfFiles();
+    void shouldRefuseFileLargerThanItsPlace_data();
+    void shouldRefuseFileLargerThanItsPlace();
     void shouldKeepListingOrderAndHandFirstFileToWorker();
     void shouldReportMissingFolder();
     void shouldSeeOnlyNewFolderAfterBrowsing();
@@ -55,38 +57,64 @@ void TestUpdateScan::shouldFindOneGenerationOfFiles_data()
     QTest::addColumn<QStringList>("entries"); // a trailing "/" makes a directory
     QTest::addColumn<Offsets>("records");     // file name -> disk offset
     QTest::addColumn<bool>("complete");
+    QTest::addColumn<QString>("why"); // line 2 after the scan
     const Offsets newSet{
         {"ZENTA_APP.DAT", 0x500000}, {"ZENTA_OS.ROM", 0}, {"ZENTA_KESTOL.DAT", 0x100000}};
     const Offsets legacySet{
         {"LUNAPACK.DAT", 0x500000}, {"QORVAARM.ROM", 0}, {"KESTOL.DAT", 0x100000}};
     const QStringList newNames = newSet.keys();
     const QStringList legacyNames = legacySet.keys();
-    QTest::newRow("new generation") << newNames << newSet << true;
-    QTest::newRow("legacy generation") << legacyNames << legacySet << true;
+    const QString notOne = "The folder does not hold one update: ";
+    QTest::newRow("new generation") << newNames << newSet << true << QString();
+    QTest::newRow("legacy generation") << legacyNames << legacySet << true << QString();
     QTest::newRow("lower case keeps its case")
         << QStringList{"zenta_app.dat", "zenta_os.rom", "zenta_kestol.dat"}
         << Offsets{{"zenta_app.dat", 0x500000}, {"zenta_os.rom", 0}, {"zenta_kestol.dat", 0x100000}}
-        << true;
+        << true << QString();
     QTest::newRow("legacy set and one new file")
-        << legacyNames + QStringList{"ZENTA_OS.ROM"} << Offsets{{"ZENTA_OS.ROM", 0}} << false;
-    QTest::newRow("all six files") << legacyNames + newNames << newSet << true;
+        << legacyNames + QStringList{"ZENTA_OS.ROM"} << Offsets{{"ZENTA_OS.ROM", 0}} << false
+        << notOne + "no applications image (ZENTA_APP.DAT); no KESTOL data file "
+                    "(ZENTA_KESTOL.DAT).";
+    QTest::newRow("all six files") << legacyNames + newNames << newSet << true << QString();
     QTest::newRow("two of three") << QStringList{"ZENTA_APP.DAT", "ZENTA_OS.ROM"}
                                   << Offsets{{"ZENTA_APP.DAT", 0x500000}, {"ZENTA_OS.ROM", 0}}
-                                  << false;
+                                  << false << notOne + "no KESTOL data file (ZENTA_KESTOL.DAT).";
     QTest::newRow("directory with a file's name")
         << QStringList{"LUNAPACK.DAT", "QORVAARM.ROM", "KESTOL.DAT/"}
-        << Offsets{{"LUNAPACK.DAT", 0x500000}, {"QORVAARM.ROM", 0}} << false;
+        << Offsets{{"LUNAPACK.DAT", 0x500000}, {"QORVAARM.ROM", 0}} << false
+        << notOne + "no KESTOL data file (KESTOL.DAT).";
     QTest::newRow("directory with a new name decides nothing")
-        << legacyNames + QStringList{"ZENTA_OS.ROM/"} << legacySet << true;
+        << legacyNames + QStringList{"ZENTA_OS.ROM/"} << legacySet << true << QString();
     QTest::newRow("hidden and other files ignored")
-        << newNames + QStringList{".ZENTA_OS.ROM", ".hidden", "README.TXT"} << newSet << true;
-    QTest::newRow("same name in two cases") << newNames + QStringList{"zenta_app.dat"}
-                                            << Offsets{{"ZENTA_APP.DAT", 0x500000},
-                                                       {"zenta_app.dat", 0x500000},
-                                                       {"ZENTA_OS.ROM", 0},
-                                                       {"ZENTA_KESTOL.DAT", 0x100000}}
-                                            << false;
-    QTest::newRow("empty folder") << QStringList() << Offsets() << false;
+        << newNames + QStringList{".ZENTA_OS.ROM", ".hidden", "README.TXT"} << newSet << true
+        << QString();
+    QTest::newRow("same name in two cases")
+        << newNames + QStringList{"zenta_app.dat"}
+        << Offsets{{"ZENTA_APP.DAT", 0x500000},
+                   {"zenta_app.dat", 0x500000},
+                   {"ZENTA_OS.ROM", 0},
+                   {"ZENTA_KESTOL.DAT", 0x100000}}
+        << false << notOne + "2 applications images (ZENTA_APP.DAT, zenta_app.dat).";
+    // Three accepted names, but two of them are one role: nothing may be written twice.
+    QTest::newRow("one role twice, one missing")
+        << QStringList{"ZENTA_OS.ROM", "zenta_os.rom", "ZENTA_KESTOL.DAT"}
+        << Offsets{{"ZENTA_OS.ROM", 0}, {"zenta_os.rom", 0}, {"ZENTA_KESTOL.DAT", 0x100000}}
+        << false
+        << notOne + "no applications image (ZENTA_APP.DAT); 2 operating-system images "
+                    "(ZENTA_OS.ROM, zenta_os.rom).";
+    const QString longS = QString::fromUtf8("zenta_ke\u017Ftol.dat"); // upper-cases to "S"
+    QTest::newRow("long s folds onto a role")
+        << QStringList{"ZENTA_APP.DAT", "ZENTA_KESTOL.DAT", longS}
+        << Offsets{{"ZENTA_APP.DAT", 0x500000}, {"ZENTA_KESTOL.DAT", 0x100000}, {longS, 0x100000}}
+        << false
+        << notOne +
+               "no operating-system image (ZENTA_OS.ROM); 2 KESTOL data files "
+               "(ZENTA_KESTOL.DAT, " +
+               longS + ").";
+    QTest::newRow("empty folder")
+        << QStringList() << Offsets() << false
+        << QString("The folder holds none of the update files (ZENTA_APP.DAT, ZENTA_OS.ROM, "
+                   "ZENTA_KESTOL.DAT).");
 }
 
 void TestUpdateScan::shouldFindOneGenerationOfFiles()
@@ -94,6 +122,7 @@ void TestUpdateScan::shouldFindOneGenerationOfFiles()
     QFETCH(QStringList, entries);
     QFETCH(Offsets, records);
     QFETCH(bool, complete);
+    QFETCH(QString, why);
     DialogRig rig;
     for (const QString& entry : entries)
         rig.addFile(entry, entry.startsWith("ZENTA_OS") ? 0 : 1000);
@@ -120,6 +149,55 @@ void TestUpdateScan::shouldFindOneGenerationOfFiles()
         QVERIFY(!dialog.progressBar->isVisible());
         QVERIFY(dialog.worker->stopRequested);
     }
+    QCOMPARE(rig.line(2), why);
+}
+
+void TestUpdateScan::shouldRefuseFileLargerThanItsPlace_data()
+{
+    QTest::addColumn<QStringList>("set");
+    QTest::addColumn<QString>("large"); // the one file of the set that is not small
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QString>("why"); // empty: the set is taken
+    const QStringList newSet{"ZENTA_APP.DAT", "ZENTA_OS.ROM", "ZENTA_KESTOL.DAT"};
+    const QStringList legacySet{"LUNAPACK.DAT", "QORVAARM.ROM", "KESTOL.DAT"};
+    QTest::newRow("system image fills its place")
+        << newSet << "ZENTA_OS.ROM" << qint64(0x100000) << QString();
+    QTest::newRow("system image one byte over")
+        << newSet << "ZENTA_OS.ROM" << qint64(0x100001)
+        << "ZENTA_OS.ROM: 1048577 bytes, but its place on the calculator holds 1048576";
+    QTest::newRow("legacy system image of 2 MiB")
+        << legacySet << "QORVAARM.ROM" << qint64(0x200000)
+        << "QORVAARM.ROM: 2097152 bytes, but its place on the calculator holds 1048576";
+    QTest::newRow("KESTOL data fills its place")
+        << newSet << "ZENTA_KESTOL.DAT" << qint64(0x400000) << QString();
+    QTest::newRow("KESTOL data one byte over")
+        << newSet << "ZENTA_KESTOL.DAT" << qint64(0x400001)
+        << "ZENTA_KESTOL.DAT: 4194305 bytes, but its place on the calculator holds 4194304";
+    // Its place ends with the calculator's disk, known only once one is connected.
+    QTest::newRow("applications image larger than the others' places")
+        << newSet << "ZENTA_APP.DAT" << qint64(0x400001) << QString();
+}
+
+void TestUpdateScan::shouldRefuseFileLargerThanItsPlace()
+{
+    QFETCH(QStringList, set);
+    QFETCH(QString, large);
+    QFETCH(qint64, size);
+    QFETCH(QString, why);
+    DialogRig rig;
+    for (const QString& name : set)
+        rig.addFile(name, name == large ? size : 1000);
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    QCOMPARE(dialog.updateFiles.size(), 3);
+    if (why.isEmpty()) {
+        QVERIFY(dialog.cancelButton->isVisible());
+        QVERIFY(!dialog.worker->stopRequested);
+    } else {
+        QCOMPARE(rig.line(1), QString("No updates are available"));
+        QVERIFY(dialog.browseButton->isVisible());
+        QVERIFY(dialog.worker->stopRequested);
+    }
+    QCOMPARE(rig.line(2), why);
 }
 
 void TestUpdateScan::shouldKeepListingOrderAndHandFirstFileToWorker()
@@ -147,6 +225,8 @@ void TestUpdateScan::shouldReportMissingFolder()
     dialog.show();
     dialog.scanUpdateFolder();
     QCOMPARE(rig.line(1), QString::fromUtf8("Aucune mise à jour disponible"));
+    QCOMPARE(rig.line(2), QString("The folder %1 does not exist.")
+                              .arg(QDir::toNativeSeparators(rig.folder() + "/absent")));
     QVERIFY(dialog.browseButton->isVisible());
     QVERIFY(dialog.updateFiles.isEmpty());
 }
