@@ -12,3 +12,13 @@ struct CommandLine {
 // `arguments` as QCoreApplication gives them, the program first. Only exactly two arguments
 // count; any other number is ignored. A language that is no base-10 integer reads as 0.
 CommandLine parseCommandLine(const QStringList& arguments);
+
+// What a start asks for: the updater's window, or only its usage or version printed.
+enum class StartRequest { Update, Usage, Version };
+
+// `arguments` as the process got them, the program first. "--help" (or "-h") or "--version"
+// alone asks for the usage or the version; every other command line runs the updater.
+StartRequest startRequest(const QStringList& arguments);
+
+// The text that --help prints.
+extern const char kUsageText[];

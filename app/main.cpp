@@ -1,10 +1,34 @@
+#include "app/command_line.h"
+#include "app/session.h"
 #include "app/startup.h"
 
 #include <QApplication>
+#include <cstdio>
+#include <optional>
 
 int main(int argc, char** argv)
 {
+    // Usage and version need no window, nor a session to show one in.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    switch (startRequest(arguments)) {
+    case StartRequest::Usage:
+        std::fputs(kUsageText, stdout);
+        return 0;
+    case StartRequest::Version:
+        std::puts("quillon-fwupdate " QUILLON_VERSION);
+        return 0;
+    case StartRequest::Update:
+        break;
+    }
+    if (!hasGraphicalSession(argc, argv)) {
+        reportNoSession();
+        return kNoSessionExitCode;
+    }
+    std::optional<CNoSessionExit> noSession(std::in_place);
     QApplication app(argc, argv);
+    noSession.reset();
     // Lets Wayland desktops tie the window to its installed desktop entry and icon.
     QGuiApplication::setDesktopFileName("example.kz.QuillonFirmwareUpdater");
     return runUpdater(app);

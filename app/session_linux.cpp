@@ -1,0 +1,15 @@
+#include "app/session.h"
+
+#include <QtGlobal>
+#include <cstring>
+
+bool hasGraphicalSession(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0)
+            return true; // Qt is told where to show the window
+    }
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
