@@ -86,6 +86,7 @@ void CCalcFWUpdateMSDialog::scanUpdateFolder()
         browseButton->show();
         return;
     }
+    setLine(QString(), 2); // an earlier folder's fault no longer holds
     currentFile = 0;
     selectCurrentFile();
     // A folder picked after an earlier update had ended starts the update again.

@@ -238,6 +238,7 @@ void TestUpdateScan::shouldSeeOnlyNewFolderAfterBrowsing()
     rig.addFile("ZENTA_OS.ROM");
     CCalcFWUpdateMSDialog& dialog = rig.start();
     QCOMPARE(dialog.updateFiles.size(), 2);
+    QVERIFY(!rig.line(2).isEmpty());
 
     const QString other = rig.addFile("legacy/"); // a second folder with a complete legacy set
     rig.addUpdateSet({"legacy/LUNAPACK.DAT", "legacy/QORVAARM.ROM", "legacy/KESTOL.DAT"});
@@ -251,6 +252,7 @@ void TestUpdateScan::shouldSeeOnlyNewFolderAfterBrowsing()
     QVERIFY(dialog.browseButton->isHidden());
     QVERIFY(dialog.cancelButton->isVisible());
     QCOMPARE(rig.line(3), dialog.updateFiles.first()->path);
+    QVERIFY(rig.line(2).isEmpty()); // the earlier folder's fault is gone
 }
 
 void TestUpdateScan::shouldChangeNothingWhenBrowsingIsCancelled()
