@@ -1,6 +1,7 @@
 #include "text/resource_file.h"
 
 #include "text/languages.h"
+#include "text/regular_file.h"
 
 #include <QFile>
 #include <algorithm>
@@ -30,8 +31,8 @@ bool readExactly(const QString& baseName, int32_t start, int32_t end, std::vecto
 std::vector<uint8_t> readResourceRange(const QString& baseName, int32_t start, int32_t end)
 {
     std::vector<uint8_t> bytes;
-    QFile file(resourcePath(baseName));
-    if (start < 0 || !file.exists() || !file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (start < 0 || !openRegularFile(resourcePath(baseName), &file))
         return bytes;
     // Clipping to the file's size bounds every allocation by what the file can hold.
     const qint64 clippedEnd = std::min<qint64>(end, file.size());

@@ -21,8 +21,8 @@ struct ResourceFile {
 };
 
 // The bytes [start, end) of "resource:" + baseName + ".kzresource", with `end` clipped to the
-// file's size: empty when the file is missing, the range is empty or negative, or the read
-// fails. The file is opened and closed by every call.
+// file's size: empty when the file is missing or no regular file, the range is empty or negative,
+// or the read fails. The file is opened and closed by every call.
 std::vector<uint8_t> readResourceRange(const QString& baseName, int32_t start, int32_t end);
 
 // A new record for a file whose header is accepted; nullptr when the file is missing or its

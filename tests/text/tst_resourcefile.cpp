@@ -4,6 +4,10 @@
 #include "text/text_lookup.h"
 
 #include <QtTest>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using Languages = QVector<int>;
 
@@ -136,6 +140,40 @@ private slots:
         QVERIFY(entry);
         QCOMPARE(size_t(entry->tableSize), resource.tables[0].data.size());
         QCOMPARE(fromUtf16(lookupText(1, 3)), QString("un"));
+    }
+
+    void shouldOpenOnlyRegularFiles_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("FIFO") << "fifo" << false;
+        QTest::newRow("link to a FIFO") << "link to fifo" << false;
+        QTest::newRow("folder") << "folder" << false;
+        QTest::newRow("link to a file") << "link to file" << true;
+    }
+    void shouldOpenOnlyRegularFiles()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, opens);
+        ResourceFolder folder;
+        const QString path = folder.path("HelpFr");
+        const QString target = folder.path("Target");
+        if (kind == "folder")
+            QVERIFY(QDir().mkdir(path));
+        if (kind.endsWith("fifo"))
+            QCOMPARE(mkfifo(qPrintable(kind == "fifo" ? path : target), 0600), 0);
+        if (kind == "link to file")
+            QVERIFY(folder.write("Target", frenchWithOneTable().bytes()));
+        if (kind.startsWith("link"))
+            QVERIFY(QFile::link(target, path));
+        // Opened aside, so that a blocking open can be freed and reported, not hang the test.
+        auto opened = std::async(std::launch::async, [] { return openResourceFile(3); });
+        if (opened.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
+            ::close(::open(qPrintable(kind == "fifo" ? path : target), O_WRONLY | O_NONBLOCK));
+            opened.wait();
+            QFAIL("opening the resource file blocked");
+        }
+        QCOMPARE(opened.get() != nullptr, opens);
     }
 
     void shouldLookForAMissingFileOnce()
