@@ -3,6 +3,8 @@
 #include "text/languages.h"
 #include "text/text_lookup.h"
 
+#include <string>
+
 namespace {
 const CTextStore* g_currentStore = nullptr;
 }
@@ -27,7 +29,12 @@ bool CTextStore::setLanguage(int number)
 QString CTextStore::text(int id, int language) const
 {
     const char16_t* found = lookupText(id, language);
-    return found == nullptr ? QString() : QString::fromUtf16(found);
+    if (found == nullptr)
+        return QString();
+    // The units as they are: QString::fromUtf16 would take a leading U+FEFF or U+FFFE for a
+    // byte-order mark, dropping it or swapping every unit after it.
+    const auto length = int(std::char_traits<char16_t>::length(found));
+    return QString(reinterpret_cast<const QChar*>(found), length);
 }
 
 QString CTextStore::textOrDefault(const char* englishDefault, int id) const

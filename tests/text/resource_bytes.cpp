@@ -124,5 +124,8 @@ bool ResourceFolder::remove(const QString& baseName) const
 
 QString fromUtf16(const char16_t* text)
 {
-    return text == nullptr ? QString() : QString::fromUtf16(text);
+    // Not QString::fromUtf16, which would take a leading U+FEFF for a byte-order mark.
+    return text == nullptr ? QString()
+                           : QString(reinterpret_cast<const QChar*>(text),
+                                     int(std::char_traits<char16_t>::length(text)));
 }

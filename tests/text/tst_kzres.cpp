@@ -44,6 +44,8 @@ std::map<int, QString> richTexts(QByteArray* source)
         {7, QString::fromUtf8("\xF0\x9F\x98\x80")},
         {8, QString::fromUtf8("Gr\xC3\xB6\xC3\x9F"
                               "e \xE5\xA4\xA7")},
+        {100, QString(QChar(0xFEFF)) + "byte-order mark first"},
+        {101, QString(QChar(0xFFFE)) + "swapped mark first"},
         {511, "last of table 0"},
         {512, "first of table 1"},
         {1536, QString(2000, 'w')},
@@ -53,7 +55,8 @@ std::map<int, QString> richTexts(QByteArray* source)
               "4\t\\ttab, back\\\\slash\n5\t\\sspaced\\s  \n"
               "6\t\xF0\x9F\x98\x80 outside the BMP\n7\t\\u{1F600}\n"
               "8\tGr\xC3\xB6\xC3\x9F"
-              "e \xE5\xA4\xA7\r\n511\tlast of table 0\n"
+              "e \xE5\xA4\xA7\r\n100\t\\u{FEFF}byte-order mark first\n"
+              "101\t\xEF\xBF\xBEswapped mark first\n511\tlast of table 0\n"
               "512\tfirst of table 1\n2147483647\tlargest id\n";
     *source += "1536\t" + QByteArray(2000, 'w') + "\n";
     for (int id = 1024; id < 1024 + 300; ++id) {

@@ -1,3 +1,5 @@
+#include "resource_bytes.h"
+
 #include "text/resource_file.h"
 #include "text/string_table.h"
 #include "text/text_lookup.h"
@@ -22,7 +24,7 @@ QString ownText(int language, int id)
     decodeStringTable(bytes.data(), int32_t(bytes.size()), codeTree(file), entry->lastIndex,
                       &table);
     const size_t index = size_t(id % kTableStrings);
-    return index < table.strings.size() ? QString::fromUtf16(table.strings[index]) : QString();
+    return index < table.strings.size() ? fromUtf16(table.strings[index]) : QString();
 }
 
 } // namespace
@@ -59,7 +61,7 @@ private slots:
         QVERIFY(ownText(language, 7774).endsWith(QChar(0x2026)));
         // Every language finds its updates in the English file's folder name.
         QCOMPARE(ownText(language, kFolderNameId).isEmpty(), language != 1);
-        QCOMPARE(QString::fromUtf16(lookupText(kFolderNameId, language)), QString("Firmware"));
+        QCOMPARE(fromUtf16(lookupText(kFolderNameId, language)), QString("Firmware"));
     }
 };
 

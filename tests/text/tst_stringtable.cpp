@@ -13,7 +13,8 @@ QStringList stringsOf(const StringTable& table)
 {
     QStringList strings;
     for (const char16_t* text : table.strings)
-        strings << QString::fromUtf16(text);
+        strings << QString(reinterpret_cast<const QChar*>(text),
+                           int(std::char_traits<char16_t>::length(text)));
     return strings;
 }
 

@@ -23,6 +23,12 @@ TestResource codedFrench()
     return resource;
 }
 
+// The string of these units as they are: no byte-order mark taken away or obeyed.
+QString units(const std::u16string& text)
+{
+    return QString(reinterpret_cast<const QChar*>(text.data()), int(text.size()));
+}
+
 } // namespace
 
 class TestTextLookup : public QObject {
@@ -152,6 +158,28 @@ private slots:
         QVERIFY(folder.remove("HelpEn"));
         QCOMPARE(fromUtf16(lookupText(2, 1)), QString("Cancel"));
         QVERIFY(!lookupText(521, 1)); // not cached, and the file is gone
+    }
+
+    void shouldKeepByteOrderMarksOfTexts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("U+FEFF first") << units(u"\uFEFFAnnuler");
+        QTest::newRow("U+FFFE first") << units(u"\uFFFEAnnuler");
+        QTest::newRow("U+FEFF alone") << units(u"\uFEFF");
+        QTest::newRow("U+FEFF twice") << units(u"\uFEFF\uFEFF");
+        QTest::newRow("U+FEFF inside") << units(u"Ann\uFEFFuler");
+    }
+    void shouldKeepByteOrderMarksOfTexts()
+    {
+        QFETCH(QString, text);
+        ResourceFolder folder;
+        const std::u16string stored(reinterpret_cast<const char16_t*>(text.utf16()),
+                                    size_t(text.size()));
+        folder.write("HelpFr", plainFile({3}, Texts{{2, stored}}));
+        CTextStore store;
+        store.setLanguage(3);
+        QCOMPARE(store.text(2, 3), text);
+        QCOMPARE(store.textOrDefault("Cancel", 2), text);
     }
 
     void shouldFallBackToEnglishFromDamagedFiles_data()

@@ -118,9 +118,13 @@ bool unescapeCodePoint(const QString& text, int* at, std::u16string* out)
     const uint code = text.mid(*at + 1, close - *at - 1).toUInt(&isHex, 16);
     if (!isHex || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
         return false;
-    const char32_t c = code;
-    const QString units = QString::fromUcs4(&c, 1);
-    out->append(reinterpret_cast<const char16_t*>(units.utf16()), size_t(units.size()));
+    // Split by hand: QString::fromUcs4 would take U+FEFF for a byte-order mark and drop it.
+    if (QChar::requiresSurrogates(code)) {
+        out->push_back(QChar::highSurrogate(code));
+        out->push_back(QChar::lowSurrogate(code));
+    } else {
+        out->push_back(char16_t(code));
+    }
     *at = close;
     return true;
 }
