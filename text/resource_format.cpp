@@ -96,8 +96,8 @@ bool directoryRange(const ResourceHeader& header, int32_t* start, int32_t* end)
 bool tableRange(const ResourceHeader& header, const DirectoryEntry& entry, int32_t* start,
                 int32_t* end)
 {
-    if (header.dataBase < 0 || entry.tableOffset < 0)
-        return false;
+    // Only the sum places the table: either part may be negative when the other makes up for
+    // it. Summed in 64 bits, so that no pair of offsets can wrap into the file.
     return rangeFrom(int64_t(header.dataBase) + entry.tableOffset, entry.tableSize, start, end);
 }
 

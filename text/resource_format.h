@@ -68,8 +68,9 @@ void completeLanguageList(int32_t languages[kLanguageSlots]);
 // Splits `count` bytes into whole 12-byte directory entries.
 std::vector<DirectoryEntry> parseDirectory(const uint8_t* bytes, int32_t count);
 
-// The byte range [start, end) of a part of the file. Each gives false when an offset or size
-// is negative or the end would not fit a signed 32-bit offset; such a part cannot be read.
+// The byte range [start, end) of a part of the file. Each gives false when the start (for a
+// table: dataBase + tableOffset) or the size is negative, or the end would not fit a signed
+// 32-bit offset; such a part cannot be read.
 bool treeRange(const ResourceHeader& header, int32_t* start, int32_t* end);
 bool directoryRange(const ResourceHeader& header, int32_t* start, int32_t* end);
 bool tableRange(const ResourceHeader& header, const DirectoryEntry& entry, int32_t* start,

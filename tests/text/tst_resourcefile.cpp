@@ -176,6 +176,41 @@ private slots:
         QCOMPARE(opened.get() != nullptr, opens);
     }
 
+    // Where the table lies is dataBase + tableOffset; only that sum has to lie inside the file.
+    void shouldReadTableWhereverItsOffsetsSumTo_data()
+    {
+        QTest::addColumn<qint64>("dataBase"); // from the real one
+        QTest::addColumn<qint64>("tableOffset");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("as written") << 0LL << 0LL << "un";
+        QTest::newRow("negative data base") << -1000LL << 1000LL << "un";
+        QTest::newRow("negative table offset") << 8LL << -8LL << "un";
+        QTest::newRow("sum before the file") << -1000LL << -100LL << QString();
+        QTest::newRow("sum past the largest offset")
+            << qint64(INT32_MAX) << qint64(INT32_MAX) << QString();
+        QTest::newRow("both most negative") << qint64(INT32_MIN) << qint64(INT32_MIN) << QString();
+    }
+    void shouldReadTableWhereverItsOffsetsSumTo()
+    {
+        QFETCH(qint64, dataBase);
+        QFETCH(qint64, tableOffset);
+        QFETCH(QString, text);
+        ResourceFolder folder;
+        const TestResource resource = frenchWithOneTable();
+        std::vector<uint8_t> bytes = resource.bytes();
+        const qint64 realBase = qint64(directoryAt(resource)) + kDirectoryEntrySize;
+        // Either value on its own as given when it is out of reach of the real one.
+        const auto field = [&](qint64 value, qint64 real) {
+            return uint32_t(value <= INT32_MIN || value >= INT32_MAX ? value : real + value);
+        };
+        patchLe32(&bytes, kHeaderDataBaseAt, field(dataBase, realBase));
+        patchLe32(&bytes, directoryAt(resource) + 4, field(tableOffset, 0));
+        QVERIFY(folder.write("HelpFr", bytes));
+        const QString found = fromUtf16(lookupText(1, 3));
+        QCOMPARE(found.isNull(), text.isNull());
+        QCOMPARE(found, text);
+    }
+
     void shouldLookForAMissingFileOnce()
     {
         ResourceFolder folder;

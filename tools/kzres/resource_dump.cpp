@@ -76,10 +76,16 @@ void dumpStrings(int32_t number, const StringTable& table, ResourceDump* dump)
     const size_t count = table.strings.size();
     for (size_t k = 0; k < count && k < size_t(kTableStrings); ++k) {
         const std::u16string text(table.strings[k]);
-        if (!text.empty()) // the store treats an empty text as missing
-            dump->text += QStringLiteral("%1\t%2\n")
-                              .arg(int64_t(number) * kTableStrings + int64_t(k))
-                              .arg(escapeText(text));
+        const int64_t id = int64_t(number) * kTableStrings + int64_t(k);
+        if (text.empty()) // the store treats an empty text as missing
+            continue;
+        // Id 0 is the empty text: the store never looks this one up, and a source cannot
+        // name it, so it is shown as a comment and the dump still builds.
+        dump->text +=
+            QStringLiteral("%1%2\t%3\n")
+                .arg(id == 0 ? QStringLiteral("# no id reaches index 0 of table 0: ") : QString())
+                .arg(id)
+                .arg(escapeText(text));
     }
     if (count > size_t(kTableStrings))
         dump->text += QStringLiteral("# table %1 holds %2 strings; no id reaches those past %3\n")
