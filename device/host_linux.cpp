@@ -1,4 +1,5 @@
 #include "device/block_io.h"
+#include "device/engine.h"
 #include "device/host.h"
 #include "device/linux_disk_paths.h"
 #include "device/linux_udev.h"
@@ -23,6 +24,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+
+// Disk offsets go past 4 GiB on every build, 32-bit ones too.
+static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64");
 
 namespace {
 
@@ -237,11 +241,16 @@ FileHandle LinuxHost::OpenDisk(const WChar* path)
         disk = known->second;
     }
 
-    // A node that is not a block device (an emulator's file) does not take O_DIRECT; it is
-    // still opened write-through.
-    int fd = OpenRetrying(disk.devnode.c_str(), O_RDWR | O_DIRECT | O_DSYNC | O_CLOEXEC);
-    if (fd < 0 && errno == EINVAL) {
-        fd = OpenRetrying(disk.devnode.c_str(), O_RDWR | O_DSYNC | O_CLOEXEC);
+    // O_EXCL: a disk that is mounted, or that another program holds exclusively, is not
+    // written behind its back, and no one takes it while it is written here.
+    const int flags = O_RDWR | O_EXCL | O_DSYNC | O_CLOEXEC;
+    int fd = OpenRetrying(disk.devnode.c_str(), flags | O_DIRECT);
+    // A node that is not a block device (an emulator's file) may refuse O_DIRECT; it is still
+    // opened write-through. A block device never goes through the page cache.
+    struct stat node;
+    if (fd < 0 && errno == EINVAL && stat(disk.devnode.c_str(), &node) == 0 &&
+        !S_ISBLK(node.st_mode)) {
+        fd = OpenRetrying(disk.devnode.c_str(), flags);
     }
     if (fd < 0) {
         return kInvalidHandle;
@@ -268,15 +277,18 @@ FileHandle LinuxHost::OpenSourceFile(const WChar* path)
     if (path == nullptr || !Utf16ToUtf8(path, &name)) {
         return kInvalidHandle;
     }
-    int fd = OpenRetrying(name.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO (or a link to one) would otherwise wait for a writer for ever.
+    int fd = OpenRetrying(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return kInvalidHandle;
     }
     // Only a regular file has the bytes and the size of an image; a directory opens but holds
-    // none.
+    // none. Its reads then block as usual.
     struct stat status;
     FileHandle handle = kInvalidHandle;
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && flags != -1 &&
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
         handle = Register(FileKind::Source, fd, 0);
     }
     if (handle == kInvalidHandle) {
@@ -449,7 +461,7 @@ void LinuxHost::JoinThreads(const ThreadHandle* threads, int count, int* exitCod
 {
     for (int i = 0; threads != nullptr && i < count; ++i) {
         ThreadObject* thread = reinterpret_cast<ThreadObject*>(threads[i]);
-        int result = -1;
+        int result = kResultNoMemory; // as for a thread that never started
         if (thread != nullptr) {
             pthread_join(thread->thread, nullptr);
             result = thread->result;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -272,6 +273,13 @@ void TestHostLinux::sourceFile()
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
     }
     const WChar loneSurrogate[] = {u'/', 0xD800, 0};
+    // A FIFO, even behind a link, has no writer here: opening it must not wait for one.
+    const QString fifo = directory.filePath("fifo");
+    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QVERIFY(QFile::link(fifo, name + ".link"));
+    for (const QString& other : {fifo, name + ".link", QString("/dev/null")}) {
+        QVERIFY2(host.OpenSourceFile(ToHost(other).c_str()) == kInvalidHandle, qPrintable(other));
+    }
     QCOMPARE(host.OpenSourceFile(ToHost(directory.path()).c_str()), kInvalidHandle);
     QCOMPARE(host.OpenSourceFile(ToHost(name + ".missing").c_str()), kInvalidHandle);
     QCOMPARE(host.OpenSourceFile(loneSurrogate), kInvalidHandle);
@@ -313,9 +321,10 @@ void TestHostLinux::threads()
             &argument));
         QVERIFY(threads.back() != 0);
     }
+    threads.push_back(0); // no thread: its result cannot be read, and is no success
     std::vector<int> codes(threads.size(), -7);
     host.JoinThreads(threads.data(), int(threads.size()), codes.data());
-    QCOMPARE(codes, (std::vector<int>{31, 51, 71}));
+    QCOMPARE(codes, (std::vector<int>{31, 51, 71, 110}));
     QCOMPARE(arguments, (std::vector<int>{30, 50, 70}));
 }
 

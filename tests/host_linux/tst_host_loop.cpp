@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -17,6 +18,7 @@ class TestHostLoop : public QObject {
 private slots:
     void rawIo_data();
     void rawIo();
+    void refusesADiskHeldByAnother();
 };
 
 void TestHostLoop::rawIo_data()
@@ -100,6 +102,48 @@ void TestHostLoop::rawIo()
             QFAIL(qPrintable(QString("byte %1 differs").arg(i)));
         }
     }
+}
+
+void TestHostLoop::refusesADiskHeldByAnother()
+{
+    if (geteuid() != 0) {
+        QSKIP("loop devices need root");
+    }
+    QTemporaryDir directory;
+    QVERIFY(directory.isValid());
+    const QString image = directory.filePath("disk.img");
+    {
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(65536));
+    }
+    LoopDevice loop;
+    if (!loop.Attach(image, 512)) {
+        QSKIP("losetup could not attach a loop device");
+    }
+    LinuxDiskInfo info;
+    info.location = "/sys/devices/virtual/block/" + QFileInfo(loop.node).fileName().toStdString();
+    const String16 path = ToHost(QString::fromStdString(DiskInterfacePathOf(info)));
+    QVERIFY(Enumerate().contains(QString::fromUtf16(path.c_str())));
+    Host& host = NativeHost();
+
+    // Held exclusively elsewhere, as a mounted file system holds its disk: not opened.
+    const QByteArray node = loop.node.toLocal8Bit();
+    const int holder = open(node.constData(), O_RDONLY | O_EXCL | O_CLOEXEC);
+    QVERIFY(holder >= 0);
+    QCOMPARE(host.OpenDisk(path.c_str()), kInvalidHandle);
+    close(holder);
+
+    // Once free it opens, and then holds it so that no one else takes it while it writes.
+    const FileHandle disk = host.OpenDisk(path.c_str());
+    QVERIFY(disk != kInvalidHandle);
+    const int other = open(node.constData(), O_RDONLY | O_EXCL | O_CLOEXEC);
+    const int error = errno;
+    if (other >= 0) {
+        close(other);
+    }
+    host.Close(disk);
+    QCOMPARE(other, -1);
+    QCOMPARE(error, EBUSY);
 }
 
 QTEST_GUILESS_MAIN(TestHostLoop)
