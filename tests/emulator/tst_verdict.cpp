@@ -1,3 +1,4 @@
+#include "calculator.h"
 #include "extents.h"
 #include "phase_shots.h"
 #include "rig.h"
@@ -40,7 +41,76 @@ CalculatorRecord Updated()
     calculator.state.transfers = {Transfer(0x500000, 2000, 1), Transfer(0, 1000, 2)};
     calculator.state.events = {{MailboxEvent::Command, 3, kCmdFinish, 0, true}};
     calculator.state.finishAt = 3;
+    calculator.state.finalSha256 = {kHash, kHash};
+    for (const FileRegion& file : Files()) {
+        calculator.state.changed.Add(file.offset, file.offset + file.size);
+    }
     return calculator;
+}
+
+QByteArray Pattern(int size, char seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>(seed + i * 7 + i / 509);
+    }
+    return bytes;
+}
+
+// Sends a file to the calculator as the updater does: area read, progress 0, the data in
+// chunks, progress 100, area read.
+void Send(Calculator& calculator, std::uint64_t offset, const QByteArray& bytes)
+{
+    std::vector<unsigned char> sector(kSectorSize);
+    std::vector<unsigned char> area(15872);
+    const auto command = [&](std::uint32_t percent) {
+        EncodeCommand(sector.data(), {kCmdProgress, percent});
+        calculator.Write(kMailboxOffset, kSectorSize, sector.data());
+        calculator.Read(kMailboxOffset, kSectorSize, sector.data());
+    };
+    calculator.Read(kMailboxOffset, 15360, area.data());
+    command(0);
+    for (int at = 0; at < bytes.size(); at += 16384) {
+        const int part = std::min(16384, bytes.size() - at);
+        calculator.Write(offset + static_cast<std::uint64_t>(at), static_cast<std::uint64_t>(part),
+                         reinterpret_cast<const unsigned char*>(bytes.constData() + at));
+    }
+    command(100);
+    calculator.Read(kMailboxOffset, 15872, area.data());
+}
+
+struct SentFile {
+    FileRegion region;
+    QByteArray bytes;
+};
+
+SentFile Made(const std::string& name, std::uint64_t offset, int size, char seed)
+{
+    const QByteArray bytes = Pattern(size, seed);
+    return {{name, offset, static_cast<std::uint64_t>(size),
+             QCryptographicHash::hash(bytes, QCryptographicHash::Sha256)},
+            bytes};
+}
+
+// The calculator after the files were sent in this order, and the finish command.
+CalculatorRecord Sent(const std::vector<SentFile>& files, const std::vector<int>& order)
+{
+    std::vector<FileRegion> regions;
+    for (const SentFile& file : files) {
+        regions.push_back(file.region);
+    }
+    Calculator calculator("ZT1", 8 << 20, regions, {}, std::chrono::steady_clock::now());
+    calculator.SetPresent(true);
+    for (int index : order) {
+        Send(calculator, files[index].region.offset, files[index].bytes);
+    }
+    std::vector<unsigned char> finish(kSectorSize);
+    EncodeCommand(finish.data(), {kCmdFinish, 0});
+    calculator.Write(kMailboxOffset, kSectorSize, finish.data());
+    CalculatorRecord record;
+    record.plan.serial = "ZT1";
+    record.state = calculator.State();
+    return record;
 }
 
 QStringList Failed(const std::vector<Check>& checks)
@@ -63,6 +133,8 @@ private slots:
     void eachFaultIsCaught_data();
     void eachFaultIsCaught();
     void calculatorToBeLeftAlone();
+    void judgedOnTheDiskAtTheEnd_data();
+    void judgedOnTheDiskAtTheEnd();
     void otherDisk();
     void updaterAndWindow();
     void commandStory();
@@ -100,6 +172,14 @@ void TestVerdict::eachFaultIsCaught_data()
     QTest::newRow("stray") << 7 << QStringList{"data written outside a transfer: 1"};
     QTest::newRow("outside") << 8 << QStringList{"a byte outside the files changed, at 0x4000"};
     QTest::newRow("no data") << 9 << QStringList{"transfer 3: wrote no file's first byte"};
+    QTest::newRow("written over later")
+        << 10 << QStringList{"ZENTA_APP.DAT: the disk at the end does not hold it"};
+    QTest::newRow("never sent, changed")
+        << 11 << QStringList{"ZENTA_APP.DAT: never sent, yet its stretch changed at 0x5003e8"};
+    QTest::newRow("success of a changed source")
+        << 12 << QStringList{"ZENTA_APP.DAT: 1 transfer(s), 1 ended as a success, expected none"};
+    // A changed source may be refused before its first byte.
+    QTest::newRow("early failure") << 13 << QStringList();
 }
 
 void TestVerdict::eachFaultIsCaught()
@@ -138,14 +218,28 @@ void TestVerdict::eachFaultIsCaught()
     case 8:
         state.changedOutsideFiles = 0x4000;
         break;
-    case 9: {
+    case 9:
+    case 13: {
         TransferRecord empty;
         empty.startedAt = 2.7;
         empty.endedAt = 2.8;
         empty.progress = {{0, 1, true}};
         state.transfers.push_back(empty);
+        calculator.plan.earlyFailures = fault == 13;
         break;
     }
+    case 10:
+        state.finalSha256[1] = QByteArray(32, 'x');
+        break;
+    case 11:
+        state.transfers.erase(state.transfers.begin());
+        calculator.plan.files["ZENTA_APP.DAT"] = {-1, true};
+        state.changed = Extents();
+        state.changed.Add(0x5003e8, 0x5003e9);
+        break;
+    case 12:
+        calculator.plan.files["ZENTA_APP.DAT"] = {kNeverCompletes, false};
+        break;
     }
     QCOMPARE(Failed(CheckCalculator(calculator, Files())), checks);
 }
@@ -159,6 +253,43 @@ void TestVerdict::calculatorToBeLeftAlone()
     calculator.state.events = {{MailboxEvent::Command, 1, kCmdFinish, 0, true}};
     QCOMPARE(Failed(CheckCalculator(calculator, Files())),
              QStringList{"left alone: 0 transfers, 1 finish commands"});
+    // Refused before the first byte: a finish command may come, data may not.
+    calculator.plan.untouched = false;
+    calculator.plan.unwritten = true;
+    QCOMPARE(Failed(CheckCalculator(calculator, Files())), QStringList());
+    calculator.state.changed.Add(0x4000, 0x4010);
+    QCOMPARE(Failed(CheckCalculator(calculator, Files())),
+             QStringList{"a byte of the disk changed, at 0x4000"});
+    calculator.state.changed = Extents();
+    calculator.state.transfers = {Transfer(0, 1000, 0.5)};
+    QCOMPARE(Failed(CheckCalculator(calculator, Files())),
+             QStringList{"no data sent: 1 transfers with data, 1 finish commands (at most 1)"});
+}
+
+void TestVerdict::judgedOnTheDiskAtTheEnd_data()
+{
+    QTest::addColumn<int>("osSize");
+    QTest::addColumn<bool>("osFirst");
+    QTest::addColumn<QStringList>("checks");
+    QTest::newRow("fits, OS first") << 1000000 << true << QStringList();
+    QTest::newRow("fits, OS last") << 1000000 << false << QStringList();
+    // Each transfer wrote its file whole; the one sent later wrote over the other.
+    QTest::newRow("2 MiB OS, KESTOL over it")
+        << (2 << 20) << true << QStringList{"OS: the disk at the end does not hold it"};
+    QTest::newRow("2 MiB OS over KESTOL")
+        << (2 << 20) << false << QStringList{"KESTOL: the disk at the end does not hold it"};
+}
+
+void TestVerdict::judgedOnTheDiskAtTheEnd()
+{
+    QFETCH(int, osSize);
+    QFETCH(bool, osFirst);
+    QFETCH(QStringList, checks);
+    const std::vector<SentFile> files = {Made("OS", 0, osSize, 1),
+                                         Made("KESTOL", 0x100000, 300000, 2)};
+    const CalculatorRecord calculator =
+        Sent(files, osFirst ? std::vector<int>{0, 1} : std::vector<int>{1, 0});
+    QCOMPARE(Failed(CheckCalculator(calculator, {files[0].region, files[1].region})), checks);
 }
 
 void TestVerdict::otherDisk()

@@ -1,5 +1,6 @@
 #include "calculator.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -55,12 +56,22 @@ CalculatorState Calculator::State() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     CalculatorState state = state_;
+    state.changed = image_.Changes();
     Extents files;
     for (const FileRegion& file : files_) {
         files.Add(file.offset, file.offset + file.size);
+        const std::uint64_t end = std::min(file.offset + file.size, image_.Size());
+        state.finalSha256.push_back(
+            end > file.offset ? image_.Sha256(file.offset, end - file.offset) : QByteArray());
     }
-    state.changedOutsideFiles = image_.FirstChangeOutside(files);
+    state.changedOutsideFiles = FirstOutside(state.changed, files);
     return state;
+}
+
+void Calculator::OnData(std::function<void(std::uint64_t offset, std::uint64_t length)> hook)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    onData_ = std::move(hook);
 }
 
 int Calculator::Read(std::uint64_t offset, std::uint64_t length, unsigned char* out)
@@ -135,6 +146,10 @@ void Calculator::StoreData(std::uint64_t offset, std::uint64_t length, const uns
         return;
     }
     image_.Write(offset, length, in);
+    ++dataWrites_;
+    if (onData_) {
+        onData_(offset, length);
+    }
     if (HoldsMailbox(offset, length)) {
         replyHeld_ = false;
     }

@@ -6,7 +6,9 @@
 
 #include <QByteArray>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -69,6 +71,10 @@ struct CalculatorState {
     std::uint64_t writesAfterFinish = 0;
     std::uint64_t ioWhileAway = 0; // requests refused because the disk was gone
     std::optional<std::uint64_t> changedOutsideFiles;
+    // The disk as it is at the end: what differs from its earlier contents (command sectors are
+    // never stored), and each file's stretch of it.
+    Extents changed;
+    std::vector<QByteArray> finalSha256; // in the order of the files
 };
 
 // The calculator in update mode: its disk stores data, its mailbox sector takes commands.
@@ -91,6 +97,10 @@ public:
     // The finish command came at least `delay` seconds ago: time to leave update mode.
     bool FinishedFor(double delay) const;
     CalculatorState State() const;
+    // Called with every stretch of data stored, before the write is answered, with the
+    // calculator's lock held: it must not call back into the calculator.
+    void OnData(std::function<void(std::uint64_t offset, std::uint64_t length)> hook);
+    std::uint64_t DataWrites() const { return dataWrites_; }
 
 private:
     double Now() const;
@@ -117,4 +127,6 @@ private:
     bool areaReadSinceCommand_ = false;
     std::optional<MailboxCommand> lastCommand_;
     bool lastAccepted_ = true;
+    std::function<void(std::uint64_t, std::uint64_t)> onData_;
+    std::atomic<std::uint64_t> dataWrites_{0};
 };

@@ -42,3 +42,30 @@ std::uint64_t Extents::Bytes() const
     }
     return total;
 }
+
+std::optional<std::uint64_t> FirstOutside(const Extents& bytes, const Extents& kept)
+{
+    for (const auto& range : bytes.Ranges()) {
+        std::uint64_t at = range.first;
+        while (at < range.second) {
+            auto next = kept.Ranges().upper_bound(at);
+            if (next == kept.Ranges().begin() || std::prev(next)->second <= at) {
+                return at;
+            }
+            at = std::prev(next)->second;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> FirstWithin(const Extents& bytes, std::uint64_t begin,
+                                         std::uint64_t end)
+{
+    for (const auto& range : bytes.Ranges()) {
+        const std::uint64_t from = std::max(range.first, begin);
+        if (from < std::min(range.second, end)) {
+            return from;
+        }
+    }
+    return std::nullopt;
+}

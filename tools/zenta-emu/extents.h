@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 
 // A set of byte ranges [begin, end), kept merged: what a transfer has written.
 class Extents {
@@ -17,3 +18,9 @@ public:
 private:
     std::map<std::uint64_t, std::uint64_t> ranges_; // begin -> end
 };
+
+// The first byte of `bytes` that lies in none of the `kept` ranges.
+std::optional<std::uint64_t> FirstOutside(const Extents& bytes, const Extents& kept);
+// The first byte of `bytes` within [begin, end).
+std::optional<std::uint64_t> FirstWithin(const Extents& bytes, std::uint64_t begin,
+                                         std::uint64_t end);

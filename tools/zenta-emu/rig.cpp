@@ -1,5 +1,10 @@
 #include "rig.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
 Rig::Rig(bool loopNodes, std::string mountPoint)
     : loopNodes_(loopNodes), mountPoint_(std::move(mountPoint))
 {
@@ -88,6 +93,14 @@ bool Rig::Plug(int index, std::string* error)
         target = disk.loop->Node();
         placement.major = disk.loop->Major();
         placement.minor = disk.loop->Minor();
+        if (disk.held) {
+            disk.holder = open(target.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+            if (disk.holder < 0) {
+                *error = "cannot hold " + target + ": " + std::strerror(errno);
+                disk.loop.reset();
+                return false;
+            }
+        }
     }
     SetPresent(disk, true);
     if (!testbed_->AddDisk(disk.identity, placement, target, &disk.where, error)) {
@@ -110,6 +123,10 @@ void Rig::Unplug(int index)
     // Gone for the host at once: whatever it still has open fails from now on.
     SetPresent(disk, false);
     testbed_->RemoveDisk(disk.where);
+    if (disk.holder >= 0) {
+        close(disk.holder);
+        disk.holder = -1;
+    }
     disk.loop.reset();
     disk.target.clear();
     disk.plugged = false;

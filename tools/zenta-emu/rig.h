@@ -26,6 +26,10 @@ public:
     bool Plug(int disk, std::string* error);
     void Unplug(int disk);
     bool Plugged(int disk) const { return disks_[disk].plugged; }
+    // While plugged in, the disk's node is held open exclusively, as a mounted disk's is. Only
+    // with loop devices: a plain file knows no exclusive opening.
+    void Hold(int disk) { disks_[disk].held = true; }
+    bool LoopNodes() const { return loopNodes_; }
     // Takes every disk away and unmounts.
     void Stop();
 
@@ -48,6 +52,8 @@ private:
         PluggedDisk where;
         std::unique_ptr<LoopDevice> loop;
         std::string target;
+        bool held = false;
+        int holder = -1;
     };
     DiskPlacement NextPlacement(const Disk& disk);
     void SetPresent(Disk& disk, bool present);

@@ -163,6 +163,143 @@ Scenario Demo()
     return scenario;
 }
 
+// The updater must refuse the set before its first byte: no data reaches the calculator, and
+// the window says why and stays open.
+Scenario Refused(const std::string& name, const std::string& summary)
+{
+    Scenario scenario = Basic(name, summary, 1);
+    scenario.calculators[0].unwritten = true;
+    scenario.window.exits = false;
+    scenario.window.finalText.clear();
+    scenario.window.finalPattern = "No updates are available|Update failed \\(\\d+\\)";
+    scenario.window.neverStartingWith = {"Done"};
+    scenario.timeout = 45;
+    return scenario;
+}
+
+Scenario Ambiguous()
+{
+    Scenario scenario = Refused("ambiguous", "ZENTA_OS.ROM, zenta_os.rom and ZENTA_KESTOL.DAT: two "
+                                             "operating systems and no applications image");
+    scenario.folder = {{"ZENTA_OS.ROM", kSmall.os},
+                       {"zenta_os.rom", kSmall.os + 1},
+                       {"ZENTA_KESTOL.DAT", kSmall.kestol}};
+    return scenario;
+}
+
+Scenario LargeOs()
+{
+    Scenario scenario = Refused("os-2mib", "an operating-system image of 2 MiB, which would "
+                                           "run over the KESTOL data at 1 MiB");
+    scenario.sizes.os = 2 * kMiB;
+    return scenario;
+}
+
+Scenario AppPastEnd()
+{
+    Scenario scenario = Refused("app-past-end", "an applications image (sparse) that runs past "
+                                                "the end of the calculator's disk");
+    scenario.folder = {{"ZENTA_OS.ROM", kSmall.os},
+                       {"ZENTA_KESTOL.DAT", kSmall.kestol},
+                       {"ZENTA_APP.DAT", 64 * kMiB, true}};
+    return scenario;
+}
+
+Scenario Fifo()
+{
+    Scenario scenario =
+        Refused("fifo", "ZENTA_KESTOL.DAT is a symbolic link to a FIFO that nobody writes");
+    scenario.folder = {{"ZENTA_OS.ROM", kSmall.os},
+                       {"ZENTA_KESTOL.DAT", 0, false, true},
+                       {"ZENTA_APP.DAT", kSmall.app}};
+    return scenario;
+}
+
+Scenario ThirdUnreadable()
+{
+    Scenario scenario =
+        Refused("third-unreadable", "the third file in listing order becomes a folder after the "
+                                    "scan, while the countdown runs");
+    scenario.changes = {{SourceChange::ReplaceByFolder, "", 0}};
+    return scenario;
+}
+
+// A source file that changes while it is sent must never end as a success.
+Scenario SourceChanged(const std::string& name, const std::string& summary, SourceChange::Kind kind)
+{
+    Scenario scenario = Basic(name, summary, 1);
+    scenario.changes = {{kind, "ZENTA_KESTOL.DAT", kKestolOffset + 200000}};
+    CalculatorPlan& calculator = scenario.calculators[0];
+    calculator.files["ZENTA_KESTOL.DAT"] = {kNeverCompletes, false};
+    calculator.files["ZENTA_OS.ROM"] = {-1, true};
+    calculator.files["ZENTA_APP.DAT"] = {-1, true};
+    calculator.earlyFailures = true;
+    scenario.window.exits = false;
+    scenario.window.finalText = "Update failed (109)";
+    scenario.window.neverStartingWith = {"Done"};
+    scenario.timeout = 60;
+    return scenario;
+}
+
+Scenario Mounted()
+{
+    Scenario scenario = Basic("mounted", "the calculator's disk is in use (mounted) elsewhere", 1);
+    scenario.calculators[0].held = true;
+    scenario.calculators[0].unwritten = true;
+    scenario.window.exits = false;
+    scenario.window.finalText = "Update failed (107)";
+    scenario.window.neverStartingWith = {"Done"};
+    scenario.timeout = 60;
+    return scenario;
+}
+
+Scenario Lookalike()
+{
+    Scenario scenario = Basic("lookalike",
+                              "beside the calculator a USB disk \"KZ Zenta updater v9\", whose "
+                              "product only begins like the calculator's",
+                              1);
+    scenario.others = {{true, "KZ      ", "Zenta updater v9", "1.00", "ZT9999"}};
+    return scenario;
+}
+
+Scenario Escape()
+{
+    Scenario scenario =
+        Basic("escape", "Escape pressed while a file is sent: the update goes on to the end", 1);
+    scenario.actions = {{"key Escape", true, 0}};
+    scenario.bandwidth = 3 * 1000 * 1000; // long enough for the key to land in the transfer
+    return scenario;
+}
+
+Scenario CancelEarly()
+{
+    Scenario scenario = Basic("cancel-early",
+                              "\"Cancel\" pressed just after the calculator is found, before "
+                              "the countdown shows",
+                              1);
+    // Found at the worker's next poll (within 0.5 s); the countdown shows 1 s after that.
+    scenario.calculators[0].plugAt = 2;
+    scenario.calculators[0].unwritten = true;
+    scenario.actions = {{"click Cancel", false, 0.8}};
+    scenario.window.finalText = "Update aborted";
+    scenario.window.mayStayOpen = true;
+    scenario.window.neverStartingWith = {"Done"};
+    scenario.timeout = 45;
+    return scenario;
+}
+
+Scenario SecondCopy()
+{
+    Scenario scenario = Basic("second-copy",
+                              "a second copy is started (with a TMPDIR of its own) while the "
+                              "first waits for the calculator",
+                              1);
+    scenario.calculators[0].plugAt = 2;
+    scenario.secondCopyAt = 0.5;
+    return scenario;
+}
+
 } // namespace
 
 const std::vector<Scenario>& Scenarios()
@@ -179,6 +316,21 @@ const std::vector<Scenario>& Scenarios()
         OtherDisks(),
         Usb2(),
         Demo(),
+        Ambiguous(),
+        LargeOs(),
+        AppPastEnd(),
+        Fifo(),
+        ThirdUnreadable(),
+        SourceChanged("source-truncated", "ZENTA_KESTOL.DAT cut to half its size while it is sent",
+                      SourceChange::Truncate),
+        SourceChanged("source-rewritten",
+                      "ZENTA_KESTOL.DAT rewritten in place, same size, while it is sent",
+                      SourceChange::Rewrite),
+        Mounted(),
+        Lookalike(),
+        Escape(),
+        CancelEarly(),
+        SecondCopy(),
     };
     return all;
 }

@@ -3,12 +3,18 @@
 #include "child_process.h"
 #include "phase_shots.h"
 #include "rig.h"
+#include "update_folder.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
+#include <algorithm>
+#include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -56,6 +62,10 @@ private:
     void Watch();
     bool PlugAndPull(double now);
     bool Step();
+    void ChangeSources();
+    void Act(double now);
+    void RunSecondCopy(double now);
+    bool ShowsFinal() const;
     void Collect();
     std::vector<std::string> Environment() const;
 
@@ -71,6 +81,15 @@ private:
     std::unique_ptr<WindowLog> window_;
     Clock::time_point started_;
     std::optional<double> finalTextSince_;
+    std::vector<std::unique_ptr<std::atomic<bool>>> changed_; // by scenario_.changes
+    std::mutex changeMutex_;
+    std::string changeError_;
+    std::optional<double> firstPlugAt_;
+    std::optional<double> firstDataAt_;
+    std::vector<bool> acted_; // by scenario_.actions
+    std::vector<std::string> actedLines_;
+    ChildProcess second_;
+    double secondStartedAt_ = 0;
 };
 
 bool Session::Prepare()
@@ -99,9 +118,18 @@ bool Session::Prepare()
     record_.folder = !options_.folder.empty()         ? options_.folder
                      : !options_.sampleFolder.empty() ? options_.sampleFolder
                                                       : work_ + "/update";
-    record_.files = options_.folder.empty() ? MakeUpdateFolder(record_.folder, Generation::New,
-                                                               scenario_.sizes, &record_.setupError)
-                                            : ReadUpdateFolder(record_.folder, &record_.setupError);
+    if (!options_.folder.empty()) {
+        record_.files = ReadUpdateFolder(record_.folder, &record_.setupError);
+    } else if (!scenario_.folder.empty()) {
+        record_.files = MakeFolderEntries(record_.folder, scenario_.folder, &record_.setupError);
+    } else {
+        record_.files =
+            MakeUpdateFolder(record_.folder, Generation::New, scenario_.sizes, &record_.setupError);
+    }
+    for (std::size_t i = 0; i < scenario_.changes.size(); ++i) {
+        changed_.push_back(std::make_unique<std::atomic<bool>>(false));
+    }
+    acted_.assign(scenario_.actions.size(), false);
     return !record_.files.empty();
 }
 
@@ -133,6 +161,7 @@ std::vector<std::string> Session::Environment() const
     SetVariable(&env, "QT_QPA_GENERIC_PLUGINS", "zentaprobe");
     SetVariable(&env, "ZENTA_PROBE_LOG", work_ + "/window.log");
     SetVariable(&env, "ZENTA_PROBE_SHOTS", options_.screenshots.empty() ? "" : work_ + "/shots");
+    SetVariable(&env, "ZENTA_PROBE_COMMANDS", work_ + "/probe-commands");
     // For a program of one's own: the update folder, and what each calculator's node points at
     // (in the scenario's order), so that it can reach the same disks without the test bed.
     SetVariable(&env, "ZENTA_EMU_FOLDER", record_.folder);
@@ -176,6 +205,9 @@ bool Session::PlugAndPull(double now)
             if (!rig_->Plug(disk, &record_.setupError)) {
                 return false;
             }
+            if (i == 0 && !firstPlugAt_) {
+                firstPlugAt_ = now;
+            }
         }
         if (calculator->TakePulled()) {
             rig_->Unplug(disk);
@@ -200,11 +232,21 @@ bool Session::Step()
     if (window_) {
         window_->Update();
     }
+    ChangeSources();
+    Act(now);
+    RunSecondCopy(now);
+    {
+        std::lock_guard<std::mutex> lock(changeMutex_);
+        if (!changeError_.empty()) {
+            record_.setupError = changeError_;
+            return false;
+        }
+    }
     if (updater_.Poll()) {
         return false;
     }
-    if (window_ && !scenario_.window.exits &&
-        window_->ShowsNow(QString::fromStdString(scenario_.window.finalText))) {
+    const bool closable = !scenario_.window.exits || scenario_.window.mayStayOpen;
+    if (window_ && closable && ShowsFinal()) {
         finalTextSince_ = finalTextSince_ ? finalTextSince_ : now;
         if (now - *finalTextSince_ >= kFinalTextHold) {
             record_.stoppedByEmulator = true;
@@ -221,6 +263,97 @@ bool Session::Step()
     return g_stopRequested == 0;
 }
 
+bool Session::ShowsFinal() const
+{
+    const WindowPlan& plan = scenario_.window;
+    if (plan.finalPattern.empty()) {
+        return window_->ShowsNow(QString::fromStdString(plan.finalText));
+    }
+    const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QString::fromStdString(plan.finalPattern)));
+    const std::vector<WindowLook>& looks = window_->Looks();
+    if (looks.empty()) {
+        return false;
+    }
+    for (const QString& label : looks.back().labels) {
+        if (pattern.match(label).hasMatch()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The changes due when the window first shows its countdown ("Start - 5").
+void Session::ChangeSources()
+{
+    const std::vector<WindowLook>& looks = window_ ? window_->Looks() : std::vector<WindowLook>();
+    if (looks.empty() || looks.back().buttons.filter(QRegularExpression(" - \\d+$")).isEmpty()) {
+        return;
+    }
+    for (std::size_t i = 0; i < scenario_.changes.size(); ++i) {
+        const SourceChange& change = scenario_.changes[i];
+        if (change.atByte == 0 && !changed_[i]->exchange(true)) {
+            std::string error;
+            if (!ChangeSource(record_.folder, change, &error)) {
+                std::lock_guard<std::mutex> lock(changeMutex_);
+                changeError_ = error;
+            }
+        }
+    }
+}
+
+// What a person does to the window, handed to the probe inside the updater.
+void Session::Act(double now)
+{
+    if (!firstDataAt_ && !calculators_.empty() &&
+        rig_->CalculatorAt(calculators_[0])->DataWrites() > 0) {
+        firstDataAt_ = now;
+    }
+    for (std::size_t i = 0; i < scenario_.actions.size(); ++i) {
+        const WindowAction& action = scenario_.actions[i];
+        const std::optional<double>& base = action.onData ? firstDataAt_ : firstPlugAt_;
+        if (acted_[i] || !base || now < *base + action.delay) {
+            continue;
+        }
+        acted_[i] = true;
+        QFile commands(QString::fromStdString(work_ + "/probe-commands"));
+        if (!commands.open(QIODevice::WriteOnly | QIODevice::Append) ||
+            commands.write(QByteArray::fromStdString(action.command + "\n")) < 0) {
+            record_.setupError = "cannot hand the probe \"" + action.command + "\"";
+        }
+        char line[200];
+        std::snprintf(line, sizeof line, "%6.1f s  (the emulator: \"%s\")", now,
+                      action.command.c_str());
+        actedLines_.push_back(line);
+    }
+}
+
+// A second copy of the updater beside the first, as a second start by the user would be; its
+// own temporary folder, so that nothing kept there tells it of the first.
+void Session::RunSecondCopy(double now)
+{
+    if (scenario_.secondCopyAt < 0 || now < scenario_.secondCopyAt) {
+        return;
+    }
+    if (!record_.secondCopy) {
+        record_.secondCopy = true;
+        QDir(QString::fromStdString(work_)).mkpath("tmp2");
+        std::vector<std::string> env = Environment();
+        SetVariable(&env, "TMPDIR", work_ + "/tmp2");
+        SetVariable(&env, "ZENTA_PROBE_LOG", work_ + "/window2.log");
+        SetVariable(&env, "ZENTA_PROBE_COMMANDS", "");
+        secondStartedAt_ = now;
+        if (!second_.Start({options_.updater, record_.folder, std::to_string(options_.language)},
+                           env, work_ + "/updater2.log", &record_.setupError)) {
+            return;
+        }
+    }
+    if (!record_.secondExitStatus) {
+        record_.secondExitStatus = second_.Poll();
+        record_.secondRan = now - secondStartedAt_;
+    }
+}
+
 void Session::Watch()
 {
     while (Step()) {
@@ -232,6 +365,8 @@ void Session::Watch()
     updater_.Stop();
     record_.exitStatus = updater_.Poll();
     record_.seconds = Since(started_);
+    // A second copy still running when the first is gone did not end by itself.
+    second_.Stop();
     if (window_) {
         window_->Update();
     }
@@ -252,6 +387,7 @@ void Session::Collect()
     record_.probeLoaded = window_->ProbeLoaded();
     record_.looks = window_->Looks();
     record_.story = window_->Story();
+    record_.story.insert(record_.story.end(), actedLines_.begin(), actedLines_.end());
     if (!options_.screenshots.empty()) {
         record_.missingShots =
             SavePhaseShots(record_.looks, work_ + "/shots", options_.screenshots);
@@ -274,7 +410,25 @@ void Session::BuildRig()
         auto calculator = std::make_unique<Calculator>(plan.serial, kDiskSize, record_.files,
                                                        plan.behaviour, origin);
         calculator->SetBandwidth(scenario_.bandwidth);
+        calculator->OnData([this](std::uint64_t offset, std::uint64_t length) {
+            // Before the write is answered: the updater reads on only after the change.
+            for (std::size_t i = 0; i < scenario_.changes.size(); ++i) {
+                const SourceChange& change = scenario_.changes[i];
+                if (change.atByte == 0 || change.atByte < offset ||
+                    change.atByte >= offset + length || changed_[i]->exchange(true)) {
+                    continue;
+                }
+                std::string error;
+                if (!ChangeSource(record_.folder, change, &error)) {
+                    std::lock_guard<std::mutex> lock(changeMutex_);
+                    changeError_ = error;
+                }
+            }
+        });
         calculators_.push_back(rig_->AddCalculator(std::move(calculator)));
+        if (plan.held) {
+            rig_->Hold(calculators_.back());
+        }
         replugAt_.push_back(-1);
     }
     for (std::size_t i = 0; i < scenario_.others.size(); ++i) {
@@ -289,7 +443,11 @@ RunRecord Session::Run()
     if (record_.skipReason.empty() && Prepare()) {
         BuildRig();
         std::string error;
-        if (!rig_->Start(&error)) {
+        const bool holds = std::any_of(scenario_.calculators.begin(), scenario_.calculators.end(),
+                                       [](const CalculatorPlan& plan) { return plan.held; });
+        if (holds && !rig_->LoopNodes()) {
+            record_.skipReason = "a disk in use can only be played with loop devices (root)";
+        } else if (!rig_->Start(&error)) {
             record_.skipReason = error;
         } else {
             bool plugged = true;

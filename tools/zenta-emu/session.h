@@ -56,6 +56,9 @@ struct RunRecord {
     std::vector<std::string> story;
     std::string updaterOutput;             // the end of what it printed
     std::vector<std::string> missingShots; // phases no picture was taken of
+    bool secondCopy = false;               // a second copy was started
+    std::optional<int> secondExitStatus;   // and ended so, by itself
+    double secondRan = 0;                  // after this many seconds
 };
 
 // Builds the hardware, runs the updater against it, and takes it all down again.

@@ -92,21 +92,24 @@ QByteArray SparseImage::Sha256(std::uint64_t offset, std::uint64_t length) const
     return hash.result();
 }
 
-std::optional<std::uint64_t> SparseImage::FirstChangeOutside(const Extents& kept) const
+Extents SparseImage::Changes() const
 {
-    std::vector<std::uint64_t> indices;
+    Extents changed;
+    std::vector<unsigned char> earlier(kBlockSize);
     for (const auto& block : blocks_) {
-        indices.push_back(block.first);
-    }
-    std::sort(indices.begin(), indices.end());
-    for (std::uint64_t index : indices) {
-        const unsigned char* block = blocks_.at(index).get();
-        const std::uint64_t base = index * kBlockSize;
-        for (std::uint64_t i = 0; i < kBlockSize; ++i) {
-            if (block[i] != Earlier(base + i) && !kept.Covers(base + i, base + i + 1)) {
-                return base + i;
+        const std::uint64_t base = block.first * kBlockSize;
+        FillEarlier(block.first, earlier.data());
+        std::uint64_t runStart = 0;
+        bool inRun = false;
+        for (std::uint64_t i = 0; i <= kBlockSize; ++i) {
+            const bool differs = i < kBlockSize && block.second[i] != earlier[i];
+            if (differs && !inRun) {
+                runStart = i;
+            } else if (!differs && inRun) {
+                changed.Add(base + runStart, base + i);
             }
+            inRun = differs;
         }
     }
-    return std::nullopt;
+    return changed;
 }

@@ -24,8 +24,8 @@ public:
     unsigned char Earlier(std::uint64_t offset) const;
     // SHA-256 of a stretch of the image.
     QByteArray Sha256(std::uint64_t offset, std::uint64_t length) const;
-    // The first byte that differs from the earlier contents and lies in none of the kept ranges.
-    std::optional<std::uint64_t> FirstChangeOutside(const Extents& kept) const;
+    // Every byte that differs from the earlier contents.
+    Extents Changes() const;
 
 private:
     static constexpr std::uint64_t kBlockSize = 65536;

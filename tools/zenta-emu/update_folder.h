@@ -1,6 +1,7 @@
 #pragma once
 
 #include "calculator.h"
+#include "scenario.h"
 
 #include <string>
 #include <vector>
@@ -9,12 +10,6 @@
 
 enum class Generation { New, Legacy };
 
-struct FolderSizes {
-    std::uint64_t os = 0;     // written at 0, so it also covers the mailbox sector
-    std::uint64_t kestol = 0; // written at 1 MiB
-    std::uint64_t app = 0;    // written at 5 MiB
-};
-
 // Where the updater puts a file of this name (any letter case); 0 for names it does not know.
 std::uint64_t DiskOffsetFor(const std::string& name);
 
@@ -22,6 +17,14 @@ std::uint64_t DiskOffsetFor(const std::string& name);
 // calculator. Empty on failure, with the reason in *error.
 std::vector<FileRegion> MakeUpdateFolder(const std::string& folder, Generation generation,
                                          const FolderSizes& sizes, std::string* error);
+
+// Makes a folder of the given entries; gives what each file of an accepted name must become.
+std::vector<FileRegion> MakeFolderEntries(const std::string& folder,
+                                          const std::vector<FolderEntry>& entries,
+                                          std::string* error);
+
+// Changes a file of the folder as the scenario says; false when that failed.
+bool ChangeSource(const std::string& folder, const SourceChange& change, std::string* error);
 
 // The files of an existing folder whose names the updater accepts.
 std::vector<FileRegion> ReadUpdateFolder(const std::string& folder, std::string* error);

@@ -1,11 +1,14 @@
 #include "verify.h"
 
+#include <QRegularExpression>
 #include <QString>
 
 #include <cstdio>
 #include <sys/wait.h>
 
 namespace {
+
+constexpr double kSecondCopyLimit = 5; // seconds: start-up and nothing else
 
 std::string Hex(std::uint64_t value)
 {
@@ -47,6 +50,17 @@ bool WroteFile(const TransferRecord& transfer, const FileRegion& file)
            !transfer.strayBytes;
 }
 
+// The texts of the window as it last showed itself: a window that went away keeps its last look.
+QStringList LastShown(const std::vector<WindowLook>& looks)
+{
+    for (auto look = looks.rbegin(); look != looks.rend(); ++look) {
+        if (!look->title.isEmpty() || !look->labels.isEmpty()) {
+            return look->labels;
+        }
+    }
+    return {};
+}
+
 int FinishCommands(const CalculatorState& state)
 {
     int count = 0;
@@ -60,15 +74,26 @@ void CheckFile(const CalculatorRecord& calculator, const std::vector<FileRegion>
                std::vector<Check>* checks)
 {
     const FileRegion& file = files[index];
+    const CalculatorState& state = calculator.state;
     auto found = calculator.plan.files.find(file.name);
     const FilePlan plan = found != calculator.plan.files.end() ? found->second : FilePlan{};
     std::vector<const TransferRecord*> attempts;
-    for (const TransferRecord& transfer : calculator.state.transfers) {
+    for (const TransferRecord& transfer : state.transfers) {
         if (FileOfTransfer(transfer, files) == index) {
             attempts.push_back(&transfer);
         }
     }
     const int count = static_cast<int>(attempts.size());
+    if (plan.attempts == kNeverCompletes) {
+        int completed = 0;
+        for (const TransferRecord* attempt : attempts) {
+            completed += attempt->completed ? 1 : 0;
+        }
+        checks->push_back({file.name + ": " + std::to_string(count) + " transfer(s), " +
+                               std::to_string(completed) + " ended as a success, expected none",
+                           completed == 0});
+        return;
+    }
     const bool countOk = plan.attempts < 0 ? count <= 1 : count == plan.attempts;
     const std::string expected = plan.attempts < 0 ? "0 or 1" : std::to_string(plan.attempts);
     checks->push_back(
@@ -79,6 +104,12 @@ void CheckFile(const CalculatorRecord& calculator, const std::vector<FileRegion>
         }
     }
     if (count == 0) {
+        // Never sent: its stretch of the disk is as it was.
+        const auto changed = FirstWithin(state.changed, file.offset, file.offset + file.size);
+        if (changed) {
+            checks->push_back(
+                {file.name + ": never sent, yet its stretch changed at " + Hex(*changed), false});
+        }
         return;
     }
     const bool wrote = WroteFile(*attempts.back(), file);
@@ -86,6 +117,14 @@ void CheckFile(const CalculatorRecord& calculator, const std::vector<FileRegion>
     checks->push_back({file.name + (wrote ? ": the last transfer wrote it whole, SHA-256 equal"
                                           : ": the last transfer did not write it whole"),
                        wrote == wanted});
+    if (wanted) {
+        // What counts is the disk at the end: a later file may have written over this one.
+        const bool kept = static_cast<std::size_t>(index) < state.finalSha256.size() &&
+                          state.finalSha256[index] == file.sha256;
+        checks->push_back({file.name + (kept ? ": on the disk at the end, byte for byte"
+                                             : ": the disk at the end does not hold it"),
+                           kept});
+    }
 }
 
 } // namespace
@@ -179,19 +218,37 @@ std::vector<Check> CheckCalculator(const CalculatorRecord& calculator,
                                    const std::vector<FileRegion>& files)
 {
     const CalculatorState& state = calculator.state;
+    const CalculatorPlan& plan = calculator.plan;
     std::vector<Check> checks;
-    if (calculator.plan.untouched) {
-        checks.push_back({"left alone: " + std::to_string(state.transfers.size()) + " transfers, " +
-                              std::to_string(FinishCommands(state)) + " finish commands",
-                          state.transfers.empty() && FinishCommands(state) == 0});
+    if (plan.untouched || plan.unwritten) {
+        int withData = 0;
+        for (const TransferRecord& transfer : state.transfers) {
+            withData += transfer.written.Empty() ? 0 : 1;
+        }
+        const int finishes = FinishCommands(state);
+        if (plan.untouched) {
+            checks.push_back({"left alone: " + std::to_string(state.transfers.size()) +
+                                  " transfers, " + std::to_string(finishes) + " finish commands",
+                              state.transfers.empty() && finishes == 0});
+        } else {
+            checks.push_back({"no data sent: " + std::to_string(withData) +
+                                  " transfers with data, " + std::to_string(finishes) +
+                                  " finish commands (at most 1)",
+                              withData == 0 && finishes <= 1});
+        }
+        const auto changed = FirstWithin(state.changed, 0, UINT64_MAX);
+        checks.push_back({changed ? "a byte of the disk changed, at " + Hex(*changed)
+                                  : "not one byte of the disk changed",
+                          !changed});
     } else {
         for (std::size_t i = 0; i < files.size(); ++i) {
             CheckFile(calculator, files, static_cast<int>(i), &checks);
         }
         for (std::size_t i = 0; i < state.transfers.size(); ++i) {
             const TransferRecord& transfer = state.transfers[i];
-            const std::string problem = ProgressProblem(transfer, calculator.plan.repeats);
-            if (!problem.empty() || FileOfTransfer(transfer, files) < 0) {
+            const std::string problem = ProgressProblem(transfer, plan.repeats);
+            const bool early = plan.earlyFailures && !transfer.completed;
+            if (!problem.empty() || (FileOfTransfer(transfer, files) < 0 && !early)) {
                 checks.push_back({"transfer " + std::to_string(i + 1) + ": " +
                                       (problem.empty() ? "wrote no file's first byte" : problem),
                                   false});
@@ -203,16 +260,16 @@ std::vector<Check> CheckCalculator(const CalculatorRecord& calculator,
         checks.push_back({"finish command: " + std::to_string(finishes) + ", expected 1, after " +
                               "the last transfer",
                           finishes == 1 && last});
+        checks.push_back({state.changedOutsideFiles ? "a byte outside the files changed, at " +
+                                                          Hex(*state.changedOutsideFiles)
+                                                    : "not one byte outside the files changed",
+                          !state.changedOutsideFiles});
     }
     checks.push_back({"data written outside a transfer: " + std::to_string(state.strayWrites),
                       state.strayWrites == 0});
     checks.push_back(
         {"data written after the finish command: " + std::to_string(state.writesAfterFinish),
          state.writesAfterFinish == 0});
-    checks.push_back({state.changedOutsideFiles ? "a byte outside the files changed, at " +
-                                                      Hex(*state.changedOutsideFiles)
-                                                : "not one byte outside the files changed",
-                      !state.changedOutsideFiles});
     return checks;
 }
 
@@ -228,7 +285,11 @@ std::vector<Check> CheckUpdater(const RunRecord& record, const WindowPlan& plan,
     std::vector<Check> checks;
     const int status = record.exitStatus.value_or(-1);
     const bool exitedWell = record.exitStatus && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (plan.exits) {
+    if (plan.exits && plan.mayStayOpen) {
+        checks.push_back({"ended by itself with exit code 0, or stayed open until the emulator "
+                          "closed it",
+                          (exitedWell || record.stoppedByEmulator) && !record.timedOut});
+    } else if (plan.exits) {
         checks.push_back({"ended by itself with exit code 0",
                           exitedWell && !record.stoppedByEmulator && !record.timedOut});
     } else {
@@ -253,9 +314,23 @@ std::vector<Check> CheckUpdater(const RunRecord& record, const WindowPlan& plan,
         return false;
     };
     if (!plan.finalText.empty() && (language == 1 || !translated(plan.finalText))) {
-        const bool shown = !record.looks.empty() && record.looks.back().labels.contains(
-                                                        QString::fromStdString(plan.finalText));
+        const bool shown = LastShown(record.looks).contains(QString::fromStdString(plan.finalText));
         checks.push_back({"ends showing \"" + plan.finalText + "\"", shown});
+    }
+    if (!plan.finalPattern.empty() && language == 1) {
+        const QRegularExpression pattern(
+            QRegularExpression::anchoredPattern(QString::fromStdString(plan.finalPattern)));
+        bool shown = false;
+        for (const QString& label : LastShown(record.looks)) {
+            shown = shown || pattern.match(label).hasMatch();
+        }
+        checks.push_back({"ends showing a text matching \"" + plan.finalPattern + "\"", shown});
+    }
+    if (record.secondCopy) {
+        const int second = record.secondExitStatus.value_or(-1);
+        const bool quick = record.secondExitStatus && WIFEXITED(second) &&
+                           WEXITSTATUS(second) == 0 && record.secondRan < kSecondCopyLimit;
+        checks.push_back({"a second copy ended at once with exit code 0", quick});
     }
     for (const std::string& text : plan.seen) {
         if (language == 1 || !translated(text)) {

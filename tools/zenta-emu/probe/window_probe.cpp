@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
 #include <QProgressBar>
@@ -19,20 +20,23 @@ constexpr int kShotProgressStep = 10;
 
 } // namespace
 
-WindowProbe::WindowProbe(const QString& logFile, const QString& shotFolder, QObject* parent)
-    : QObject(parent), log_(logFile), shotFolder_(shotFolder)
+WindowProbe::WindowProbe(const QString& logFile, const QString& shotFolder,
+                         const QString& commandFile, QObject* parent)
+    : QObject(parent), log_(logFile), shotFolder_(shotFolder), commandFile_(commandFile)
 {
     log_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
     clock_.start();
     connect(&timer_, &QTimer::timeout, this, &WindowProbe::Look);
     // The last look comes right before the event loop ends, so that the final text is seen.
-    connect(qApp, &QCoreApplication::aboutToQuit, this, &WindowProbe::Look);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { LookAt(nullptr); });
     timer_.start(kLookMs);
+    // A window that goes away is seen once more as it goes, with its last texts.
+    qApp->installEventFilter(this);
     log_.write("{\"probe\":\"loaded\"}\n");
     log_.flush();
 }
 
-QJsonObject WindowProbe::Snapshot(QWidget** window) const
+QJsonObject WindowProbe::Snapshot(QWidget** window, QWidget* hiding) const
 {
     QJsonArray labels;
     QJsonArray buttons;
@@ -40,7 +44,7 @@ QJsonObject WindowProbe::Snapshot(QWidget** window) const
     QString title;
     *window = nullptr;
     for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (!top->isVisible()) {
+        if (!top->isVisible() && top != hiding) {
             continue;
         }
         if (*window == nullptr) {
@@ -48,7 +52,7 @@ QJsonObject WindowProbe::Snapshot(QWidget** window) const
             title = top->windowTitle();
         }
         for (QWidget* widget : top->findChildren<QWidget*>()) {
-            if (!widget->isVisible()) {
+            if (!widget->isVisibleTo(top)) {
                 continue;
             }
             if (auto* label = qobject_cast<QLabel*>(widget)) {
@@ -73,10 +77,61 @@ QString WindowProbe::SaveShot(QWidget* window)
     return window->grab().save(QDir(shotFolder_).filePath(name)) ? name : QString();
 }
 
-void WindowProbe::Look()
+void WindowProbe::Obey()
 {
     QWidget* window = nullptr;
-    QJsonObject now = Snapshot(&window);
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        window = window == nullptr && top->isVisible() ? top : window;
+    }
+    QFile file(commandFile_);
+    if (window == nullptr || commandFile_.isEmpty() || !file.open(QIODevice::ReadOnly) ||
+        !file.seek(commandsRead_)) {
+        return;
+    }
+    const QByteArray added = file.readAll();
+    const int whole = added.lastIndexOf('\n') + 1; // a line still being written waits
+    commandsRead_ += whole;
+    for (const QByteArray& line : added.left(whole).split('\n')) {
+        const QString command = QString::fromUtf8(line).trimmed();
+        if (command == "key Escape") {
+            // Where the keyboard would send it: the focused widget, which passes it on.
+            QWidget* target = QApplication::focusWidget();
+            target = target != nullptr && target->window() == window ? target : window;
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QKeyEvent release(QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(target, &press);
+            QApplication::sendEvent(target, &release);
+        } else if (command.startsWith("click ")) {
+            for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
+                if (button->isVisible() && button->text() == command.mid(6)) {
+                    button->click();
+                    break;
+                }
+            }
+        }
+    }
+}
+
+bool WindowProbe::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Hide && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->isWindow()) {
+        LookAt(static_cast<QWidget*>(watched));
+    }
+    return false;
+}
+
+void WindowProbe::Look()
+{
+    // What a command does is seen at this very look.
+    Obey();
+    LookAt(nullptr);
+}
+
+void WindowProbe::LookAt(QWidget* hiding)
+{
+    QWidget* window = nullptr;
+    QJsonObject now = Snapshot(&window, hiding);
     if (now == last_) {
         return;
     }
@@ -105,5 +160,6 @@ QObject* WindowProbePlugin::create(const QString& name, const QString&)
         return nullptr;
     }
     // No parent: Qt owns what a generic plugin creates and deletes it with the application.
-    return new WindowProbe(logFile, qEnvironmentVariable("ZENTA_PROBE_SHOTS"), nullptr);
+    return new WindowProbe(logFile, qEnvironmentVariable("ZENTA_PROBE_SHOTS"),
+                           qEnvironmentVariable("ZENTA_PROBE_COMMANDS"), nullptr);
 }
