@@ -10,6 +10,7 @@
 #include <winioctl.h>
 
 #include "device/block_io.h"
+#include "device/engine.h"
 #include "device/host.h"
 #include "device/text16.h"
 
@@ -234,9 +235,19 @@ public:
 
     FileHandle OpenSourceFile(const WChar* path) override
     {
-        return Wrap(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_RANDOM_ACCESS, nullptr),
-                    false);
+        const HANDLE file = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return kInvalidHandle;
+        // Only a file on a disk has the bytes and the size of an image; a pipe or a device could
+        // hold a transfer thread's read for ever.
+        BY_HANDLE_FILE_INFORMATION info;
+        if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &info) ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            ::CloseHandle(file);
+            return kInvalidHandle;
+        }
+        return Wrap(file, false);
     }
 
     std::int64_t Seek(FileHandle file, std::int64_t offset, SeekFrom from) override
@@ -324,8 +335,10 @@ public:
         for (int i = 0; i < count; ++i) {
             HANDLE thread = reinterpret_cast<HANDLE>(threads[i]);
             DWORD code = 0;
-            // An unreadable exit code must not pass for success.
-            exitCodes[i] = ::GetExitCodeThread(thread, &code) ? static_cast<int>(code) : -1;
+            // An unreadable exit code must not pass for success: counted as a thread that never
+            // ran.
+            exitCodes[i] =
+                ::GetExitCodeThread(thread, &code) ? static_cast<int>(code) : kResultNoMemory;
             ::CloseHandle(thread);
         }
     }

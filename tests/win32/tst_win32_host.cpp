@@ -101,6 +101,18 @@ void TestSourceFileReads(TempFolder& temp)
 
     const std::wstring missing = temp.path + L"\\missing.dat";
     CHECK(host.OpenSourceFile(missing.c_str()) == kInvalidHandle);
+    // Only a file on a disk is a source: a pipe or a device could hold a read for ever.
+    const wchar_t pipeName[] = L"\\\\.\\pipe\\quillon-source-test";
+    const HANDLE pipe = ::CreateNamedPipeW(pipeName, PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 4096,
+                                           4096, 0, nullptr);
+    CHECK(pipe != INVALID_HANDLE_VALUE);
+    const FileHandle pipeSource = host.OpenSourceFile(pipeName);
+    CHECK(pipeSource == kInvalidHandle);
+    host.Close(pipeSource);
+    if (pipe != INVALID_HANDLE_VALUE)
+        ::CloseHandle(pipe);
+    CHECK(host.OpenSourceFile(L"NUL") == kInvalidHandle);
+    CHECK(host.OpenSourceFile(temp.path.c_str()) == kInvalidHandle);
     CHECK(host.Size(kInvalidHandle) == -1);
     CHECK(host.Seek(kInvalidHandle, 0, SeekFrom::Start) == -1);
 }
