@@ -388,7 +388,7 @@ std::int64_t TestHost::Size(FileHandle file)
     if (handle == nullptr)
         return -1;
     if (handle->disk >= 0)
-        return disks_[handle->disk].size;
+        return disks_[handle->disk].sizeUnknown ? -1 : disks_[handle->disk].size;
     return static_cast<std::int64_t>(files_.at(handle->file).data.size());
 }
 

@@ -57,6 +57,7 @@ public:
         std::string path; // UTF-8, as enumerated
         bool present = true;
         std::int64_t size = 64 << 20;
+        bool sizeUnknown = false; // Size gives -1, as for a disk that does not tell its size
         Fault openFault;
         Fault dataWriteFault;                   // writes other than command sectors
         std::int64_t dataWriteFaultOffset = -1; // only writes at this offset, -1: any

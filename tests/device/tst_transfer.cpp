@@ -344,6 +344,18 @@ private slots:
         QCOMPARE(host.OpenHandles(), 0);
     }
 
+    void shouldWriteADiskThatDoesNotTellItsSize()
+    {
+        HostScope scope;
+        TestHost& host = scope.host();
+        const auto data = MakeData(40000);
+        host.AddSourceFile(kSource, data);
+        const int disk = host.AddCalculator("1");
+        host.EditDisk(disk, [](TestHost::Disk& d) { d.sizeUnknown = true; });
+        QCOMPARE(Run(0x100000), kResultOk);
+        QVERIFY(DiskHoldsExactly(host, disk, 0x100000, data));
+    }
+
     void shouldNotCallASuccessADiskWhoseThreadDidNotStart()
     {
         HostScope scope;
