@@ -1,12 +1,11 @@
 #include "ui/update_dialog.h"
 
 #include "app/settings.h"
-#include "device/engine.h"
-#include "device/text16.h"
 #include "worker/forwarding.h"
 #include "worker/update_worker.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -25,7 +24,6 @@ const char kProgressStyle[] =
 
 constexpr int kMinimumWidth = 525;
 constexpr int kPictureSize = 64;
-constexpr int kFinishPauseMs = 250;
 
 // A size whose file is missing is left out rather than added as an empty image.
 void addIconFile(QIcon& icon, const QString& name)
@@ -59,8 +57,12 @@ CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language) : QDi
 CCalcFWUpdateMSDialog::~CCalcFWUpdateMSDialog()
 {
     finishUpdate(translate("Update aborted", 633));
+    if (finishDeferred_)
+        sendFinish();
     // The program itself never gets here; a dialog that does go must not leave its thread
     // running behind it. A transfer under way is let finish: a half-written image is worse.
+    // This call runs once the loop has returned, after the finish command has gone out.
+    QMetaObject::invokeMethod(worker, "finish", Qt::BlockingQueuedConnection);
     workerThread->quit();
     workerThread->wait();
     delete worker;
@@ -180,6 +182,8 @@ void CCalcFWUpdateMSDialog::connectSignals()
     connect(worker, &CUpdateWorker::downloadInactive, this, &Dialog::onDownloadInactive);
     connect(worker, &CUpdateWorker::updaterRan, this, &Dialog::onUpdaterRan);
     connect(browseButton, &QPushButton::clicked, this, &Dialog::onBrowseFolder);
+    connect(worker, &CUpdateWorker::updateFailed, this, &Dialog::onUpdateFailed);
+    connect(worker, &CUpdateWorker::finishSent, this, &Dialog::onFinishSent);
 }
 
 void CCalcFWUpdateMSDialog::setLine(const QString& text, int line)
@@ -195,21 +199,68 @@ void CCalcFWUpdateMSDialog::finishUpdate(const QString& message)
     setLine(message, 1);
     setLine(QString(), 2);
     setLine(QString(), 3);
-    worker->requestStop();
-    // The finish command may only go out once no transfer runs; the worker looks at its stop
-    // flag between steps.
-    HostSleep(kFinishPauseMs);
-    static const String16 vendor = Utf8ToUtf16("KZ");
-    static const String16 product = Utf8ToUtf16("Zenta update");
-    FinishCalculators(vendor.c_str(), product.c_str());
+    updateUnderway_ = false;
     busy = false;
+    if (worker->transferStarted) {
+        sendFinish();
+        return;
+    }
+    // Nothing was written: the calculator stays in update mode for a folder the user may still
+    // pick with "Browse".
+    worker->requestStop();
+    finishDeferred_ = true;
+}
+
+void CCalcFWUpdateMSDialog::sendFinish()
+{
+    finishDeferred_ = false;
+    finishPending_ = true;
+    worker->requestFinish();
+}
+
+void CCalcFWUpdateMSDialog::onFinishSent()
+{
+    finishPending_ = false;
+    if (quitWhenSent_)
+        QCoreApplication::exit(0);
+}
+
+void CCalcFWUpdateMSDialog::leaveWhenFinishSent()
+{
+    if (finishDeferred_)
+        sendFinish();
+    hide();
+    quitWhenSent_ = true;
+}
+
+bool CCalcFWUpdateMSDialog::mayClose() const
+{
+    return !busy && !updateUnderway_;
 }
 
 void CCalcFWUpdateMSDialog::closeEvent(QCloseEvent* event)
 {
-    // A transfer under way must not be cut off by closing the window.
-    if (busy)
+    // A running update must not lose its window: the rest of it would go on unseen.
+    if (!mayClose()) {
         event->ignore();
-    else
-        event->accept();
+        return;
+    }
+    if (finishDeferred_ || finishPending_) {
+        event->ignore();
+        leaveWhenFinishSent();
+        return;
+    }
+    event->accept();
+}
+
+void CCalcFWUpdateMSDialog::done(int result)
+{
+    if (!mayClose())
+        return;
+    if (finishDeferred_ || finishPending_) {
+        setResult(result);
+        leaveWhenFinishSent();
+        return;
+    }
+    QDialog::done(result);
 }

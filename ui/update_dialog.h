@@ -31,7 +31,8 @@ public:
     ~CCalcFWUpdateMSDialog() override;
 
     void setLine(const QString& text, int line);
-    // The common end of an update: success, failure, abort or nothing to do.
+    // The common end of an update: success, failure, abort or nothing to do. The finish command
+    // goes out on the worker's thread; when no transfer has run, only once the window closes.
     void finishUpdate(const QString& message);
     QString translate(const char* englishDefault, int id) const;
 
@@ -64,6 +65,11 @@ signals:
     void updateMessage(const QString& message);
     void updateProgress(int percent);
 
+public slots:
+    // Every way of closing the dialog (Escape, reject, accept) is refused like the close button
+    // while an update runs.
+    void done(int result) override;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -79,6 +85,8 @@ private slots:
     void onWaitingTicks(int ticks);
     void onExitUpdater();
     void onBrowseFolder();
+    void onUpdateFailed(int result);
+    void onFinishSent();
 
 private:
     void loadIcons();
@@ -90,9 +98,18 @@ private:
     void clearUpdateFiles();
     void restartUpdate();
     void scheduleExit();
+    bool mayClose() const;
+    void sendFinish();
+    // The window goes now, the process once the finish command has gone out.
+    void leaveWhenFinishSent();
 
     // The button reads "Start" while the countdown runs and until the transfer begins.
     bool startOffered_ = false;
+    // From the first transfer of an update to its outcome; with `busy`, keeps the window open.
+    bool updateUnderway_ = false;
+    bool finishDeferred_ = false; // the update ended before any transfer: sent at closing
+    bool finishPending_ = false;  // asked of the worker, not sent yet
+    bool quitWhenSent_ = false;
 };
 
 // The one dialog, from the start of its construction to the end of the process.

@@ -20,13 +20,19 @@ constexpr int kExitDelayMs = 3000;
 
 } // namespace
 
+// The waiting reports of a loop that has been stopped may still arrive: the outcome shown
+// stays.
 void CCalcFWUpdateMSDialog::onFoundDevice()
 {
+    if (worker->stopRequested)
+        return;
     countdownMs = kCountdownMs;
 }
 
 void CCalcFWUpdateMSDialog::onWaitingTicks(int ticks)
 {
+    if (worker->stopRequested)
+        return;
     QString text = translate("Waiting for connection...", 521);
     text.chop(1);
     if (ticks > 0)
@@ -36,6 +42,8 @@ void CCalcFWUpdateMSDialog::onWaitingTicks(int ticks)
 
 void CCalcFWUpdateMSDialog::onWaitingStart()
 {
+    if (worker->stopRequested)
+        return;
     const int left = countdownMs;
     if (left == 0) {
         setLine(QString(), 1);
@@ -49,14 +57,14 @@ void CCalcFWUpdateMSDialog::onWaitingStart()
 
 void CCalcFWUpdateMSDialog::onCancel()
 {
-    // During the countdown the button is "Start": it shortens the wait. It does so only while
-    // time is left, and never turns into an abort once the countdown has reached 0 but the
-    // transfer has not yet begun.
-    int left = countdownMs;
-    while (left != 0 && !countdownMs.compare_exchange_weak(left, kStartSoonMs)) {
-    }
-    if (left != 0 || startOffered_)
+    // Once the button offers the start it shortens the wait (while time is left), and never
+    // turns into an abort before the transfer begins. Until then it reads "Cancel" and cancels.
+    if (startOffered_) {
+        int left = countdownMs;
+        while (left != 0 && !countdownMs.compare_exchange_weak(left, kStartSoonMs)) {
+        }
         return;
+    }
     finishUpdate(translate("Update aborted", 633));
     close();
 }
@@ -67,6 +75,7 @@ void CCalcFWUpdateMSDialog::onDownloadActive()
         busy = true;
         setLine(QString(), 1);
     }
+    updateUnderway_ = true;
     startOffered_ = false;
     cancelButton->setText(translate("Start", 20));
     cancelButton->setEnabled(false);
@@ -123,7 +132,16 @@ void CCalcFWUpdateMSDialog::scheduleExit()
 
 void CCalcFWUpdateMSDialog::onExitUpdater()
 {
+    if (finishDeferred_ || finishPending_) {
+        leaveWhenFinishSent();
+        return;
+    }
     QCoreApplication::exit(0);
+}
+
+void CCalcFWUpdateMSDialog::onUpdateFailed(int result)
+{
+    finishUpdate(QString("Update failed (%1)").arg(result));
 }
 
 void CCalcFWUpdateMSDialog::onBrowseFolder()
@@ -134,6 +152,9 @@ void CCalcFWUpdateMSDialog::onBrowseFolder()
     browser.setDirectory(updateFolder);
     if (browser.exec() != QDialog::Accepted)
         return;
-    updateFolder = browser.directory().path();
+    // The folder selected in the browser, else the one it shows.
+    const QStringList chosen = browser.selectedFiles();
+    updateFolder = !chosen.isEmpty() && !chosen.first().isEmpty() ? chosen.first()
+                                                                  : browser.directory().path();
     scanUpdateFolder();
 }

@@ -61,13 +61,15 @@ bool DialogRig::calculatorHolds(int disk, const QString& name, std::int64_t offs
     return host().DiskBytes(disk, offset, size) == fileBytes(size);
 }
 
-void answerFolderBrowser(const QString& folder, bool accept)
+void answerFolderBrowser(const QString& folder, bool accept, const QString& select)
 {
-    QTimer::singleShot(0, [folder, accept] {
+    QTimer::singleShot(0, [folder, accept, select] {
         auto* browser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         if (browser == nullptr)
             qFatal("the folder browser did not open");
         browser->setDirectory(folder);
+        if (!select.isEmpty())
+            browser->selectFile(select);
         QDialog* asDialog = browser; // accept() is public there, and runs the browser's own
         if (accept)
             asDialog->accept();

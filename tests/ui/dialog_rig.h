@@ -45,5 +45,6 @@ private:
     std::unique_ptr<CCalcFWUpdateMSDialog> dialog_;
 };
 
-// Runs `accept` on the folder browser once it is open (inside its modal loop).
-void answerFolderBrowser(const QString& folder, bool accept);
+// Once the folder browser is open (inside its modal loop): shows `folder` in it, selects the
+// entry `select` there when one is given, and accepts or rejects.
+void answerFolderBrowser(const QString& folder, bool accept, const QString& select = QString());

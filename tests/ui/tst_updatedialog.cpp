@@ -56,6 +56,8 @@ private slots:
     void shouldTakeFolderAndLanguageFromSettings();
     void shouldLeaveSettingsUnreadWithFolderArgument();
     void shouldForgetDialogWhenItGoes();
+    void shouldScanFolderChosenInBrowser_data();
+    void shouldScanFolderChosenInBrowser();
 };
 
 void TestUpdateDialog::shouldBuildWindowAsDescribed()
@@ -210,6 +212,34 @@ void TestUpdateDialog::shouldForgetDialogWhenItGoes()
     QCOMPARE(g_dialog, nullptr);
 }
 
+void TestUpdateDialog::shouldScanFolderChosenInBrowser_data()
+{
+    QTest::addColumn<QString>("shown");  // the folder the browser shows, under the update folder
+    QTest::addColumn<QString>("select"); // the entry selected in it
+    QTest::newRow("a folder selected in its parent") << ""
+                                                     << "complete";
+    QTest::newRow("nothing selected in the folder") << "complete"
+                                                    << "";
+}
+
+void TestUpdateDialog::shouldScanFolderChosenInBrowser()
+{
+    QFETCH(QString, shown);
+    QFETCH(QString, select);
+    DialogRig rig;
+    rig.addFile("ZENTA_OS.ROM");
+    const QString complete = rig.addFile("complete/");
+    rig.addUpdateSet(
+        {"complete/ZENTA_APP.DAT", "complete/ZENTA_OS.ROM", "complete/ZENTA_KESTOL.DAT"});
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    QCOMPARE(rig.line(1), QString("No updates are available"));
+    answerFolderBrowser(QDir(rig.folder()).filePath(shown), true, select);
+    dialog.browseButton->click();
+    QCOMPARE(QDir(dialog.updateFolder).canonicalPath(), QDir(complete).canonicalPath());
+    QCOMPARE(dialog.updateFiles.size(), 3);
+    QVERIFY(dialog.browseButton->isHidden());
+}
+
 int main(int argc, char** argv)
 {
     QTemporaryDir home;
@@ -220,6 +250,8 @@ int main(int argc, char** argv)
     qunsetenv("LC_ALL");
     qunsetenv("LC_NUMERIC");
     qputenv("LANG", "en_US.UTF-8");
+    // Qt's own folder browser, whatever the platform offers.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication app(argc, argv);
     TestUpdateDialog test;
     return QTest::qExec(&test, argc, argv);

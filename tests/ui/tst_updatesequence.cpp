@@ -4,8 +4,11 @@
 
 #include <QApplication>
 #include <QProgressBar>
+#include <QSemaphore>
 #include <QTimer>
 #include <QtTest>
+
+#include <stdexcept>
 
 namespace {
 
@@ -20,7 +23,7 @@ struct Watch {
     int active = 0;
     int found = 0;
     bool barShownInTransfer = false;
-    std::function<void()> onStart, onRan, onInactive, onProgress;
+    std::function<void()> onStart, onRan, onInactive, onProgress, onFound;
 
     Watch(DialogRig& rig)
     {
@@ -37,7 +40,11 @@ struct Watch {
                 onStart();
         });
         QObject::connect(w, &CUpdateWorker::downloadActive, d, [this] { ++active; });
-        QObject::connect(w, &CUpdateWorker::foundDevice, d, [this] { ++found; });
+        QObject::connect(w, &CUpdateWorker::foundDevice, d, [this] {
+            ++found;
+            if (onFound)
+                onFound();
+        });
         QObject::connect(w, &CUpdateWorker::downloadInactive, d, [this] {
             if (onInactive)
                 onInactive();
@@ -69,33 +76,86 @@ int finishCommands(const TestHost& host, int disk)
     return n;
 }
 
+int dataWrites(const TestHost& host)
+{
+    int n = 0;
+    for (const auto& e : host.Events())
+        n += e.op == TestHost::Op::Write ? 1 : 0;
+    return n;
+}
+
+bool onWorkerThread()
+{
+    return g_dialog != nullptr && QThread::currentThread() == g_dialog->workerThread;
+}
+
+// Runs the application's loop until something ends it; a loop that nothing ends gives -1.
+int runLoop()
+{
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
+    guard.start(kUpdateTimeoutMs);
+    return QApplication::exec();
+}
+
 } // namespace
 
 class TestUpdateSequence : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
+    void shouldWriteAllFilesThenExitThreeSecondsAfterDone_data();
     void shouldWriteAllFilesThenExitThreeSecondsAfterDone();
     void shouldRetryFailedFileUpToFiveTimes_data();
     void shouldRetryFailedFileUpToFiveTimes();
     void shouldStartEarlyWhenButtonPressedDuringCountdown_data();
     void shouldStartEarlyWhenButtonPressedDuringCountdown();
-    void shouldAbortAndCloseWhenCancelledWhilePolling();
-    void shouldRefuseToCloseOnlyDuringTransfer_data();
-    void shouldRefuseToCloseOnlyDuringTransfer();
+    void shouldAbortAndCloseWhenCancelledBeforeStartIsOffered_data();
+    void shouldAbortAndCloseWhenCancelledBeforeStartIsOffered();
+    void shouldRefuseToCloseFromFirstTransferToOutcome_data();
+    void shouldRefuseToCloseFromFirstTransferToOutcome();
     void shouldRestartUpdateFromBrowsedFolder();
+    void shouldSendFinishWhenWindowClosesAfterNothingToDo();
+    void shouldShowFailureOfStepThatThrows_data();
+    void shouldShowFailureOfStepThatThrows();
     void shouldRenderEveryPhase();
 };
 
+void TestUpdateSequence::shouldWriteAllFilesThenExitThreeSecondsAfterDone_data()
+{
+    QTest::addColumn<bool>("closed");
+    QTest::newRow("the timer ends it") << false;
+    QTest::newRow("closed before the finish command went out") << true;
+}
+
 void TestUpdateSequence::shouldWriteAllFilesThenExitThreeSecondsAfterDone()
 {
+    QFETCH(bool, closed);
     DialogRig rig;
     const int disk = rig.host().AddCalculator("A1");
     rig.addUpdateSet();
+    // No pause on the GUI thread: the window keeps being drawn. The finishing step waits here
+    // until the test lets it go on.
+    std::atomic<int> guiPauses{0};
+    std::atomic<bool> held{false};
+    QSemaphore finishGoesOn;
+    rig.paced.beforeSleep = [&](int ms) {
+        if (QThread::currentThread() == QCoreApplication::instance()->thread())
+            ++guiPauses;
+        else if (ms == 250 && onWorkerThread() && g_dialog->worker->stopRequested &&
+                 !held.exchange(true))
+            finishGoesOn.tryAcquire(1, kUpdateTimeoutMs);
+    };
     CCalcFWUpdateMSDialog& dialog = rig.start();
     const QStringList order{dialog.updateFiles[0]->path, dialog.updateFiles[1]->path,
                             dialog.updateFiles[2]->path};
     Watch watch(rig);
+    int finishedAtDone = -1;
+    watch.onRan = [&] {
+        if (rig.line(1) == "Done")
+            finishedAtDone = finishCommands(rig.host(), disk);
+    };
     QTRY_COMPARE_WITH_TIMEOUT(rig.line(1), QString("Done"), kUpdateTimeoutMs);
 
     QCOMPARE(watch.buttons, (QStringList{"Start - 4", "Start - 3", "Start - 2", "Start - 1",
@@ -108,7 +168,7 @@ void TestUpdateSequence::shouldWriteAllFilesThenExitThreeSecondsAfterDone()
     QVERIFY(watch.barShownInTransfer);
     for (const QString& name : kNewSet)
         QVERIFY(rig.calculatorHolds(disk, name, diskOffsetFor(name)));
-    QCOMPARE(finishCommands(rig.host(), disk), 1);
+    QCOMPARE(finishedAtDone, 0);
     QVERIFY(!dialog.progressBar->isVisible() && !dialog.cancelButton->isVisible());
     QVERIFY(rig.line(3).isEmpty());
     QVERIFY(!dialog.busy);
@@ -117,9 +177,27 @@ void TestUpdateSequence::shouldWriteAllFilesThenExitThreeSecondsAfterDone()
     QVERIFY(timer != nullptr && timer->isActive() && timer->isSingleShot());
     QCOMPARE(timer->interval(), 3000);
     QVERIFY(timer->remainingTime() > 2000);
-    // Let the timer's end come now rather than in 3 s: the application's loop ends with 0.
-    QTimer::singleShot(0, timer, [timer] { QMetaObject::invokeMethod(timer, "timeout"); });
-    QCOMPARE(QApplication::exec(), 0);
+    bool hiddenAtClose = false;
+    int finishedAtClose = -1;
+    QTimer::singleShot(0, timer, [&] {
+        if (closed) {
+            dialog.close();
+            hiddenAtClose = !dialog.isVisible();
+            finishedAtClose = finishCommands(rig.host(), disk);
+        } else {
+            // The timer's end now rather than in 3 s.
+            QMetaObject::invokeMethod(timer, "timeout");
+        }
+        finishGoesOn.release();
+    });
+    // The loop ends with 0, and not before the finish command has gone out.
+    QCOMPARE(runLoop(), 0);
+    QCOMPARE(finishCommands(rig.host(), disk), 1);
+    QCOMPARE(guiPauses.load(), 0);
+    if (closed) {
+        QVERIFY(hiddenAtClose);
+        QCOMPARE(finishedAtClose, 0);
+    }
 }
 
 void TestUpdateSequence::shouldRetryFailedFileUpToFiveTimes_data()
@@ -199,43 +277,81 @@ void TestUpdateSequence::shouldStartEarlyWhenButtonPressedDuringCountdown()
     QVERIFY(dialog.isVisible());
 }
 
-void TestUpdateSequence::shouldAbortAndCloseWhenCancelledWhilePolling()
+void TestUpdateSequence::shouldAbortAndCloseWhenCancelledBeforeStartIsOffered_data()
 {
+    QTest::addColumn<bool>("calculator");
+    QTest::newRow("while polling") << false;
+    QTest::newRow("calculator found, no countdown shown yet") << true;
+}
+
+void TestUpdateSequence::shouldAbortAndCloseWhenCancelledBeforeStartIsOffered()
+{
+    QFETCH(bool, calculator);
     DialogRig rig;
+    const int disk = calculator ? rig.host().AddCalculator("A1") : -1;
     rig.addUpdateSet();
     CCalcFWUpdateMSDialog& dialog = rig.start();
-    QTRY_VERIFY(rig.line(1).startsWith("Waiting for connection..."));
-    QCOMPARE(rig.buttonText(), QString("Cancel"));
-    // Closing the last window ends the application's loop.
-    QApplication::setQuitOnLastWindowClosed(true);
-    QString shown;
-    QTimer::singleShot(0, &dialog, [&] {
+    Watch watch(rig);
+    QString button, lineBefore, shown;
+    auto press = [&] {
+        button = rig.buttonText();
+        lineBefore = rig.line(1);
         dialog.cancelButton->click();
         shown = rig.line(1);
-    });
-    const int code = QApplication::exec();
+    };
+    if (calculator) {
+        watch.onFound = press;
+    } else {
+        QTRY_VERIFY(rig.line(1).startsWith("Waiting for connection..."));
+        QTimer::singleShot(0, &dialog, press);
+    }
+    // Closing the last window ends the application's loop.
+    QApplication::setQuitOnLastWindowClosed(true);
+    const int code = runLoop();
     QApplication::setQuitOnLastWindowClosed(false);
     QCOMPARE(code, 0);
-    QVERIFY(!dialog.isVisible());
+    QCOMPARE(button, QString("Cancel"));
+    QVERIFY(lineBefore.isEmpty() || lineBefore.startsWith("Waiting for connection"));
     QCOMPARE(shown, QString("Update aborted"));
+    QVERIFY(!dialog.isVisible());
     QVERIFY(dialog.worker->stopRequested);
     QVERIFY(waitForLoopEnd(dialog));
-    QCOMPARE(rig.host().Events().back().op, TestHost::Op::Sleep);
+    QCoreApplication::processEvents();
+    QCOMPARE(rig.line(1), QString("Update aborted"));
+    QCOMPARE(dataWrites(rig.host()), 0);
+    if (calculator) // it leaves update mode as the window goes
+        QCOMPARE(finishCommands(rig.host(), disk), 1);
 }
 
-void TestUpdateSequence::shouldRefuseToCloseOnlyDuringTransfer_data()
+void TestUpdateSequence::shouldRefuseToCloseFromFirstTransferToOutcome_data()
 {
     QTest::addColumn<QString>("moment");
+    QTest::addColumn<QString>("way");
     QTest::addColumn<bool>("refused");
-    QTest::newRow("during a transfer") << "progress" << true;
-    QTest::newRow("between two files") << "inactive" << false;
-    QTest::newRow("in the pause before a retry") << "failed" << false;
-    QTest::newRow("during the countdown") << "countdown" << false;
+    QTest::newRow("close during a transfer") << "progress"
+                                             << "close" << true;
+    QTest::newRow("Escape during a transfer") << "progress"
+                                              << "Escape" << true;
+    QTest::newRow("reject during a transfer") << "progress"
+                                              << "reject" << true;
+    QTest::newRow("close between two files") << "inactive"
+                                             << "close" << true;
+    QTest::newRow("done between two files") << "inactive"
+                                            << "done" << true;
+    QTest::newRow("close in the pause before a retry") << "failed"
+                                                       << "close" << true;
+    QTest::newRow("Escape in the pause before a retry") << "failed"
+                                                        << "Escape" << true;
+    QTest::newRow("close during the countdown") << "countdown"
+                                                << "close" << false;
+    QTest::newRow("Escape during the countdown") << "countdown"
+                                                 << "Escape" << false;
 }
 
-void TestUpdateSequence::shouldRefuseToCloseOnlyDuringTransfer()
+void TestUpdateSequence::shouldRefuseToCloseFromFirstTransferToOutcome()
 {
     QFETCH(QString, moment);
+    QFETCH(QString, way);
     QFETCH(bool, refused);
     DialogRig rig;
     const int disk = rig.host().AddCalculator("A1");
@@ -246,11 +362,18 @@ void TestUpdateSequence::shouldRefuseToCloseOnlyDuringTransfer()
     Watch watch(rig);
     bool tried = false, stillOpen = false;
     auto tryClose = [&] {
-        if (!tried) {
-            tried = true;
+        if (tried)
+            return;
+        tried = true;
+        if (way == "close")
             dialog.close();
-            stillOpen = dialog.isVisible();
-        }
+        else if (way == "Escape")
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+        else if (way == "reject")
+            dialog.reject();
+        else
+            dialog.done(QDialog::Accepted);
+        stillOpen = dialog.isVisible();
     };
     if (moment == "progress")
         watch.onProgress = tryClose;
@@ -260,6 +383,10 @@ void TestUpdateSequence::shouldRefuseToCloseOnlyDuringTransfer()
         watch.onInactive = tryClose;
     QTRY_VERIFY_WITH_TIMEOUT(tried, kUpdateTimeoutMs);
     QCOMPARE(stillOpen, refused);
+    if (refused) { // and the update goes on to its end in the window
+        QTRY_COMPARE_WITH_TIMEOUT(rig.line(1), QString("Done"), kUpdateTimeoutMs);
+        QVERIFY(dialog.isVisible());
+    }
 }
 
 void TestUpdateSequence::shouldRestartUpdateFromBrowsedFolder()
@@ -273,22 +400,81 @@ void TestUpdateSequence::shouldRestartUpdateFromBrowsedFolder()
     CCalcFWUpdateMSDialog& dialog = rig.start();
     QCOMPARE(rig.line(1), QString("No updates are available"));
     QVERIFY(waitForLoopEnd(dialog));
+    // The calculator stays in update mode for a folder the user may still pick.
+    QCoreApplication::processEvents();
+    QCOMPARE(finishCommands(rig.host(), disk), 0);
 
     Watch watch(rig);
     answerFolderBrowser(complete, true);
     dialog.browseButton->click();
     QVERIFY(dialog.progressBar->isVisible());
     QCOMPARE(rig.buttonText(), QString("Cancel"));
-    // The finish command of the first outcome took the calculator out of update mode; the
-    // update waits until the user puts it back.
-    QTRY_VERIFY(rig.line(1).startsWith("Waiting for connection..."));
-    rig.host().EditDisk(disk, [](TestHost::Disk& d) { d.present = true; });
     QTRY_COMPARE_WITH_TIMEOUT(rig.line(1), QString("Done"), kUpdateTimeoutMs);
+    QTRY_COMPARE(finishCommands(rig.host(), disk), 1);
     QCOMPARE(watch.found, 1);
     QCOMPARE(watch.buttons.first(), QString("Start - 4"));
     QVERIFY(watch.barShownInTransfer);
     for (const QString& name : kNewSet)
         QVERIFY(rig.calculatorHolds(disk, "complete/" + name, diskOffsetFor(name)));
+}
+
+void TestUpdateSequence::shouldSendFinishWhenWindowClosesAfterNothingToDo()
+{
+    DialogRig rig;
+    const int disk = rig.host().AddCalculator("A1");
+    rig.addFile("ZENTA_OS.ROM");
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    QCOMPARE(rig.line(1), QString("No updates are available"));
+    QVERIFY(waitForLoopEnd(dialog));
+    QCoreApplication::processEvents();
+    QCOMPARE(finishCommands(rig.host(), disk), 0);
+
+    QApplication::setQuitOnLastWindowClosed(true);
+    QTimer::singleShot(0, &dialog, [&] { dialog.close(); });
+    const int code = runLoop();
+    QApplication::setQuitOnLastWindowClosed(false);
+    QCOMPARE(code, 0);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(finishCommands(rig.host(), disk), 1);
+}
+
+void TestUpdateSequence::shouldShowFailureOfStepThatThrows_data()
+{
+    QTest::addColumn<int>("pause"); // the worker's first pause of this length throws
+    QTest::addColumn<bool>("transferRan");
+    QTest::newRow("during the countdown") << 1000 << false;
+    QTest::newRow("right before the first transfer") << 250 << false;
+    QTest::newRow("after the first file") << 100 << true;
+}
+
+void TestUpdateSequence::shouldShowFailureOfStepThatThrows()
+{
+    QFETCH(int, pause);
+    QFETCH(bool, transferRan);
+    DialogRig rig;
+    const int disk = rig.host().AddCalculator("A1");
+    rig.addUpdateSet();
+    std::atomic<bool> thrown{false};
+    rig.paced.beforeSleep = [&](int ms) {
+        if (ms == pause && onWorkerThread() && !thrown.exchange(true))
+            throw std::runtime_error("a step failed");
+    };
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.line(1), QString("Update failed (-2)"), kUpdateTimeoutMs);
+    QVERIFY(!dialog.busy);
+    QVERIFY(!dialog.cancelButton->isVisible() && !dialog.progressBar->isVisible());
+    QCOMPARE(dialog.findChild<QTimer*>("exitTimer"), nullptr);
+    QCOMPARE(dataWrites(rig.host()) > 0, transferRan);
+    // After a transfer the calculator leaves update mode at once; else as the window goes.
+    QTRY_COMPARE(finishCommands(rig.host(), disk), transferRan ? 1 : 0);
+
+    QApplication::setQuitOnLastWindowClosed(true);
+    QTimer::singleShot(0, &dialog, [&] { dialog.close(); });
+    const int code = runLoop();
+    QApplication::setQuitOnLastWindowClosed(false);
+    QCOMPARE(code, 0);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(finishCommands(rig.host(), disk), 1);
 }
 
 // Grabs the window in each phase of an update; with QUILLON_SCREENSHOTS set to a folder, the
