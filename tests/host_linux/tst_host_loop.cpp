@@ -18,6 +18,7 @@ class TestHostLoop : public QObject {
 private slots:
     void rawIo_data();
     void rawIo();
+    void refusesADiskHeldByAnother_data();
     void refusesADiskHeldByAnother();
 };
 
@@ -104,8 +105,16 @@ void TestHostLoop::rawIo()
     }
 }
 
+void TestHostLoop::refusesADiskHeldByAnother_data()
+{
+    QTest::addColumn<bool>("mounted");
+    QTest::newRow("held open exclusively") << false;
+    QTest::newRow("mounted") << true;
+}
+
 void TestHostLoop::refusesADiskHeldByAnother()
 {
+    QFETCH(bool, mounted);
     if (geteuid() != 0) {
         QSKIP("loop devices need root");
     }
@@ -114,7 +123,10 @@ void TestHostLoop::refusesADiskHeldByAnother()
     const QString image = directory.filePath("disk.img");
     {
         QFile file(image);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(65536));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(1024 * 1024));
+    }
+    if (mounted && !Run("mkfs.ext2", {"-q", "-F", image})) {
+        QSKIP("mkfs.ext2 could not make a file system");
     }
     LoopDevice loop;
     if (!loop.Attach(image, 512)) {
@@ -126,12 +138,27 @@ void TestHostLoop::refusesADiskHeldByAnother()
     QVERIFY(Enumerate().contains(QString::fromUtf16(path.c_str())));
     Host& host = NativeHost();
 
-    // Held exclusively elsewhere, as a mounted file system holds its disk: not opened.
+    // Held exclusively elsewhere, or mounted: not opened.
     const QByteArray node = loop.node.toLocal8Bit();
-    const int holder = open(node.constData(), O_RDONLY | O_EXCL | O_CLOEXEC);
-    QVERIFY(holder >= 0);
-    QCOMPARE(host.OpenDisk(path.c_str()), kInvalidHandle);
-    close(holder);
+    const QString mountPoint = directory.filePath("mnt");
+    int holder = -1;
+    if (mounted) {
+        QVERIFY(QDir().mkdir(mountPoint));
+        if (!Run("mount", {"-o", "ro", loop.node, mountPoint})) {
+            QSKIP("mount is refused here");
+        }
+    } else {
+        holder = open(node.constData(), O_RDONLY | O_EXCL | O_CLOEXEC);
+        QVERIFY(holder >= 0);
+    }
+    const FileHandle refused = host.OpenDisk(path.c_str());
+    host.Close(refused);
+    if (mounted) {
+        QVERIFY(Run("umount", {mountPoint}));
+    } else {
+        close(holder);
+    }
+    QCOMPARE(refused, kInvalidHandle);
 
     // Once free it opens, and then holds it so that no one else takes it while it writes.
     const FileHandle disk = host.OpenDisk(path.c_str());
