@@ -5,6 +5,7 @@
 #include <QCryptographicHash>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/wait.h>
 #include <vector>
@@ -18,6 +19,7 @@ private slots:
     void childThatWillNotEndIsEnded();
     void environmentEntries();
     void imageReadsEarlierContentsUntilWritten();
+    void earlierContentsOfOnesOwn();
     void plainDiskCountsWrites();
 };
 
@@ -102,6 +104,29 @@ void TestRunner::imageReadsEarlierContentsUntilWritten()
         QByteArray(reinterpret_cast<const char*>(a.data()), static_cast<int>(a.size())),
         QCryptographicHash::Sha256);
     QCOMPARE(image.Sha256(30000, a.size()), expected);
+    // Only the bytes that differ count as changed: the first and last 0x5A may equal the
+    // earlier bytes by chance, so the change lies within the written stretch.
+    const Extents changed = image.Changes();
+    QVERIFY(!changed.Empty());
+    QVERIFY(changed.Lowest() >= 65000 && changed.Highest() <= 66000);
+}
+
+void TestRunner::earlierContentsOfOnesOwn()
+{
+    // A file system put on the disk before: it reads back, and counts as no change.
+    SparseImage image(1 << 20, 7);
+    const QByteArray fileSystem(70000, 'F');
+    image.SetEarlier(1024, fileSystem);
+    std::vector<unsigned char> read(fileSystem.size());
+    image.Read(1024, read.size(), read.data());
+    QVERIFY(std::all_of(read.begin(), read.end(), [](unsigned char c) { return c == 'F'; }));
+    QCOMPARE(image.Earlier(1023), SparseImage(1 << 20, 7).Earlier(1023));
+    image.Write(1024, read.size(), read.data());
+    QVERIFY(image.Changes().Empty());
+    const unsigned char other = 'G';
+    image.Write(50000, 1, &other);
+    QCOMPARE(image.Changes().Lowest(), std::uint64_t(50000));
+    QCOMPARE(image.Changes().Bytes(), std::uint64_t(1));
 }
 
 void TestRunner::plainDiskCountsWrites()

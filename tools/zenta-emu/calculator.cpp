@@ -68,6 +68,12 @@ CalculatorState Calculator::State() const
     return state;
 }
 
+void Calculator::SetEarlier(std::uint64_t offset, const QByteArray& bytes)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    image_.SetEarlier(offset, bytes);
+}
+
 void Calculator::OnData(std::function<void(std::uint64_t offset, std::uint64_t length)> hook)
 {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -97,6 +97,8 @@ public:
     // The finish command came at least `delay` seconds ago: time to leave update mode.
     bool FinishedFor(double delay) const;
     CalculatorState State() const;
+    // What the disk held before: these bytes at this offset (before anything is written).
+    void SetEarlier(std::uint64_t offset, const QByteArray& bytes);
     // Called with every stretch of data stored, before the write is answered, with the
     // calculator's lock held: it must not call back into the calculator.
     void OnData(std::function<void(std::uint64_t offset, std::uint64_t length)> hook);

@@ -2,7 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 Rig::Rig(bool loopNodes, std::string mountPoint)
@@ -68,6 +69,34 @@ DiskPlacement Rig::NextPlacement(const Disk& disk)
     return placement;
 }
 
+bool Rig::MountFileSystem(Disk& disk, int index, std::string* error)
+{
+    const std::string at = mountPoint_ + "-disk" + std::to_string(index);
+    if (mkdir(at.c_str(), 0700) != 0 && errno != EEXIST) {
+        *error = "cannot make " + at;
+        return false;
+    }
+    // Read-only: the kernel then writes nothing of its own to the calculator.
+    SetPresent(disk, true);
+    if (mount(disk.loop->Node().c_str(), at.c_str(), "ext2", MS_RDONLY, nullptr) != 0) {
+        *error = "cannot mount " + disk.loop->Node() + " at " + at + ": " + std::strerror(errno);
+        SetPresent(disk, false);
+        rmdir(at.c_str());
+        return false;
+    }
+    disk.mountedAt = at;
+    return true;
+}
+
+void Rig::UnmountFileSystem(Disk& disk)
+{
+    if (!disk.mountedAt.empty()) {
+        umount2(disk.mountedAt.c_str(), MNT_DETACH);
+        rmdir(disk.mountedAt.c_str());
+        disk.mountedAt.clear();
+    }
+}
+
 void Rig::SetPresent(Disk& disk, bool present)
 {
     if (disk.calculator) {
@@ -93,18 +122,15 @@ bool Rig::Plug(int index, std::string* error)
         target = disk.loop->Node();
         placement.major = disk.loop->Major();
         placement.minor = disk.loop->Minor();
-        if (disk.held) {
-            disk.holder = open(target.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
-            if (disk.holder < 0) {
-                *error = "cannot hold " + target + ": " + std::strerror(errno);
-                disk.loop.reset();
-                return false;
-            }
+        if (disk.mounted && !MountFileSystem(disk, index, error)) {
+            disk.loop.reset();
+            return false;
         }
     }
     SetPresent(disk, true);
     if (!testbed_->AddDisk(disk.identity, placement, target, &disk.where, error)) {
         SetPresent(disk, false);
+        UnmountFileSystem(disk);
         disk.loop.reset();
         return false;
     }
@@ -123,10 +149,7 @@ void Rig::Unplug(int index)
     // Gone for the host at once: whatever it still has open fails from now on.
     SetPresent(disk, false);
     testbed_->RemoveDisk(disk.where);
-    if (disk.holder >= 0) {
-        close(disk.holder);
-        disk.holder = -1;
-    }
+    UnmountFileSystem(disk);
     disk.loop.reset();
     disk.target.clear();
     disk.plugged = false;

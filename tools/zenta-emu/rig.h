@@ -26,9 +26,9 @@ public:
     bool Plug(int disk, std::string* error);
     void Unplug(int disk);
     bool Plugged(int disk) const { return disks_[disk].plugged; }
-    // While plugged in, the disk's node is held open exclusively, as a mounted disk's is. Only
-    // with loop devices: a plain file knows no exclusive opening.
-    void Hold(int disk) { disks_[disk].held = true; }
+    // While plugged in, the file system on the disk (ext2, from its first byte) is mounted
+    // read-only, as a desktop would mount it. Only with loop devices.
+    void Mount(int disk) { disks_[disk].mounted = true; }
     bool LoopNodes() const { return loopNodes_; }
     // Takes every disk away and unmounts.
     void Stop();
@@ -52,11 +52,13 @@ private:
         PluggedDisk where;
         std::unique_ptr<LoopDevice> loop;
         std::string target;
-        bool held = false;
-        int holder = -1;
+        bool mounted = false;
+        std::string mountedAt; // while mounted
     };
     DiskPlacement NextPlacement(const Disk& disk);
     void SetPresent(Disk& disk, bool present);
+    bool MountFileSystem(Disk& disk, int index, std::string* error);
+    void UnmountFileSystem(Disk& disk);
 
     bool loopNodes_;
     std::string mountPoint_;

@@ -243,8 +243,8 @@ Scenario SourceChanged(const std::string& name, const std::string& summary, Sour
 
 Scenario Mounted()
 {
-    Scenario scenario = Basic("mounted", "the calculator's disk is in use (mounted) elsewhere", 1);
-    scenario.calculators[0].held = true;
+    Scenario scenario = Basic("mounted", "the file system on the calculator's disk is mounted", 1);
+    scenario.calculators[0].mounted = true;
     scenario.calculators[0].unwritten = true;
     scenario.window.exits = false;
     scenario.window.finalText = "Update failed (107)";

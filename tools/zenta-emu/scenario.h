@@ -33,7 +33,7 @@ struct CalculatorPlan {
     bool unwritten = false;                // no data at all; a finish command may come
     bool earlyFailures = false;            // transfers may end before their first byte of data
     int repeats = 1;                       // each progress command, sent again after a refusal
-    bool held = false; // its disk is in use (opened exclusively) by someone else
+    bool mounted = false;                  // the file system on its disk is mounted
 };
 
 struct WindowPlan {

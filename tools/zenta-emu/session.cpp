@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -45,6 +46,21 @@ std::string SkipReason(const RunOptions& options)
         return "loop devices need root";
     }
     return "";
+}
+
+// A small ext2 file system, as a calculator disk that was once formatted would hold.
+bool MakeFileSystem(const std::string& path, QByteArray* bytes)
+{
+    const QString file = QString::fromStdString(path);
+    if (QProcess::execute("mke2fs", {"-q", "-F", "-t", "ext2", file, "8M"}) != 0) {
+        return false;
+    }
+    QFile image(file);
+    if (!image.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    *bytes = image.readAll();
+    return !bytes->isEmpty();
 }
 
 class Session {
@@ -405,6 +421,12 @@ void Session::BuildRig()
                       (options_.nodes == RunOptions::Nodes::Auto && geteuid() == 0);
     record_.nodes = loop ? "loop devices over FUSE files" : "FUSE files";
     rig_ = std::make_unique<Rig>(loop, work_ + "/mnt");
+    QByteArray fileSystem;
+    const bool mounts = std::any_of(scenario_.calculators.begin(), scenario_.calculators.end(),
+                                    [](const CalculatorPlan& plan) { return plan.mounted; });
+    if (mounts && loop && !MakeFileSystem(work_ + "/disk.ext2", &fileSystem)) {
+        record_.setupError = "cannot make a file system with mke2fs";
+    }
     const auto origin = Clock::now();
     for (const CalculatorPlan& plan : scenario_.calculators) {
         auto calculator = std::make_unique<Calculator>(plan.serial, kDiskSize, record_.files,
@@ -425,9 +447,12 @@ void Session::BuildRig()
                 }
             }
         });
+        if (plan.mounted) {
+            calculator->SetEarlier(0, fileSystem);
+        }
         calculators_.push_back(rig_->AddCalculator(std::move(calculator)));
-        if (plan.held) {
-            rig_->Hold(calculators_.back());
+        if (plan.mounted) {
+            rig_->Mount(calculators_.back());
         }
         replugAt_.push_back(-1);
     }
@@ -443,10 +468,12 @@ RunRecord Session::Run()
     if (record_.skipReason.empty() && Prepare()) {
         BuildRig();
         std::string error;
-        const bool holds = std::any_of(scenario_.calculators.begin(), scenario_.calculators.end(),
-                                       [](const CalculatorPlan& plan) { return plan.held; });
-        if (holds && !rig_->LoopNodes()) {
-            record_.skipReason = "a disk in use can only be played with loop devices (root)";
+        const bool mounts = std::any_of(scenario_.calculators.begin(), scenario_.calculators.end(),
+                                        [](const CalculatorPlan& plan) { return plan.mounted; });
+        if (mounts && !rig_->LoopNodes()) {
+            record_.skipReason = "a mounted disk can only be played with loop devices (root)";
+        } else if (!record_.setupError.empty()) {
+            // Nothing to run against.
         } else if (!rig_->Start(&error)) {
             record_.skipReason = error;
         } else {

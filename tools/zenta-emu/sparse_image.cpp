@@ -22,10 +22,44 @@ SparseImage::SparseImage(std::uint64_t size, std::uint64_t seed) : size_(size), 
 
 unsigned char SparseImage::Earlier(std::uint64_t offset) const
 {
+    auto found = earlier_.find(offset / kBlockSize);
+    if (found != earlier_.end()) {
+        return found->second[offset % kBlockSize];
+    }
     return static_cast<unsigned char>(Mix((offset / 8) ^ (seed_ << 40)) >> (8 * (offset % 8)));
 }
 
+void SparseImage::SetEarlier(std::uint64_t offset, const QByteArray& bytes)
+{
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.constData());
+    std::uint64_t length = static_cast<std::uint64_t>(bytes.size());
+    while (length > 0) {
+        const std::uint64_t index = offset / kBlockSize;
+        const std::uint64_t within = offset % kBlockSize;
+        const std::uint64_t part = std::min(length, kBlockSize - within);
+        Block& block = earlier_[index];
+        if (!block) {
+            block.reset(new unsigned char[kBlockSize]);
+            FillPattern(index, block.get());
+        }
+        std::memcpy(block.get() + within, in, part);
+        in += part;
+        offset += part;
+        length -= part;
+    }
+}
+
 void SparseImage::FillEarlier(std::uint64_t index, unsigned char* block) const
+{
+    auto found = earlier_.find(index);
+    if (found != earlier_.end()) {
+        std::memcpy(block, found->second.get(), kBlockSize);
+    } else {
+        FillPattern(index, block);
+    }
+}
+
+void SparseImage::FillPattern(std::uint64_t index, unsigned char* block) const
 {
     const std::uint64_t base = index * kBlockSize;
     for (std::uint64_t i = 0; i < kBlockSize; i += 8) {
@@ -53,8 +87,11 @@ void SparseImage::Read(std::uint64_t offset, std::uint64_t length, unsigned char
         const std::uint64_t within = offset % kBlockSize;
         const std::uint64_t part = std::min(length, kBlockSize - within);
         auto found = blocks_.find(index);
+        auto before = earlier_.find(index);
         if (found != blocks_.end()) {
             std::memcpy(out, found->second.get() + within, part);
+        } else if (before != earlier_.end()) {
+            std::memcpy(out, before->second.get() + within, part);
         } else {
             for (std::uint64_t i = 0; i < part; ++i) {
                 out[i] = Earlier(offset + i);

@@ -10,7 +10,8 @@
 #include <unordered_map>
 
 // A disk image held in memory block by block. A byte never written reads as the disk's earlier
-// contents: a pattern fixed by the seed, so that a byte changed by mistake shows.
+// contents: a pattern fixed by the seed, so that a byte changed by mistake shows, or what was
+// put there as earlier contents (a file system, say).
 class SparseImage {
 public:
     SparseImage(std::uint64_t size, std::uint64_t seed);
@@ -22,6 +23,8 @@ public:
 
     std::uint64_t AllocatedBytes() const { return blocks_.size() * kBlockSize; }
     unsigned char Earlier(std::uint64_t offset) const;
+    // Makes these bytes part of the earlier contents; before anything is written.
+    void SetEarlier(std::uint64_t offset, const QByteArray& bytes);
     // SHA-256 of a stretch of the image.
     QByteArray Sha256(std::uint64_t offset, std::uint64_t length) const;
     // Every byte that differs from the earlier contents.
@@ -33,8 +36,10 @@ private:
 
     unsigned char* BlockFor(std::uint64_t index);
     void FillEarlier(std::uint64_t index, unsigned char* block) const;
+    void FillPattern(std::uint64_t index, unsigned char* block) const;
 
     std::uint64_t size_;
     std::uint64_t seed_;
     std::unordered_map<std::uint64_t, Block> blocks_;
+    std::unordered_map<std::uint64_t, Block> earlier_; // where it is not the pattern
 };
