@@ -33,8 +33,13 @@ QString setProblem(const QString& folder, const QList<CUpdateFile*>& files, bool
         names << file->fileName;
     QString problem = updateSetProblem(names, newGeneration);
     const QVector<UpdateSetEntry> set = updateSetOf(files);
-    for (int i = 0; problem.isEmpty() && i < set.size(); ++i)
-        problem = placeProblem(set[i], files[i]->size, {});
+    for (int i = 0; problem.isEmpty() && i < set.size(); ++i) {
+        // A link to a pipe or a device is listed too; reading it may never end.
+        if (!QFileInfo(files[i]->path).isFile())
+            problem = QString("%1: not a plain file").arg(files[i]->fileName);
+        else
+            problem = placeProblem(set[i], files[i]->size, {});
+    }
     return problem;
 }
 

@@ -54,8 +54,9 @@ void TestUpdateScan::shouldApplyFileNameRules()
 
 void TestUpdateScan::shouldFindOneGenerationOfFiles_data()
 {
-    QTest::addColumn<QStringList>("entries"); // a trailing "/" makes a directory
-    QTest::addColumn<Offsets>("records");     // file name -> disk offset
+    // A trailing "/" makes a directory, "name>target" a symbolic link.
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<Offsets>("records"); // file name -> disk offset
     QTest::addColumn<bool>("complete");
     QTest::addColumn<QString>("why"); // line 2 after the scan
     const Offsets newSet{
@@ -111,6 +112,11 @@ void TestUpdateScan::shouldFindOneGenerationOfFiles_data()
                "no operating-system image (ZENTA_OS.ROM); 2 KESTOL data files "
                "(ZENTA_KESTOL.DAT, " +
                longS + ").";
+    // Opening it would never end, or write whatever the device gives.
+    QTest::newRow("link to a device")
+        << QStringList{"ZENTA_APP.DAT", "ZENTA_OS.ROM", "ZENTA_KESTOL.DAT>/dev/null"}
+        << Offsets{{"ZENTA_APP.DAT", 0x500000}, {"ZENTA_OS.ROM", 0}, {"ZENTA_KESTOL.DAT", 0x100000}}
+        << false << QString("ZENTA_KESTOL.DAT: not a plain file");
     QTest::newRow("empty folder")
         << QStringList() << Offsets() << false
         << QString("The folder holds none of the update files (ZENTA_APP.DAT, ZENTA_OS.ROM, "
@@ -124,8 +130,13 @@ void TestUpdateScan::shouldFindOneGenerationOfFiles()
     QFETCH(bool, complete);
     QFETCH(QString, why);
     DialogRig rig;
-    for (const QString& entry : entries)
-        rig.addFile(entry, entry.startsWith("ZENTA_OS") ? 0 : 1000);
+    for (const QString& entry : entries) {
+        const QStringList link = entry.split('>');
+        if (link.size() == 2)
+            QVERIFY(QFile::link(link[1], QDir(rig.folder()).filePath(link[0])));
+        else
+            rig.addFile(entry, entry.startsWith("ZENTA_OS") ? 0 : 1000);
+    }
     CCalcFWUpdateMSDialog& dialog = rig.start();
 
     Offsets found;
