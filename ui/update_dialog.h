@@ -85,7 +85,7 @@ private slots:
     void onWaitingTicks(int ticks);
     void onExitUpdater();
     void onBrowseFolder();
-    void onUpdateFailed(int result);
+    void onUpdateFailed(int result, const QString& reason);
     void onFinishSent();
 
 private:

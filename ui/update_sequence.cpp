@@ -139,9 +139,10 @@ void CCalcFWUpdateMSDialog::onExitUpdater()
     QCoreApplication::exit(0);
 }
 
-void CCalcFWUpdateMSDialog::onUpdateFailed(int result)
+void CCalcFWUpdateMSDialog::onUpdateFailed(int result, const QString& reason)
 {
     finishUpdate(QString("Update failed (%1)").arg(result));
+    setLine(reason, 2);
 }
 
 void CCalcFWUpdateMSDialog::onBrowseFolder()

@@ -73,7 +73,7 @@ void CUpdateWorker::process()
         failed = true;
     }
     if (failed)
-        emit updateFailed(kResultException);
+        emit updateFailed(kResultException, QString());
     // Sent here rather than by the queued call alone: whoever waits for this thread to end then
     // also waits for the command.
     finish();

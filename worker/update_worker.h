@@ -66,8 +66,9 @@ signals:
     void downloadInactive();
     void waitingTicks(int ticks);
     void updaterRan(int result);
-    // The update cannot go on: the loop has ended with this result (-2: a step threw).
-    void updateFailed(int result);
+    // The update cannot go on: the loop has ended with this result (-2: a step threw), and
+    // `reason` says why in a line of its own when there is more to say.
+    void updateFailed(int result, const QString& reason);
     void finishSent();
 
 private:

@@ -119,6 +119,7 @@ private slots:
     void shouldSendFinishWhenWindowClosesAfterNothingToDo();
     void shouldShowFailureOfStepThatThrows_data();
     void shouldShowFailureOfStepThatThrows();
+    void shouldShowReasonOfFailedUpdate();
     void shouldRenderEveryPhase();
 };
 
@@ -475,6 +476,21 @@ void TestUpdateSequence::shouldShowFailureOfStepThatThrows()
     QCOMPARE(code, 0);
     QVERIFY(!dialog.isVisible());
     QCOMPARE(finishCommands(rig.host(), disk), 1);
+}
+
+void TestUpdateSequence::shouldShowReasonOfFailedUpdate()
+{
+    DialogRig rig;
+    rig.addUpdateSet();
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    const QString reason =
+        "ZENTA_OS.ROM: 2097152 bytes, but its place on the calculator holds 1048576";
+    QTRY_VERIFY(rig.line(1).startsWith("Waiting for connection..."));
+    emit dialog.worker->updateFailed(111, reason); // as the worker's check of the set does
+    QCOMPARE(rig.line(1), QString("Update failed (111)"));
+    QCOMPARE(rig.line(2), reason);
+    QVERIFY(rig.line(3).isEmpty());
+    QVERIFY(!dialog.busy && !dialog.cancelButton->isVisible());
 }
 
 // Grabs the window in each phase of an update; with QUILLON_SCREENSHOTS set to a folder, the

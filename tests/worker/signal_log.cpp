@@ -13,7 +13,7 @@ SignalLog::SignalLog(CUpdateWorker* worker)
     connect(worker, &CUpdateWorker::updaterRan, this,
             [this](int result) { add(QString("ran %1").arg(result)); });
     connect(worker, &CUpdateWorker::updateFailed, this,
-            [this](int result) { add(QString("failed %1").arg(result)); });
+            [this](int result, const QString&) { add(QString("failed %1").arg(result)); });
     connect(worker, &CUpdateWorker::finishSent, this, [this] { add("sent"); });
     // Direct: runs on the worker thread at the moment of emission.
     connect(
