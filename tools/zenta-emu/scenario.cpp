@@ -281,7 +281,7 @@ Scenario CancelEarly()
     // Found at the worker's next poll (within 0.5 s); the countdown shows 1 s after that.
     scenario.calculators[0].plugAt = 2;
     scenario.calculators[0].unwritten = true;
-    scenario.actions = {{"click Cancel", false, 0.8}};
+    scenario.actions = {{"click Cancel", false, 0.65}};
     scenario.window.finalText = "Update aborted";
     scenario.window.mayStayOpen = true;
     scenario.window.neverStartingWith = {"Done"};
