@@ -15,10 +15,9 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <sched.h>
 #include <string>
-#include <sys/ipc.h>
 #include <sys/resource.h>
-#include <sys/shm.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -37,29 +36,15 @@ long long MonotonicNs()
     return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
-// A killed updater leaves its single-instance segment behind: removed here, so that the next
-// start (whose temporary folder may get the same inode, hence the same key) is not taken for a
-// second copy, and so that nothing is left on the machine.
-void RemoveSegments(const QString& tmp)
-{
-    for (const QString& name : QDir(tmp).entryList({"qipc_sharedmemory_*"}, QDir::Files)) {
-        const key_t key = ftok(QDir(tmp).filePath(name).toLocal8Bit().constData(), 'Q');
-        const int id = key == -1 ? -1 : shmget(key, 0, 0);
-        shmid_ds state{};
-        if (id != -1 && shmctl(id, IPC_STAT, &state) == 0 && state.shm_nattch == 0)
-            shmctl(id, IPC_RMID, nullptr);
-    }
-}
-
 struct Start {
     double ms = -1;
     double peakMiB = -1;
 };
 
-// One start in a home of its own, so that no earlier instance is in the way. Gives 0, 1 when
-// it failed, or 2 when the updater ended at once without a window: its single-instance guard
-// took it for a second copy (its System V key comes from ftok() of a file in its TMPDIR, which
-// can meet the key of another updater running on the machine).
+// One start in a home of its own. Gives 0, 1 when it failed, or 2 when the updater ended at once
+// without a window: its single-instance guard took it for a second copy, another updater
+// running on the machine (as root each start has a network namespace of its own, where the
+// guard's name lives, so that only happens without root).
 int RunOnce(const QString& updater, const QString& plugins, Start* out)
 {
     QTemporaryDir dir(QDir::tempPath() + "/quillon-startup-XXXXXX");
@@ -102,6 +87,7 @@ int RunOnce(const QString& updater, const QString& plugins, Start* out)
     const long long started = MonotonicNs();
     const pid_t pid = fork();
     if (pid == 0) {
+        unshare(CLONE_NEWNET);
         execve(argv[0], argv, envp.data());
         _exit(127);
     }
@@ -125,7 +111,6 @@ int RunOnce(const QString& updater, const QString& plugins, Start* out)
     rusage usage{};
     while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
-    RemoveSegments(dir.path());
     if (at < 0)
         return 1;
     out->ms = (at - started) / 1e6;
