@@ -182,6 +182,27 @@ private slots:
             QCOMPARE(fromUtf16(lookupText(id, 3)), fromUtf16(text.c_str()));
     }
 
+    // A lone surrogate is no character: no source can hold it, so the dump says so, leaves the
+    // text as a comment and still builds back with every other text.
+    void shouldCommentOutLoneSurrogates()
+    {
+        TestResource resource;
+        resource.languages[0] = 3;
+        resource.tables.push_back(plainTable(0, {u"", u"a\xD800", u"deux", u"\xDC00"}));
+        ResourceFolder folder;
+        QVERIFY(folder.write("Original", resource.bytes()));
+        const Run dump = kzres({"dump", folder.path("Original")});
+        QCOMPARE(dump.exitCode, 1);
+        QVERIFY2(dump.err.contains("text 1 holds a lone surrogate"), qPrintable(dump.err));
+        QVERIFY2(dump.err.contains("text 3 holds a lone surrogate"), qPrintable(dump.err));
+        QVERIFY(writeText(folder.path("dumped"), dump.out.toUtf8()));
+        const Run rebuild =
+            kzres({"build", "--plain", "-o", folder.path("HelpFr"), folder.path("dumped")});
+        QVERIFY2(rebuild.exitCode == 0, qPrintable(rebuild.err + dump.out));
+        QCOMPARE(fromUtf16(lookupText(2, 3)), QString("deux"));
+        QVERIFY(!lookupText(1, 3));
+    }
+
     void shouldRefuseWrongSources_data()
     {
         QTest::addColumn<QByteArray>("source");

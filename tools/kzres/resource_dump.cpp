@@ -71,6 +71,20 @@ void dumpLanguages(const ResourceHeader& header, ResourceDump* dump)
     dump->text += QStringLiteral("# lookups try %1\n").arg(tried.join(QStringLiteral(", ")));
 }
 
+// A high surrogate without a low one after it, or a low one without a high one before it: no
+// character, and nothing that a source can write.
+bool hasLoneSurrogate(const std::u16string& text)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (QChar::isHighSurrogate(text[i]) && i + 1 < text.size() &&
+            QChar::isLowSurrogate(text[i + 1]))
+            ++i;
+        else if (QChar::isSurrogate(text[i]))
+            return true;
+    }
+    return false;
+}
+
 void dumpStrings(int32_t number, const StringTable& table, ResourceDump* dump)
 {
     const size_t count = table.strings.size();
@@ -80,12 +94,17 @@ void dumpStrings(int32_t number, const StringTable& table, ResourceDump* dump)
         if (text.empty()) // the store treats an empty text as missing
             continue;
         // Id 0 is the empty text: the store never looks this one up, and a source cannot
-        // name it, so it is shown as a comment and the dump still builds.
-        dump->text +=
-            QStringLiteral("%1%2\t%3\n")
-                .arg(id == 0 ? QStringLiteral("# no id reaches index 0 of table 0: ") : QString())
-                .arg(id)
-                .arg(escapeText(text));
+        // name it. Such texts are shown as comments, so that the dump still builds.
+        QString comment;
+        if (id == 0)
+            comment = QStringLiteral("# no id reaches index 0 of table 0: ");
+        if (hasLoneSurrogate(text)) {
+            comment = QStringLiteral("# a lone surrogate, which no source can hold: ");
+            dump->problems << QStringLiteral("text %1 holds a lone surrogate; it is left out as "
+                                             "a comment")
+                                  .arg(id);
+        }
+        dump->text += QStringLiteral("%1%2\t%3\n").arg(comment).arg(id).arg(escapeText(text));
     }
     if (count > size_t(kTableStrings))
         dump->text += QStringLiteral("# table %1 holds %2 strings; no id reaches those past %3\n")
