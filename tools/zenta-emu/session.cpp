@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <sched.h>
 #include <thread>
 #include <unistd.h>
 
@@ -482,6 +483,12 @@ RunRecord Session::Run()
                 plugged = plugged && rig_->Plug(other, &record_.setupError);
             }
             // The calculators due at once are there before the updater starts.
+            // The updater's single-instance guard is a name for the whole network namespace: one
+            // of the run's own keeps runs side by side apart, and its second copy shares it.
+            // Only this thread moves, and the updater with every child it starts from here.
+            if (geteuid() == 0) {
+                unshare(CLONE_NEWNET);
+            }
             if (plugged && PlugAndPull(0) && StartUpdater()) {
                 Watch();
                 if (options_.run.empty()) {
