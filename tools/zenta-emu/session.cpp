@@ -303,8 +303,15 @@ bool Session::ShowsFinal() const
 // The changes due when the window first shows its countdown ("Start - 5").
 void Session::ChangeSources()
 {
-    const std::vector<WindowLook>& looks = window_ ? window_->Looks() : std::vector<WindowLook>();
-    if (looks.empty() || looks.back().buttons.filter(QRegularExpression(" - \\d+$")).isEmpty()) {
+    bool pending = false;
+    for (std::size_t i = 0; i < scenario_.changes.size(); ++i) {
+        pending = pending || (scenario_.changes[i].atByte == 0 && !*changed_[i]);
+    }
+    if (!pending || !window_ || window_->Looks().empty()) {
+        return;
+    }
+    static const QRegularExpression countdown(" - \\d+$");
+    if (window_->Looks().back().buttons.filter(countdown).isEmpty()) {
         return;
     }
     for (std::size_t i = 0; i < scenario_.changes.size(); ++i) {
