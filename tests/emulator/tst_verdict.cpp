@@ -137,6 +137,7 @@ private slots:
     void judgedOnTheDiskAtTheEnd();
     void otherDisk();
     void updaterAndWindow();
+    void refusalsAndSecondCopy();
     void commandStory();
     void windowLogReadsWholeLines();
     void sampleUpdateFolder();
@@ -332,6 +333,50 @@ void TestVerdict::updaterAndWindow()
     record.probeLoaded = false;
     record.timedOut = true;
     QCOMPARE(Failed(CheckUpdater(record, plan, 1)).size(), 3);
+}
+
+void TestVerdict::refusalsAndSecondCopy()
+{
+    RunRecord record;
+    record.probeLoaded = true;
+    record.stoppedByEmulator = true;
+    WindowLook look;
+    look.title = "Firmware update";
+    look.labels = QStringList{"Update failed (111)"};
+    record.looks = {look, WindowLook()}; // the window went away at the end
+    WindowPlan plan;
+    plan.exits = false;
+    plan.finalPattern = "No updates are available|Update failed \\(\\d+\\)";
+    QCOMPARE(Failed(CheckUpdater(record, plan, 1)), QStringList());
+    for (const char* text : {"Update failed (111), Retry: 1", "Done"}) {
+        record.looks.front().labels = QStringList{text};
+        QCOMPARE(Failed(CheckUpdater(record, plan, 1)),
+                 QStringList{"ends showing a text matching \"" +
+                             QString::fromStdString(plan.finalPattern) + "\""});
+    }
+    // Either way out, as long as it was not killed for want of an end.
+    plan = WindowPlan();
+    plan.mayStayOpen = true;
+    QCOMPARE(Failed(CheckUpdater(record, plan, 1)), QStringList());
+    record.stoppedByEmulator = false;
+    record.exitStatus = 0;
+    QCOMPARE(Failed(CheckUpdater(record, plan, 1)), QStringList());
+    record.exitStatus = 15;
+    QCOMPARE(Failed(CheckUpdater(record, plan, 1)).size(), 1);
+
+    record.exitStatus = 0;
+    record.secondCopy = true;
+    record.secondExitStatus = 0;
+    record.secondRan = 0.8;
+    QCOMPARE(Failed(CheckUpdater(record, plan, 1)), QStringList());
+    const QStringList late = {"a second copy ended at once with exit code 0"};
+    record.secondRan = 14; // it ran beside the first until the end
+    QCOMPARE(Failed(CheckUpdater(record, plan, 1)), late);
+    record.secondRan = 0.8;
+    record.secondExitStatus.reset();
+    QCOMPARE(Failed(CheckUpdater(record, plan, 1)), late);
+    record.secondExitStatus = 1 << 8; // exit code 1
+    QCOMPARE(Failed(CheckUpdater(record, plan, 1)), late);
 }
 
 void TestVerdict::commandStory()

@@ -62,8 +62,11 @@ void CalculatorSection(const CalculatorRecord& calculator, const RunRecord& reco
 {
     const CalculatorState& state = calculator.state;
     out << "Calculator " << calculator.plan.serial << " ("
-        << (calculator.plan.untouched ? "to be left alone" : "to be updated") << ", plugged in "
-        << calculator.plugs << " time" << (calculator.plugs == 1 ? "" : "s") << ")\n";
+        << (calculator.plan.untouched   ? "to be left alone"
+            : calculator.plan.unwritten ? "to get no data"
+                                        : "to be updated")
+        << ", plugged in " << calculator.plugs << " time" << (calculator.plugs == 1 ? "" : "s")
+        << ")\n";
     for (const TransferSummary& transfer : SummarizeTransfers(state, record.files)) {
         out << "  transfer " << transfer.line << "\n";
     }
