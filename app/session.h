@@ -4,7 +4,7 @@
 constexpr int kNoSessionExitCode = 1;
 
 // False when it is plain before Qt starts that no window can be shown (on Linux: none of
-// DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM is set, nor a -platform argument given).
+// DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM is set, nor Qt's -platform argument given).
 bool hasGraphicalSession(int argc, char** argv);
 
 // Prints the one line that says the program needs a graphical session.

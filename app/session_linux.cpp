@@ -6,7 +6,7 @@
 bool hasGraphicalSession(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-platform") == 0)
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
             return true; // Qt is told where to show the window
     }
     return !qEnvironmentVariableIsEmpty("DISPLAY") ||
