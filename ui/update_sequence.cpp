@@ -71,6 +71,9 @@ void CCalcFWUpdateMSDialog::onCancel()
 
 void CCalcFWUpdateMSDialog::onDownloadActive()
 {
+    // A stopped loop starts no transfer: an announcement of one must not lock the window.
+    if (worker->stopRequested)
+        return;
     if (!busy) {
         busy = true;
         setLine(QString(), 1);

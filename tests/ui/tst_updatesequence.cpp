@@ -120,6 +120,7 @@ private slots:
     void shouldShowFailureOfStepThatThrows_data();
     void shouldShowFailureOfStepThatThrows();
     void shouldShowReasonOfFailedUpdate();
+    void shouldKeepOutcomeAgainstReportsOfStoppedLoop();
     void shouldRenderEveryPhase();
 };
 
@@ -491,6 +492,25 @@ void TestUpdateSequence::shouldShowReasonOfFailedUpdate()
     QCOMPARE(rig.line(2), reason);
     QVERIFY(rig.line(3).isEmpty());
     QVERIFY(!dialog.busy && !dialog.cancelButton->isVisible());
+}
+
+// Reports the loop sent before it saw its stop arrive after the outcome.
+void TestUpdateSequence::shouldKeepOutcomeAgainstReportsOfStoppedLoop()
+{
+    DialogRig rig;
+    rig.addFile("ZENTA_OS.ROM");
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    QCOMPARE(rig.line(1), QString("No updates are available"));
+    CUpdateWorker* worker = dialog.worker;
+    emit worker->waitingTicks(2);
+    emit worker->foundDevice();
+    emit worker->waitingStart();
+    emit worker->downloadActive();
+    QCOMPARE(rig.line(1), QString("No updates are available"));
+    QCOMPARE(dialog.countdownMs.load(), 0);
+    QVERIFY(!dialog.busy);
+    dialog.close();
+    QVERIFY(!dialog.isVisible());
 }
 
 // Grabs the window in each phase of an update; with QUILLON_SCREENSHOTS set to a folder, the
