@@ -258,6 +258,10 @@ void TestHostLinux::openChecksTheNodeIsStillTheListedDisk()
     }
     FileHandle file = NativeHost().OpenDisk(ToHost(path).c_str());
     QCOMPARE(file != kInvalidHandle, opens);
+    if (opens) {
+        // Its size too, although umockdev's preload takes the block device ioctls here.
+        QCOMPARE(NativeHost().Size(file), std::int64_t(65536));
+    }
     NativeHost().Close(file);
 }
 
