@@ -289,6 +289,16 @@ public:
         OpenFile* f = FromHandle(file);
         if (f == nullptr)
             return -1;
+        if (f->isDisk) {
+            // A disk's file size reads as nothing: its length comes from the disk driver.
+            GET_LENGTH_INFORMATION length = {};
+            DWORD returned = 0;
+            if (!::DeviceIoControl(f->handle, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length,
+                                   sizeof(length), &returned, nullptr) ||
+                returned < sizeof(length) || length.Length.QuadPart < 0)
+                return -1;
+            return length.Length.QuadPart;
+        }
         DWORD high = 0;
         ::SetLastError(NO_ERROR);
         const DWORD low = ::GetFileSize(f->handle, &high);
