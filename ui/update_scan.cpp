@@ -93,6 +93,7 @@ void CCalcFWUpdateMSDialog::scanUpdateFolder()
     }
     setLine(QString(), 2); // an earlier folder's fault no longer holds
     currentFile = 0;
+    worker->setUpdateSet(updateSetOf(updateFiles));
     selectCurrentFile();
     // A folder picked after an earlier update had ended starts the update again.
     if (worker->stopRequested)

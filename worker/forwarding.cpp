@@ -73,7 +73,8 @@ void forwardMessage(const WChar* text)
     const QString copy =
         text == nullptr
             ? QString()
-            : QString::fromUtf16(reinterpret_cast<const char16_t*>(text), Length16(text));
+            // Not fromUtf16: it would take a leading U+FEFF for a byte-order mark and drop it.
+            : QString(reinterpret_cast<const QChar*>(text), Length16(text));
     QMetaObject::invokeMethod(receiver, "updateMessage", Qt::DirectConnection,
                               Q_ARG(QString, copy));
 }

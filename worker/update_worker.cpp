@@ -60,6 +60,13 @@ std::int64_t CUpdateWorker::diskOffset() const
     return diskOffset_;
 }
 
+void CUpdateWorker::setUpdateSet(const QVector<UpdateSetEntry>& set)
+{
+    QMutexLocker guard(&lock_);
+    set_ = set;
+    digests_.clear();
+}
+
 void CUpdateWorker::process()
 {
     // Whatever escapes a step ends the loop, and the update with it.
@@ -204,6 +211,8 @@ void CUpdateWorker::countDown()
 
 void CUpdateWorker::transfer()
 {
+    if (!transferStarted && !checkSet())
+        return;
     *busy_ = true;
     transferStarted = true;
     beginForwardedFile();
@@ -217,6 +226,30 @@ void CUpdateWorker::transfer()
     pause(kAfterTransferMs);
 }
 
+// Runs before the first transfer of an update, after the countdown: a file changed while the
+// user waited is seen too. A refused set ends the update with nothing written.
+bool CUpdateWorker::checkSet()
+{
+    QVector<UpdateSetEntry> set;
+    {
+        QMutexLocker guard(&lock_);
+        set = set_;
+    }
+    if (set.isEmpty())
+        return true;
+    const UpdateSetCheck check =
+        checkUpdateSet(set, calculatorDiskSizes(kVendorId.c_str(), kProductId.c_str()));
+    if (check.result == kResultOk) {
+        QMutexLocker guard(&lock_);
+        digests_ = check.digests;
+        return true;
+    }
+    lastResult = check.result;
+    requestStop();
+    emit updateFailed(check.result, check.reason);
+    return false;
+}
+
 // The engine gets the whole path: a path cut to fit a buffer would name another file, so one
 // the engine cannot take fails with 105 instead.
 int CUpdateWorker::runTransfer()
@@ -226,6 +259,19 @@ int CUpdateWorker::runTransfer()
         return kResultSourceOpen;
     const String16 source(reinterpret_cast<const WChar*>(path.utf16()),
                           static_cast<std::size_t>(path.size()));
-    return RunTransfer(kVendorId.c_str(), kProductId.c_str(), source.c_str(), diskOffset(),
-                       forwardProgress, forwardMessage);
+    // A file of a checked set must be written exactly as it was read then.
+    SourceDigest expected;
+    bool checked = false;
+    {
+        QMutexLocker guard(&lock_);
+        for (int i = 0; i < set_.size() && i < digests_.size(); ++i) {
+            if (set_[i].path == path) {
+                expected = digests_[i];
+                checked = true;
+                break;
+            }
+        }
+    }
+    return RunCheckedTransfer(kVendorId.c_str(), kProductId.c_str(), source.c_str(), diskOffset(),
+                              checked ? &expected : nullptr, forwardProgress, forwardMessage);
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "worker/update_set.h"
+
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 #include <atomic>
 #include <cstdint>
@@ -31,6 +34,9 @@ public:
     void setTarget(const QString& path, std::int64_t offset);
     QString filePath() const;
     std::int64_t diskOffset() const;
+    // The whole update, in the order it is written. Checked before its first byte goes out;
+    // every transfer of one of its files then proves that it wrote the bytes checked.
+    void setUpdateSet(const QVector<UpdateSetEntry>& set);
 
     // Ends the loop for good, and cancels a restart that has not run yet. A pause under way ends
     // at once.
@@ -77,6 +83,8 @@ private:
     void countDown();
     void transfer();
     int runTransfer();
+    // Gives false, having ended the update, when the set may not be written.
+    bool checkSet();
     // Gives false when a stop request ended the pause or came during it.
     bool pause(int milliseconds);
 
@@ -87,4 +95,6 @@ private:
     std::atomic<bool> finishPending_{false};
     QString filePath_;
     std::int64_t diskOffset_ = 0;
+    QVector<UpdateSetEntry> set_;
+    QVector<SourceDigest> digests_; // of set_, once checked
 };

@@ -120,6 +120,9 @@ private slots:
     void shouldShowFailureOfStepThatThrows_data();
     void shouldShowFailureOfStepThatThrows();
     void shouldShowReasonOfFailedUpdate();
+    void shouldRefuseWholeSetBeforeFirstByte_data();
+    void shouldRefuseWholeSetBeforeFirstByte();
+    void shouldNeverEndOnDoneWhenFileChangesAfterCheck();
     void shouldKeepOutcomeAgainstReportsOfStoppedLoop();
     void shouldRenderEveryPhase();
 };
@@ -492,6 +495,62 @@ void TestUpdateSequence::shouldShowReasonOfFailedUpdate()
     QCOMPARE(rig.line(2), reason);
     QVERIFY(rig.line(3).isEmpty());
     QVERIFY(!dialog.busy && !dialog.cancelButton->isVisible());
+}
+
+void TestUpdateSequence::shouldRefuseWholeSetBeforeFirstByte_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("result");
+    QTest::newRow("last file cannot be opened") << "open" << 105;
+    QTest::newRow("last file cannot be read") << "read" << 109;
+    QTest::newRow("applications image past the disk's end") << "disk" << 111;
+}
+
+// The last file's fault shows only when its turn would come: the first two must not be written.
+void TestUpdateSequence::shouldRefuseWholeSetBeforeFirstByte()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, result);
+    DialogRig rig;
+    const int disk = rig.host().AddCalculator("A1");
+    rig.addUpdateSet();
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    QCOMPARE(dialog.updateFiles.size(), 3);
+    const CUpdateFile* last = dialog.updateFiles.last();
+    const std::string lastPath = last->path.toStdString();
+    if (fault == "open")
+        rig.host().EditSourceFile(lastPath, [](TestHost::SourceFile& f) { f.openFault = {0, -1}; });
+    if (fault == "read")
+        rig.host().EditSourceFile(lastPath, [](TestHost::SourceFile& f) { f.readFault = {0, -1}; });
+    if (fault == "disk")
+        rig.host().EditDisk(disk, [](TestHost::Disk& d) { d.size = 0x500000 + 1000; });
+    QTRY_VERIFY_WITH_TIMEOUT(rig.line(1).startsWith("Update failed"), kUpdateTimeoutMs);
+    QCOMPARE(rig.line(1), QString("Update failed (%1)").arg(result));
+    QVERIFY2(rig.line(2).contains(fault == "disk" ? "ZENTA_APP.DAT" : last->fileName),
+             qPrintable(rig.line(2)));
+    QCOMPARE(dataWrites(rig.host()), 0);
+    for (const auto& e : rig.host().EventsOf(disk))
+        QVERIFY(e.op != TestHost::Op::Command);
+    QVERIFY(!dialog.busy);
+    dialog.close();
+    QTRY_COMPARE(finishCommands(rig.host(), disk), 1);
+}
+
+// A file rewritten in place after the check (same size, other bytes) fails every attempt.
+void TestUpdateSequence::shouldNeverEndOnDoneWhenFileChangesAfterCheck()
+{
+    DialogRig rig;
+    rig.host().AddCalculator("A1");
+    rig.addUpdateSet();
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    const std::string second = dialog.updateFiles.at(1)->path.toStdString();
+    QObject::connect(dialog.worker, &CUpdateWorker::updaterRan, &dialog, [&](int result) {
+        if (result == 0)
+            rig.host().EditSourceFile(second, [](TestHost::SourceFile& f) { f.data[5] ^= 0xFF; });
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(rig.line(1), QString("Update failed (109)"), kUpdateTimeoutMs);
+    QCOMPARE(dialog.currentFile, 1);
+    QCOMPARE(dialog.worker->retryCount.load(), 6);
 }
 
 // Reports the loop sent before it saw its stop arrive after the outcome.
