@@ -1,11 +1,14 @@
 // Prints what writing a firmware file costs: the engine's RunTransfer against dd writing the same
 // 16 KiB chunks with the same unbuffered, write-through I/O at the same offset of the same disk
 // (dd makes no mailbox exchanges), what the progress exchanges cost, and the fixed cost of a
-// transfer outside its data.
+// transfer outside its data. Then what proving the bytes costs: RunCheckedTransfer, which
+// digests every byte it writes, against RunTransfer and dd on a 25 MiB applications image; and
+// the check of a whole update set before its first byte (every file read whole and digested).
 //
 //   transfer_bench [loop] [RUNS]   onto a loop device over a temporary file (needs root)
 //   transfer_bench emulated [RUNS] onto the first calculator of a zenta-emu test bed
 //   transfer_bench many [RUNS]     one RunTransfer onto every calculator of the test bed
+//   transfer_bench check [RUNS]    the update set's check and SHA-256 alone, no disk written
 // The last two run inside `zenta-emu ... --run`, which names the calculators' nodes in
 // ZENTA_EMU_NODES.
 
@@ -13,7 +16,9 @@
 
 #include "device/engine.h"
 #include "device/linux_disk_paths.h"
+#include "device/sha256.h"
 #include "device/text16.h"
+#include "worker/update_set.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -26,7 +31,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -35,6 +44,13 @@ constexpr qint64 kFileBytes = 32 << 20;
 constexpr qint64 kOffset = 0x500000;
 constexpr qint64 kChunk = 16384;
 constexpr int kDesignedPauseMs = 400; // four 100 ms pauses around a successful transfer's data
+// An update set as it comes: sizes that are no multiple of a sector or a chunk, each image at
+// its place on the calculator.
+constexpr qint64 kAppBytes = (25 << 20) + 37;
+constexpr qint64 kOsBytes = (900 << 10) + 13;
+constexpr qint64 kKestolBytes = (3 << 20) + 29;
+constexpr qint64 kKestolOffset = 0x100000;
+constexpr double kCheckedGoal = 97; // checked data phase against the unchecked one, in %
 
 struct Stats {
     double median, min, max;
@@ -94,18 +110,27 @@ struct Transfer {
     LoopCalculatorHost::Counts counts;
 };
 
-bool RunEngine(LoopCalculatorHost& host, const QString& file, Transfer* out)
+const String16 kVendor = Utf8ToUtf16("KZ");
+const String16 kProduct = Utf8ToUtf16("Zenta update");
+
+// RunTransfer, or RunCheckedTransfer when `expected` is given.
+bool RunEngine(LoopCalculatorHost& host, const QString& file, Transfer* out,
+               const SourceDigest* expected = nullptr)
 {
     host.ResetTimes();
     const String16 path = Utf8ToUtf16(file.toStdString());
     QElapsedTimer timer;
     timer.start();
-    const int result = RunTransfer(Utf8ToUtf16("KZ").c_str(), Utf8ToUtf16("Zenta update").c_str(),
-                                   path.c_str(), kOffset, nullptr, nullptr);
+    const int result = expected != nullptr
+                           ? RunCheckedTransfer(kVendor.c_str(), kProduct.c_str(), path.c_str(),
+                                                kOffset, expected, nullptr, nullptr)
+                           : RunTransfer(kVendor.c_str(), kProduct.c_str(), path.c_str(), kOffset,
+                                         nullptr, nullptr);
     out->wholeSeconds = timer.nsecsElapsed() / 1e9;
     out->counts = host.Taken();
     if (result != kResultOk)
-        std::fprintf(stderr, "RunTransfer gave %d\n", result);
+        std::fprintf(stderr, "%s gave %d\n",
+                     expected != nullptr ? "RunCheckedTransfer" : "RunTransfer", result);
     return result == kResultOk;
 }
 
@@ -137,16 +162,38 @@ void PrintRow(const QString& what, const Stats& s, const char* unit)
 }
 
 struct Files {
-    QString big, empty, small;
+    QString big, empty, small, app;
 };
 
 bool MakeFiles(const QTemporaryDir& dir, Files* files)
 {
-    files->big = dir.filePath("ZENTA_APP.DAT");
+    files->big = dir.filePath("image32.dat");
     files->empty = dir.filePath("empty.rom");
     files->small = dir.filePath("small.rom");
+    files->app = dir.filePath("ZENTA_APP.DAT");
     return dir.isValid() && WriteRandomFile(files->big, kFileBytes) &&
-           WriteRandomFile(files->empty, 0) && WriteRandomFile(files->small, kChunk);
+           WriteRandomFile(files->empty, 0) && WriteRandomFile(files->small, kChunk) &&
+           WriteRandomFile(files->app, kAppBytes);
+}
+
+String16 PathOf(const QString& file)
+{
+    return Utf8ToUtf16(file.toStdString());
+}
+
+// Seconds that SHA-256 takes over `data` fed in chunks, as the engine feeds it; the digest goes
+// to `sum` so that the work cannot be left out.
+double DigestSeconds(const QByteArray& data, unsigned char sum[32])
+{
+    QElapsedTimer timer;
+    timer.start();
+    Sha256 context;
+    Sha256Init(&context);
+    for (qint64 done = 0; done < data.size(); done += kChunk)
+        Sha256Update(&context, data.constData() + done,
+                     static_cast<std::size_t>(std::min<qint64>(kChunk, data.size() - done)));
+    Sha256Final(&context, sum);
+    return timer.nsecsElapsed() / 1e9;
 }
 
 // RunTransfer against dd on one disk, and the fixed cost of a transfer; `where` names the disk.
@@ -196,6 +243,80 @@ bool CompareWithDd(LoopCalculatorHost& host, const Files& files, const QString& 
     return true;
 }
 
+// RunCheckedTransfer against RunTransfer and dd with the 25 MiB applications image, on the same
+// disk. The three alternate their order from run to run, so that a disk that speeds up or slows
+// down over the runs favours neither; the ratios are taken within each run.
+bool CompareChecked(LoopCalculatorHost& host, const Files& files, const QString& device,
+                    const QString& where, int runs)
+{
+    SourceDigest expected;
+    if (DigestSourceFile(PathOf(files.app).c_str(), &expected) != kResultOk ||
+        expected.size != kAppBytes) {
+        std::fprintf(stderr, "transfer_bench: cannot digest %s\n", qPrintable(files.app));
+        return false;
+    }
+    QFile appFile(files.app);
+    const QByteArray bytes = appFile.open(QIODevice::ReadOnly) ? appFile.readAll() : QByteArray();
+    unsigned char sum[32] = {};
+    if (bytes.size() == kAppBytes)
+        DigestSeconds(bytes, sum);
+    if (bytes.size() != kAppBytes || std::memcmp(sum, expected.sha256, sizeof sum) != 0) {
+        std::fprintf(stderr, "transfer_bench: the file's digest differs from the engine's\n");
+        return false;
+    }
+    // A transfer whose bytes are not the ones digested must fail: otherwise the checked runs
+    // would not be doing the work they are timed for.
+    SourceDigest wrong = expected;
+    wrong.sha256[31] ^= 1;
+    if (RunCheckedTransfer(kVendor.c_str(), kProduct.c_str(), PathOf(files.app).c_str(), kOffset,
+                           &wrong, nullptr, nullptr) != kResultSourceRead) {
+        std::fprintf(stderr, "transfer_bench: a wrong digest was not refused\n");
+        return false;
+    }
+
+    QVector<double> ddRate, plainData, checkedData, plainVsDd, checkedVsDd, checkedVsPlain,
+        wholeVsPlain, shaRate, shaShare;
+    const double mb = kAppBytes / 1e6;
+    for (int i = 0; i < runs; ++i) {
+        Transfer plain, checked;
+        double dd = 0;
+        const bool plainFirst = i % 2 == 0;
+        if (!(plainFirst ? RunEngine(host, files.app, &plain)
+                         : RunEngine(host, files.app, &checked, &expected)) ||
+            !RunDd(files.app, device, &dd) ||
+            !(plainFirst ? RunEngine(host, files.app, &checked, &expected)
+                         : RunEngine(host, files.app, &plain)))
+            return false;
+        const double plainSeconds = plain.counts.dataSeconds;
+        const double checkedSeconds = checked.counts.dataSeconds;
+        ddRate << mb / dd;
+        plainData << mb / plainSeconds;
+        checkedData << mb / checkedSeconds;
+        plainVsDd << dd / plainSeconds * 100;
+        checkedVsDd << dd / checkedSeconds * 100;
+        checkedVsPlain << plainSeconds / checkedSeconds * 100;
+        wholeVsPlain << plain.wholeSeconds / checked.wholeSeconds * 100;
+        const double sha = DigestSeconds(bytes, sum);
+        shaRate << mb / sha;
+        shaShare << sha / checkedSeconds * 100;
+    }
+    std::printf("\nRunCheckedTransfer of a 25 MiB + 37 B applications image onto %s, against "
+                "RunTransfer and dd, %d runs\n\n",
+                qPrintable(where), runs);
+    PrintHeader();
+    PrintRow("25 MiB: dd bs=16K oflag=direct,dsync", Summarize(ddRate), "MB/s");
+    PrintRow("25 MiB: RunTransfer, data phase", Summarize(plainData), "MB/s");
+    PrintRow("25 MiB: RunCheckedTransfer, data phase", Summarize(checkedData), "MB/s");
+    PrintRow("25 MiB: RunTransfer data phase against dd", Summarize(plainVsDd), "%");
+    PrintRow("25 MiB: RunCheckedTransfer data phase against dd", Summarize(checkedVsDd), "%");
+    PrintRow(QString("25 MiB: checked/unchecked, data phase (goal >= %1%)").arg(kCheckedGoal),
+             Summarize(checkedVsPlain), "%");
+    PrintRow("25 MiB: checked/unchecked, whole transfer", Summarize(wholeVsPlain), "%");
+    PrintRow("25 MiB: SHA-256 alone, in memory, 16 KiB pieces", Summarize(shaRate), "MB/s");
+    PrintRow("25 MiB: SHA-256 alone, share of the checked data phase", Summarize(shaShare), "%");
+    return true;
+}
+
 int LoopMode(int runs)
 {
     if (geteuid() != 0) {
@@ -213,13 +334,188 @@ int LoopMode(int runs)
     }
     LoopCalculatorHost host(NativePathOf(loop));
     SetHost(&host);
-    ok = CompareWithDd(
-        host, files, loop,
-        "a loop device (" + loop + ", direct I/O) over a file in " + QDir::tempPath(), runs);
+    const QString where =
+        "a loop device (" + loop + ", direct I/O) over a file in " + QDir::tempPath();
+    ok = CompareWithDd(host, files, loop, where, runs) &&
+         CompareChecked(host, files, loop, where, runs);
     SetHost(nullptr);
     bool detached = false;
     Run("losetup", {"-d", loop}, &detached);
     return ok ? 0 : 1;
+}
+
+// Drops a file's pages from the page cache, so that the next read comes from the disk; false
+// when the kernel would not. Written pages must reach the disk before they can be dropped.
+bool DropFromCache(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = fdatasync(fd) == 0 && posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Share of a file's pages in the page cache, in %; -1 when it cannot be told.
+double CachedShare(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() == 0)
+        return -1;
+    uchar* map = file.map(0, file.size());
+    if (map == nullptr)
+        return -1;
+    const long page = sysconf(_SC_PAGESIZE);
+    const qint64 pages = (file.size() + page - 1) / page;
+    std::vector<unsigned char> resident(static_cast<std::size_t>(pages));
+    double share = -1;
+    if (mincore(map, static_cast<std::size_t>(file.size()), resident.data()) == 0) {
+        const auto in = std::count_if(resident.begin(), resident.end(),
+                                      [](unsigned char r) { return (r & 1) != 0; });
+        share = 100.0 * in / pages;
+    }
+    file.unmap(map);
+    return share;
+}
+
+// Seconds to read a file whole in chunks, as the engine reads it, without digesting it.
+double ReadSeconds(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    std::vector<char> chunk(kChunk);
+    QElapsedTimer timer;
+    timer.start();
+    ssize_t got = 0;
+    while ((got = ::read(fd, chunk.data(), kChunk)) > 0) {
+    }
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    ::close(fd);
+    return got == 0 ? seconds : -1;
+}
+
+struct SetFile {
+    const char* name;
+    qint64 bytes;
+    qint64 offset;
+    qint64 placeEnd;
+};
+
+// The three images of an update of the newer generation, at their places on the calculator.
+constexpr SetFile kSet[] = {
+    {"ZENTA_OS.ROM", kOsBytes, 0, kKestolOffset},
+    {"ZENTA_KESTOL.DAT", kKestolBytes, kKestolOffset, kOffset},
+    {"ZENTA_APP.DAT", kAppBytes, kOffset, -1},
+};
+
+// The check of an update set before its first byte, as the worker runs it: the sizes of the
+// calculators' disks, then every file read whole and digested. Each file is digested apart
+// too, from the page cache and from the disk (its pages dropped first); and SHA-256 alone over
+// the applications image in memory, the floor of any of these.
+int CheckMode(int runs)
+{
+    QTemporaryDir dir(QDir::tempPath() + "/quillon-bench-XXXXXX");
+    QVector<UpdateSetEntry> set;
+    qint64 setBytes = 0;
+    bool ok = dir.isValid();
+    for (const SetFile& file : kSet) {
+        const QString path = dir.filePath(file.name);
+        ok = ok && WriteRandomFile(path, file.bytes);
+        set.append({path, file.name, file.offset, file.placeEnd});
+        setBytes += file.bytes;
+    }
+    QFile appFile(set.last().path);
+    const QByteArray app =
+        ok && appFile.open(QIODevice::ReadOnly) ? appFile.readAll() : QByteArray();
+    if (!ok || app.size() != kAppBytes) {
+        std::fprintf(stderr, "transfer_bench check: cannot write the update set\n");
+        return 1;
+    }
+    const int count = set.size();
+    QVector<QVector<double>> warmMs(count), coldMs(count), warmRate(count), coldRate(count);
+    QVector<double> shaRate, readRate, setWarmMs, setColdMs, setWarmRate, setColdRate, sizesMs,
+        leftCached;
+    int disks = 0;
+    for (int run = 0; run < runs; ++run) {
+        unsigned char sum[32];
+        shaRate << kAppBytes / 1e6 / DigestSeconds(app, sum);
+        const double read = DropFromCache(set.last().path) ? ReadSeconds(set.last().path) : -1;
+        if (read <= 0) {
+            std::fprintf(stderr, "transfer_bench check: cannot read %s\n", kSet[count - 1].name);
+            return 1;
+        }
+        readRate << kAppBytes / 1e6 / read;
+        for (int i = 0; i < count; ++i) {
+            const String16 path = PathOf(set[i].path);
+            const double mb = kSet[i].bytes / 1e6;
+            for (bool cold : {true, false}) {
+                if (cold && !DropFromCache(set[i].path)) {
+                    std::fprintf(stderr, "transfer_bench check: cannot drop %s from the cache\n",
+                                 kSet[i].name);
+                    return 1;
+                }
+                if (cold)
+                    leftCached << CachedShare(set[i].path);
+                SourceDigest digest;
+                QElapsedTimer timer;
+                timer.start();
+                const int result = DigestSourceFile(path.c_str(), &digest);
+                const double seconds = timer.nsecsElapsed() / 1e9;
+                if (result != kResultOk || digest.size != kSet[i].bytes ||
+                    (i == count - 1 && std::memcmp(digest.sha256, sum, sizeof sum) != 0)) {
+                    std::fprintf(stderr, "transfer_bench check: %s: digest gave %d\n", kSet[i].name,
+                                 result);
+                    return 1;
+                }
+                (cold ? coldMs : warmMs)[i] << seconds * 1000;
+                (cold ? coldRate : warmRate)[i] << mb / seconds;
+            }
+        }
+        for (bool cold : {true, false}) {
+            for (const UpdateSetEntry& entry : set)
+                ok = ok && (!cold || DropFromCache(entry.path));
+            QElapsedTimer timer;
+            timer.start();
+            const QVector<std::int64_t> sizes =
+                calculatorDiskSizes(kVendor.c_str(), kProduct.c_str());
+            const double sizesSeconds = timer.nsecsElapsed() / 1e9;
+            const UpdateSetCheck check = checkUpdateSet(set, sizes);
+            const double seconds = timer.nsecsElapsed() / 1e9;
+            if (!ok || check.result != kResultOk || check.digests.size() != count ||
+                std::memcmp(check.digests.last().sha256, sum, sizeof sum) != 0) {
+                std::fprintf(stderr, "transfer_bench check: the set check gave %d (%s)\n",
+                             check.result, qPrintable(check.reason));
+                return 1;
+            }
+            disks = sizes.size();
+            sizesMs << sizesSeconds * 1000;
+            (cold ? setColdMs : setWarmMs) << seconds * 1000;
+            (cold ? setColdRate : setWarmRate) << setBytes / 1e6 / seconds;
+        }
+    }
+    std::printf("Check of an update set before its first byte (files in %s), %d runs\n\n",
+                qPrintable(QDir::tempPath()), runs);
+    PrintHeader();
+    PrintRow("SHA-256 alone, 25 MiB in memory, 16 KiB pieces", Summarize(shaRate), "MB/s");
+    PrintRow("ZENTA_APP.DAT read alone, 16 KiB pieces, cold", Summarize(readRate), "MB/s");
+    for (int i = 0; i < count; ++i) {
+        const QString what =
+            QString("DigestSourceFile %1 (%2 KiB)").arg(kSet[i].name).arg(kSet[i].bytes / 1024);
+        PrintRow(what + ", cached", Summarize(warmMs[i]), "ms");
+        PrintRow(what + ", cached", Summarize(warmRate[i]), "MB/s");
+        PrintRow(what + ", cold", Summarize(coldMs[i]), "ms");
+        PrintRow(what + ", cold", Summarize(coldRate[i]), "MB/s");
+    }
+    const QString whole = QString("set check, 3 files, %1 KiB").arg(setBytes / 1024);
+    PrintRow(whole + ", cached", Summarize(setWarmMs), "ms");
+    PrintRow(whole + ", cached", Summarize(setWarmRate), "MB/s");
+    PrintRow(whole + ", cold", Summarize(setColdMs), "ms");
+    PrintRow(whole + ", cold", Summarize(setColdRate), "MB/s");
+    PrintRow(QString("set check: disk sizes of %1 calculator(s), one search").arg(disks),
+             Summarize(sizesMs), "ms");
+    PrintRow("cold: share of a file still cached after the drop", Summarize(leftCached), "%");
+    return 0;
 }
 
 QStringList EmulatedNodes()
@@ -248,8 +544,9 @@ int EmulatedMode(int runs)
         return code;
     LoopCalculatorHost host;
     SetHost(&host);
-    const bool ok = CompareWithDd(host, files, nodes[0],
-                                  "an emulated calculator (" + nodes[0] + ", zenta-emu)", runs);
+    const QString where = "an emulated calculator (" + nodes[0] + ", zenta-emu)";
+    const bool ok = CompareWithDd(host, files, nodes[0], where, runs) &&
+                    CompareChecked(host, files, nodes[0], where, runs);
     SetHost(nullptr);
     return ok ? 0 : 1;
 }
@@ -299,6 +596,8 @@ int main(int argc, char** argv)
         return EmulatedMode(runs);
     if (mode == "many")
         return ManyMode(runs);
-    std::fprintf(stderr, "usage: transfer_bench [loop|emulated|many] [RUNS]\n");
+    if (mode == "check")
+        return CheckMode(runs);
+    std::fprintf(stderr, "usage: transfer_bench [loop|emulated|many|check] [RUNS]\n");
     return 2;
 }
