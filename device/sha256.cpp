@@ -2,6 +2,12 @@
 
 #include <cstring>
 
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#define QUILLON_SHA_NI 1
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
+
 namespace {
 
 const std::uint32_t kRound[64] = {
@@ -58,6 +64,75 @@ void Compress(std::uint32_t state[8], const unsigned char* block)
     state[7] += h;
 }
 
+#ifdef QUILLON_SHA_NI
+
+bool CpuHasShaInstructions()
+{
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d))
+        return false;
+    const bool ssse3 = (c & (1u << 9)) != 0;
+    const bool sse41 = (c & (1u << 19)) != 0;
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d))
+        return false;
+    return ssse3 && sse41 && (b & (1u << 29)) != 0;
+}
+
+// The state is kept in the order the instructions want it (ABEF, CDGH) across all the blocks.
+__attribute__((target("sha,sse4.1"))) void
+CompressShaNi(std::uint32_t state[8], const unsigned char* data, std::size_t blocks)
+{
+    const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+    __m128i cdab =
+        _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0xB1);
+    __m128i efgh =
+        _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)), 0x1B);
+    __m128i abef = _mm_alignr_epi8(cdab, efgh, 8);
+    __m128i cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
+
+    for (; blocks > 0; --blocks, data += 64) {
+        const __m128i abefBefore = abef;
+        const __m128i cdghBefore = cdgh;
+        __m128i w[4]; // the message schedule, four words per group, group g in w[g % 4]
+        for (int g = 0; g < 4; ++g)
+            w[g] = _mm_shuffle_epi8(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * g)), byteSwap);
+        for (int g = 0; g < 16; ++g) {
+            if (g >= 4) {
+                __m128i next = _mm_sha256msg1_epu32(w[g % 4], w[(g - 3) % 4]);
+                next = _mm_add_epi32(next, _mm_alignr_epi8(w[(g - 1) % 4], w[(g - 2) % 4], 4));
+                w[g % 4] = _mm_sha256msg2_epu32(next, w[(g - 1) % 4]);
+            }
+            __m128i message = _mm_add_epi32(
+                w[g % 4], _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 4 * g)));
+            cdgh = _mm_sha256rnds2_epu32(cdgh, abef, message);
+            message = _mm_shuffle_epi32(message, 0x0E);
+            abef = _mm_sha256rnds2_epu32(abef, cdgh, message);
+        }
+        abef = _mm_add_epi32(abef, abefBefore);
+        cdgh = _mm_add_epi32(cdgh, cdghBefore);
+    }
+
+    const __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+    const __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(feba, dchg, 0xF0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
+}
+
+#endif
+
+void CompressBlocks(Sha256* context, const unsigned char* data, std::size_t blocks)
+{
+#ifdef QUILLON_SHA_NI
+    if (context->accelerated) {
+        CompressShaNi(context->state, data, blocks);
+        return;
+    }
+#endif
+    for (; blocks > 0; --blocks, data += 64)
+        Compress(context->state, data);
+}
+
 } // namespace
 
 void Sha256Init(Sha256* context)
@@ -67,6 +142,12 @@ void Sha256Init(Sha256* context)
     std::memcpy(context->state, initial, sizeof initial);
     context->length = 0;
     context->used = 0;
+#ifdef QUILLON_SHA_NI
+    static const bool hasSha = CpuHasShaInstructions();
+    context->accelerated = hasSha;
+#else
+    context->accelerated = false;
+#endif
 }
 
 void Sha256Update(Sha256* context, const void* data, std::size_t size)
@@ -75,9 +156,10 @@ void Sha256Update(Sha256* context, const void* data, std::size_t size)
     context->length += size;
     while (size > 0) {
         if (context->used == 0 && size >= 64) {
-            Compress(context->state, bytes);
-            bytes += 64;
-            size -= 64;
+            const std::size_t blocks = size / 64;
+            CompressBlocks(context, bytes, blocks);
+            bytes += 64 * blocks;
+            size -= 64 * blocks;
             continue;
         }
         std::size_t take = 64 - context->used;
@@ -87,7 +169,7 @@ void Sha256Update(Sha256* context, const void* data, std::size_t size)
         bytes += take;
         size -= take;
         if (context->used == 64) {
-            Compress(context->state, context->block);
+            CompressBlocks(context, context->block, 1);
             context->used = 0;
         }
     }

@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// SHA-256 in plain C++, so that the engine can prove the bytes it wrote without a crypto library.
+// SHA-256 without a crypto library, so that the engine can prove the bytes it wrote. Where the
+// processor has SHA instructions they do the work (several times faster, and the digest runs in
+// line with every calculator's writes); plain C++ elsewhere.
 // Feed the data in pieces of any size with Sha256Update, then take the 32 bytes once.
 
 struct Sha256 {
@@ -11,6 +13,7 @@ struct Sha256 {
     std::uint64_t length; // bytes fed so far
     unsigned char block[64];
     std::size_t used; // bytes of block waiting for a full block
+    bool accelerated; // set by Sha256Init when the processor can; cleared, the plain code runs
 };
 
 void Sha256Init(Sha256* context);
