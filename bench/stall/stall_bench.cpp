@@ -13,6 +13,8 @@
 //
 //   stall_bench UPDATER PLUGIN_DIR RUNS PATH...    (update: RUNS 1, one test bed per run)
 
+#include "bench_common.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -22,59 +24,19 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <ctime>
-#include <fcntl.h>
-#include <sched.h>
-#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
-
-extern char** environ;
 
 namespace {
 
 constexpr int kActAfterMs = 1500;
 constexpr int kGiveUpMs = 180000; // a whole update with its countdown and pauses fits well
 
-long long MonotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
-
 struct Run {
     double stallMs = -1;
     double stallAtMs = -1; // when the longest stall began, from start-up
     double exitMs = -1;
 };
-
-std::vector<std::string> Environment(const QString (*set)[2], size_t count)
-{
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e)
-        env.emplace_back(*e);
-    for (size_t i = 0; i < count; ++i) {
-        const std::string prefix = set[i][0].toStdString() + "=";
-        env.erase(std::remove_if(env.begin(), env.end(),
-                                 [&](const std::string& e) { return e.rfind(prefix, 0) == 0; }),
-                  env.end());
-        env.push_back(prefix + set[i][1].toStdString());
-    }
-    return env;
-}
-
-bool MakeUpdateFolder(const QString& folder)
-{
-    QDir().mkpath(folder);
-    for (const char* name : {"ZENTA_OS.ROM", "ZENTA_KESTOL.DAT", "ZENTA_APP.DAT"}) {
-        QFile file(folder + "/" + name);
-        if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(4096, 'z')) != 4096)
-            return false;
-    }
-    return true;
-}
 
 // One run of the updater on `path` in a home of its own. False when it did not end by itself
 // in time or left no measure.
@@ -94,41 +56,20 @@ bool RunOnce(const QString& updater, const QString& plugins, const QString& path
     } else {
         folder = qEnvironmentVariable("ZENTA_EMU_FOLDER");
     }
-    QDir().mkpath(dir.filePath("runtime"));
-    QFile::setPermissions(dir.filePath("runtime"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    MakeRuntimeDir(dir.path());
     const QString pluginPath = plugins + (qEnvironmentVariableIsEmpty("QT_PLUGIN_PATH")
                                               ? QString()
                                               : ":" + qEnvironmentVariable("QT_PLUGIN_PATH"));
-    const QString set[][2] = {{"QT_QPA_PLATFORM", "offscreen"},
-                              {"QT_PLUGIN_PATH", pluginPath},
-                              {"QT_QPA_GENERIC_PLUGINS", "quillonstall"},
-                              {"QUILLON_STALL_FILE", measures},
-                              {"QUILLON_STALL_ACTION", action},
-                              {"HOME", dir.path()},
-                              {"XDG_CONFIG_HOME", dir.filePath("config")},
-                              {"XDG_RUNTIME_DIR", dir.filePath("runtime")}};
-    std::vector<std::string> env = Environment(set, sizeof set / sizeof set[0]);
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(&e[0]);
-    envp.push_back(nullptr);
-    const std::string program = updater.toStdString(), folderArg = folder.toStdString();
-    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(folderArg.c_str()),
-                    const_cast<char*>("1"), nullptr};
-
-    const pid_t pid = fork();
-    if (pid == 0) {
-        // A network namespace of its own, where it can have one (as root): the single-instance
-        // guard's name lives there, so that an updater running elsewhere on the machine does
-        // not make this one end at once as a second copy.
-        unshare(CLONE_NEWNET);
-        const int quiet = open("/dev/null", O_WRONLY); // Qt's notes on the offscreen platform
-        dup2(quiet, STDOUT_FILENO);
-        dup2(quiet, STDERR_FILENO);
-        execve(argv[0], argv, envp.data());
-        _exit(127);
-    }
+    const EnvironmentSet set = {{"QT_QPA_PLATFORM", "offscreen"},
+                                {"QT_PLUGIN_PATH", pluginPath},
+                                {"QT_QPA_GENERIC_PLUGINS", "quillonstall"},
+                                {"QUILLON_STALL_FILE", measures},
+                                {"QUILLON_STALL_ACTION", action},
+                                {"HOME", dir.path()},
+                                {"XDG_CONFIG_HOME", dir.filePath("config")},
+                                {"XDG_RUNTIME_DIR", dir.filePath("runtime")}};
+    // Quiet: Qt's notes on the offscreen platform.
+    const pid_t pid = StartUpdater(updater, folder, set, true);
     if (pid < 0)
         return false;
     long long ended = -1;
@@ -154,13 +95,6 @@ bool RunOnce(const QString& updater, const QString& plugins, const QString& path
     out->stallAtMs = fields[1].toLongLong() / 1e6;
     out->exitMs = (ended - fields[2].toLongLong()) / 1e6;
     return true;
-}
-
-void PrintRow(const QString& name, QVector<double> values, const char* unit)
-{
-    std::sort(values.begin(), values.end());
-    std::printf("| %-58s | %9.2f | %9.2f | %9.2f | %-5s |\n", qPrintable(name),
-                values[values.size() / 2], values.front(), values.back(), unit);
 }
 
 } // namespace

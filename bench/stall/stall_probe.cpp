@@ -6,6 +6,8 @@
 // nanoseconds. QUILLON_STALL_ACTION=close@MS or cancel@MS closes the window or presses its
 // Cancel button MS milliseconds after the start, as a user would.
 
+#include "bench_common.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QGenericPlugin>
@@ -13,18 +15,10 @@
 #include <QWidget>
 
 #include <cstdio>
-#include <ctime>
 
 namespace {
 
 constexpr int kTickMs = 5;
-
-long long MonotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
 
 class StallProbe : public QObject {
 public:

@@ -2,13 +2,14 @@
 // be drawn on): it writes CLOCK_MONOTONIC in nanoseconds to the file that QUILLON_SHOWN_FILE
 // names. It only watches events; the program behaves as without it.
 
+#include "bench_common.h"
+
 #include <QEvent>
 #include <QGenericPlugin>
 #include <QGuiApplication>
 #include <QWindow>
 
 #include <cstdio>
-#include <ctime>
 
 namespace {
 
@@ -31,11 +32,9 @@ public:
 private:
     void Note()
     {
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
+        const long long now = MonotonicNs();
         if (FILE* out = std::fopen(file_.toLocal8Bit().constData(), "w")) {
-            std::fprintf(out, "%lld\n",
-                         static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
+            std::fprintf(out, "%lld\n", now);
             std::fclose(out);
         }
         qApp->removeEventFilter(this);

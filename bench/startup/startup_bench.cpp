@@ -4,6 +4,8 @@
 //
 //   startup_bench UPDATER PLUGIN_DIR [RUNS]
 
+#include "bench_common.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -14,27 +16,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <ctime>
-#include <sched.h>
-#include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
-
-extern char** environ;
 
 namespace {
 
 constexpr int kAfterShownMs = 500; // one poll for a calculator, as a user would see it
 constexpr int kGiveUpMs = 20000;
-
-long long MonotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
 
 struct Start {
     double ms = -1;
@@ -49,48 +38,19 @@ int RunOnce(const QString& updater, const QString& plugins, Start* out)
 {
     QTemporaryDir dir(QDir::tempPath() + "/quillon-startup-XXXXXX");
     const QString shown = dir.filePath("shown"), folder = dir.filePath("update");
-    QDir().mkpath(folder);
-    QDir().mkpath(dir.filePath("runtime"));
-    QFile::setPermissions(dir.filePath("runtime"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    for (const char* name : {"ZENTA_OS.ROM", "ZENTA_KESTOL.DAT", "ZENTA_APP.DAT"}) {
-        QFile file(folder + "/" + name);
-        if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(4096, 'z')) != 4096)
-            return 1;
-    }
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e)
-        env.emplace_back(*e);
-    const QString set[][2] = {{"QT_QPA_PLATFORM", "offscreen"},
-                              {"QT_PLUGIN_PATH", plugins},
-                              {"QT_QPA_GENERIC_PLUGINS", "quillonshown"},
-                              {"QUILLON_SHOWN_FILE", shown},
-                              {"HOME", dir.path()},
-                              {"XDG_CONFIG_HOME", dir.filePath("config")},
-                              {"XDG_RUNTIME_DIR", dir.filePath("runtime")},
-                              {"TMPDIR", dir.path()}};
-    for (const auto& pair : set) {
-        const std::string prefix = pair[0].toStdString() + "=";
-        env.erase(std::remove_if(env.begin(), env.end(),
-                                 [&](const std::string& e) { return e.rfind(prefix, 0) == 0; }),
-                  env.end());
-        env.push_back(prefix + pair[1].toStdString());
-    }
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(&e[0]);
-    envp.push_back(nullptr);
-    const std::string program = updater.toStdString(), folderArg = folder.toStdString();
-    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(folderArg.c_str()),
-                    const_cast<char*>("1"), nullptr};
-
-    const long long started = MonotonicNs();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        unshare(CLONE_NEWNET);
-        execve(argv[0], argv, envp.data());
-        _exit(127);
-    }
+    MakeRuntimeDir(dir.path());
+    if (!MakeUpdateFolder(folder))
+        return 1;
+    const EnvironmentSet set = {{"QT_QPA_PLATFORM", "offscreen"},
+                                {"QT_PLUGIN_PATH", plugins},
+                                {"QT_QPA_GENERIC_PLUGINS", "quillonshown"},
+                                {"QUILLON_SHOWN_FILE", shown},
+                                {"HOME", dir.path()},
+                                {"XDG_CONFIG_HOME", dir.filePath("config")},
+                                {"XDG_RUNTIME_DIR", dir.filePath("runtime")},
+                                {"TMPDIR", dir.path()}};
+    long long started = 0;
+    const pid_t pid = StartUpdater(updater, folder, set, false, &started);
     if (pid < 0)
         return 1;
     long long at = -1;
@@ -149,13 +109,8 @@ int main(int argc, char** argv)
         ms << start.ms;
         mib << start.peakMiB;
     }
-    std::sort(ms.begin(), ms.end());
-    std::sort(mib.begin(), mib.end());
     std::printf("Updater start-up on the offscreen platform, %d runs after one warm-up\n\n", runs);
-    std::printf("| %-58s | %9.2f | %9.2f | %9.2f | %-5s |\n",
-                "start-up: process start to window shown", ms[runs / 2], ms.front(), ms.back(),
-                "ms");
-    std::printf("| %-58s | %9.2f | %9.2f | %9.2f | %-5s |\n", "start-up: peak resident memory",
-                mib[runs / 2], mib.front(), mib.back(), "MiB");
+    PrintRow("start-up: process start to window shown", ms, "ms");
+    PrintRow("start-up: peak resident memory", mib, "MiB");
     return 0;
 }

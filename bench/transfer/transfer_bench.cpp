@@ -12,6 +12,7 @@
 // The last two run inside `zenta-emu ... --run`, which names the calculators' nodes in
 // ZENTA_EMU_NODES.
 
+#include "bench_common.h"
 #include "loop_calculator_host.h"
 
 #include "device/engine.h"
@@ -51,16 +52,6 @@ constexpr qint64 kOsBytes = (900 << 10) + 13;
 constexpr qint64 kKestolBytes = (3 << 20) + 29;
 constexpr qint64 kKestolOffset = 0x100000;
 constexpr double kCheckedGoal = 97; // checked data phase against the unchecked one, in %
-
-struct Stats {
-    double median, min, max;
-};
-
-Stats Summarize(QVector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return {values[values.size() / 2], values.front(), values.back()};
-}
 
 QString Run(const QString& program, const QStringList& arguments, bool* ok)
 {
@@ -147,20 +138,6 @@ bool RunDd(const QString& file, const QString& device, double* seconds)
     return ok;
 }
 
-void PrintHeader()
-{
-    std::printf("| %-58s | %9s | %9s | %9s | %-5s |\n", "measure", "median", "min", "max", "unit");
-    std::printf("|%s|%s|%s|%s|%s|\n",
-                "------------------------------------------------------------", "-----------",
-                "-----------", "-----------", "-------");
-}
-
-void PrintRow(const QString& what, const Stats& s, const char* unit)
-{
-    std::printf("| %-58s | %9.2f | %9.2f | %9.2f | %-5s |\n", qPrintable(what), s.median, s.min,
-                s.max, unit);
-}
-
 struct Files {
     QString big, empty, small, app;
 };
@@ -227,19 +204,19 @@ bool CompareWithDd(LoopCalculatorHost& host, const Files& files, const QString& 
     std::printf("Transfer of a 32 MiB file onto %s, against dd at the same offset, %d runs\n\n",
                 qPrintable(where), runs);
     PrintHeader();
-    PrintRow("dd bs=16K oflag=direct,dsync", Summarize(ddWhole), "MB/s");
-    PrintRow("RunTransfer, data phase", Summarize(engineData), "MB/s");
-    PrintRow("RunTransfer, whole transfer", Summarize(engineWhole), "MB/s");
-    PrintRow("data phase against dd", Summarize(ratioData), "%");
-    PrintRow("whole transfer against dd", Summarize(ratioWhole), "%");
-    PrintRow("data phase less its progress exchanges, against dd", Summarize(ratioBare), "%");
-    PrintRow("progress exchanges per transfer", Summarize(exchanges), "count");
-    PrintRow("progress command write (512 B)", Summarize(writeMs), "ms");
-    PrintRow("progress reply read (512 B)", Summarize(readMs), "ms");
-    PrintRow("RunTransfer 16 KiB chunk write", Summarize(chunkMs), "ms");
-    PrintRow("dd 16 KiB chunk write", Summarize(ddChunkMs), "ms");
-    PrintRow("0-byte file: beyond the designed 400 ms", Summarize(fixedEmpty), "ms");
-    PrintRow("16 KiB file: outside data, beyond 400 ms", Summarize(fixedSmall), "ms");
+    PrintRow("dd bs=16K oflag=direct,dsync", ddWhole, "MB/s");
+    PrintRow("RunTransfer, data phase", engineData, "MB/s");
+    PrintRow("RunTransfer, whole transfer", engineWhole, "MB/s");
+    PrintRow("data phase against dd", ratioData, "%");
+    PrintRow("whole transfer against dd", ratioWhole, "%");
+    PrintRow("data phase less its progress exchanges, against dd", ratioBare, "%");
+    PrintRow("progress exchanges per transfer", exchanges, "count");
+    PrintRow("progress command write (512 B)", writeMs, "ms");
+    PrintRow("progress reply read (512 B)", readMs, "ms");
+    PrintRow("RunTransfer 16 KiB chunk write", chunkMs, "ms");
+    PrintRow("dd 16 KiB chunk write", ddChunkMs, "ms");
+    PrintRow("0-byte file: beyond the designed 400 ms", fixedEmpty, "ms");
+    PrintRow("16 KiB file: outside data, beyond 400 ms", fixedSmall, "ms");
     return true;
 }
 
@@ -304,16 +281,16 @@ bool CompareChecked(LoopCalculatorHost& host, const Files& files, const QString&
                 "RunTransfer and dd, %d runs\n\n",
                 qPrintable(where), runs);
     PrintHeader();
-    PrintRow("25 MiB: dd bs=16K oflag=direct,dsync", Summarize(ddRate), "MB/s");
-    PrintRow("25 MiB: RunTransfer, data phase", Summarize(plainData), "MB/s");
-    PrintRow("25 MiB: RunCheckedTransfer, data phase", Summarize(checkedData), "MB/s");
-    PrintRow("25 MiB: RunTransfer data phase against dd", Summarize(plainVsDd), "%");
-    PrintRow("25 MiB: RunCheckedTransfer data phase against dd", Summarize(checkedVsDd), "%");
+    PrintRow("25 MiB: dd bs=16K oflag=direct,dsync", ddRate, "MB/s");
+    PrintRow("25 MiB: RunTransfer, data phase", plainData, "MB/s");
+    PrintRow("25 MiB: RunCheckedTransfer, data phase", checkedData, "MB/s");
+    PrintRow("25 MiB: RunTransfer data phase against dd", plainVsDd, "%");
+    PrintRow("25 MiB: RunCheckedTransfer data phase against dd", checkedVsDd, "%");
     PrintRow(QString("25 MiB: checked/unchecked, data phase (goal >= %1%)").arg(kCheckedGoal),
-             Summarize(checkedVsPlain), "%");
-    PrintRow("25 MiB: checked/unchecked, whole transfer", Summarize(wholeVsPlain), "%");
-    PrintRow("25 MiB: SHA-256 alone, in memory, 16 KiB pieces", Summarize(shaRate), "MB/s");
-    PrintRow("25 MiB: SHA-256 alone, share of the checked data phase", Summarize(shaShare), "%");
+             checkedVsPlain, "%");
+    PrintRow("25 MiB: checked/unchecked, whole transfer", wholeVsPlain, "%");
+    PrintRow("25 MiB: SHA-256 alone, in memory, 16 KiB pieces", shaRate, "MB/s");
+    PrintRow("25 MiB: SHA-256 alone, share of the checked data phase", shaShare, "%");
     return true;
 }
 
@@ -497,25 +474,24 @@ int CheckMode(int runs)
     std::printf("Check of an update set before its first byte (files in %s), %d runs\n\n",
                 qPrintable(QDir::tempPath()), runs);
     PrintHeader();
-    PrintRow("SHA-256 alone, 25 MiB in memory, 16 KiB pieces", Summarize(shaRate), "MB/s");
-    PrintRow("ZENTA_APP.DAT read alone, 16 KiB pieces, cold", Summarize(readRate), "MB/s");
+    PrintRow("SHA-256 alone, 25 MiB in memory, 16 KiB pieces", shaRate, "MB/s");
+    PrintRow("ZENTA_APP.DAT read alone, 16 KiB pieces, cold", readRate, "MB/s");
     for (int i = 0; i < count; ++i) {
         const QString what =
             QString("DigestSourceFile %1 (%2 KiB)").arg(kSet[i].name).arg(kSet[i].bytes / 1024);
-        PrintRow(what + ", cached", Summarize(warmMs[i]), "ms");
-        PrintRow(what + ", cached", Summarize(warmRate[i]), "MB/s");
-        PrintRow(what + ", cold", Summarize(coldMs[i]), "ms");
-        PrintRow(what + ", cold", Summarize(coldRate[i]), "MB/s");
+        PrintRow(what + ", cached", warmMs[i], "ms");
+        PrintRow(what + ", cached", warmRate[i], "MB/s");
+        PrintRow(what + ", cold", coldMs[i], "ms");
+        PrintRow(what + ", cold", coldRate[i], "MB/s");
     }
     const QString whole =
         QString("whole set (disk sizes + checkUpdateSet), %1 KiB").arg(setBytes / 1024);
-    PrintRow(whole + ", cached", Summarize(setWarmMs), "ms");
-    PrintRow(whole + ", cached", Summarize(setWarmRate), "MB/s");
-    PrintRow(whole + ", cold", Summarize(setColdMs), "ms");
-    PrintRow(whole + ", cold", Summarize(setColdRate), "MB/s");
-    PrintRow(QString("disk sizes of %1 calculator(s), one search").arg(disks), Summarize(sizesMs),
-             "ms");
-    PrintRow("cold: share of a file still cached after the drop", Summarize(leftCached), "%");
+    PrintRow(whole + ", cached", setWarmMs, "ms");
+    PrintRow(whole + ", cached", setWarmRate, "MB/s");
+    PrintRow(whole + ", cold", setColdMs, "ms");
+    PrintRow(whole + ", cold", setColdRate, "MB/s");
+    PrintRow(QString("disk sizes of %1 calculator(s), one search").arg(disks), sizesMs, "ms");
+    PrintRow("cold: share of a file still cached after the drop", leftCached, "%");
     return 0;
 }
 
@@ -576,10 +552,9 @@ int ManyMode(int runs)
         return 1;
     }
     PrintHeader();
-    PrintRow(QString("RunTransfer of 32 MiB onto %1 calculator(s), whole").arg(count),
-             Summarize(whole), "s");
-    PrintRow(QString("RunTransfer of 32 MiB onto %1 calculator(s), data phase").arg(count),
-             Summarize(data), "s");
+    PrintRow(QString("RunTransfer of 32 MiB onto %1 calculator(s), whole").arg(count), whole, "s");
+    PrintRow(QString("RunTransfer of 32 MiB onto %1 calculator(s), data phase").arg(count), data,
+             "s");
     return 0;
 }
 
