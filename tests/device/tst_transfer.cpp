@@ -21,6 +21,14 @@ QString Progress()
     return Join(g_callbacks.progress);
 }
 
+// The file the transfers read, `size` bytes of it, given back to compare a disk against.
+std::vector<unsigned char> AddSource(TestHost& host, std::int64_t size)
+{
+    auto data = MakeData(size);
+    host.AddSourceFile(kSource, data);
+    return data;
+}
+
 std::vector<std::string> Messages()
 {
     std::lock_guard<std::mutex> guard(g_callbacks.lock);
@@ -99,8 +107,7 @@ private slots:
         QFETCH(QString, progress);
         HostScope scope;
         TestHost& host = scope.host();
-        const auto data = MakeData(size);
-        host.AddSourceFile(kSource, data);
+        const auto data = AddSource(host, size);
         const int disk = host.AddCalculator("1");
 
         QCOMPARE(Run(offset), kResultOk);
@@ -150,8 +157,7 @@ private slots:
         QFETCH(int, attempts);
         HostScope scope;
         TestHost& host = scope.host();
-        const auto data = MakeData(40000);
-        host.AddSourceFile(kSource, data);
+        const auto data = AddSource(host, 40000);
         const int disk = host.AddCalculator("1");
         host.EditDisk(disk, [&](TestHost::Disk& d) {
             d.dataWriteFault = {0, failures};
@@ -177,8 +183,7 @@ private slots:
     {
         HostScope scope;
         TestHost& host = scope.host();
-        const auto data = MakeData(20000);
-        host.AddSourceFile(kSource, data);
+        const auto data = AddSource(host, 20000);
         const int disk = host.AddCalculator("1");
         // The seek back after progress 0 fails, leaving the disk at the mailbox, and so does the
         // first chunk's own seek: that attempt must not write where the disk happens to be.
@@ -191,8 +196,7 @@ private slots:
     {
         HostScope scope;
         TestHost& host = scope.host();
-        const auto data = MakeData(50000);
-        host.AddSourceFile(kSource, data);
+        const auto data = AddSource(host, 50000);
         const int good = host.AddCalculator("1");
         const int bad = host.AddCalculator("2");
         host.EditDisk(bad, [](TestHost::Disk& d) { d.dataWriteFault = {0, -1}; });
@@ -223,8 +227,7 @@ private slots:
     {
         HostScope scope;
         TestHost& host = scope.host();
-        const auto data = MakeData(70000);
-        host.AddSourceFile(kSource, data);
+        const auto data = AddSource(host, 70000);
         for (int i = 0; i < 17; ++i)
             host.AddCalculator("c" + std::to_string(i));
         QCOMPARE(Run(0x100000), kResultOk);
@@ -328,8 +331,7 @@ private slots:
         QFETCH(int, enumerations);
         HostScope scope;
         TestHost& host = scope.host();
-        const auto data = MakeData(size);
-        host.AddSourceFile(kSource, data);
+        const auto data = AddSource(host, size);
         const int disk = host.AddCalculator("1");
         host.EditDisk(disk, [](TestHost::Disk& d) { d.size = 1 << 20; });
         QCOMPARE(Run(offset), result);
@@ -348,8 +350,7 @@ private slots:
     {
         HostScope scope;
         TestHost& host = scope.host();
-        const auto data = MakeData(40000);
-        host.AddSourceFile(kSource, data);
+        const auto data = AddSource(host, 40000);
         const int disk = host.AddCalculator("1");
         host.EditDisk(disk, [](TestHost::Disk& d) { d.sizeUnknown = true; });
         QCOMPARE(Run(0x100000), kResultOk);
@@ -360,8 +361,7 @@ private slots:
     {
         HostScope scope;
         TestHost& host = scope.host();
-        const auto data = MakeData(1000);
-        host.AddSourceFile(kSource, data);
+        const auto data = AddSource(host, 1000);
         host.AddCalculator("1");
         const int skipped = host.AddCalculator("2");
         host.threadStartFault = {1, 1};
@@ -390,8 +390,7 @@ private slots:
     {
         HostScope scope;
         TestHost& host = scope.host();
-        const auto data = MakeData(16385);
-        host.AddSourceFile(kSource, data);
+        const auto data = AddSource(host, 16385);
         const int disk = host.AddCalculator("1");
         host.EditDisk(disk, [](TestHost::Disk& d) { d.refuseProgress = -1; });
         QCOMPARE(Run(0), kResultOk);
@@ -404,8 +403,7 @@ private slots:
     {
         HostScope scope;
         TestHost& host = scope.host();
-        const auto data = MakeData(33000);
-        host.AddSourceFile(kSource, data);
+        const auto data = AddSource(host, 33000);
         const int disk = host.AddCalculator("1");
         QCOMPARE(RunTransfer(kVendor, kProduct, W(kSource).c_str(), 0, nullptr, nullptr),
                  kResultOk);
