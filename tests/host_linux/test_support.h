@@ -4,10 +4,12 @@
 #include "device/text16.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <cstddef>
 
@@ -51,6 +53,16 @@ inline bool Run(const QString& program, const QStringList& arguments, QString* o
         *output = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
     }
     return ok;
+}
+
+// An empty disk image of `size` bytes in `directory`: its path, or an empty string when it could
+// not be made.
+inline QString MakeImage(const QTemporaryDir& directory, qint64 size)
+{
+    const QString image = directory.filePath("disk.img");
+    QFile file(image);
+    return directory.isValid() && file.open(QIODevice::WriteOnly) && file.resize(size) ? image
+                                                                                       : QString();
 }
 
 // A loop device over a file, detached however the test ends.

@@ -228,12 +228,8 @@ void TestHostLinux::openChecksTheNodeIsStillTheListedDisk()
         QSKIP("loop devices need root");
     }
     QTemporaryDir directory;
-    QVERIFY(directory.isValid());
-    const QString image = directory.filePath("disk.img");
-    {
-        QFile file(image);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(65536));
-    }
+    const QString image = MakeImage(directory, 65536);
+    QVERIFY(!image.isEmpty());
     LoopDevice loop;
     if (!loop.Attach(image, 512)) {
         QSKIP("losetup could not attach a loop device");

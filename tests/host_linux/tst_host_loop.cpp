@@ -119,12 +119,8 @@ void TestHostLoop::refusesADiskHeldByAnother()
         QSKIP("loop devices need root");
     }
     QTemporaryDir directory;
-    QVERIFY(directory.isValid());
-    const QString image = directory.filePath("disk.img");
-    {
-        QFile file(image);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(1024 * 1024));
-    }
+    const QString image = MakeImage(directory, 1024 * 1024);
+    QVERIFY(!image.isEmpty());
     if (mounted && !Run("mkfs.ext2", {"-q", "-F", image})) {
         QSKIP("mkfs.ext2 could not make a file system");
     }
