@@ -46,6 +46,14 @@ Scenario Basic(const std::string& name, const std::string& summary, int calculat
     return scenario;
 }
 
+// The update ends with `text` in a window that stays open, and never says "Done".
+void EndsFailed(WindowPlan& window, const std::string& text)
+{
+    window.exits = false;
+    window.finalText = text;
+    window.neverStartingWith = {"Done"};
+}
+
 std::string Retry(int count)
 {
     return "Update failed (112), Retry: " + std::to_string(count);
@@ -105,10 +113,8 @@ Scenario WriteFails()
     // The other files come before or after it, in the order the folder lists them.
     calculator.files["ZENTA_OS.ROM"] = {-1, true};
     calculator.files["ZENTA_APP.DAT"] = {-1, true};
-    scenario.window.exits = false;
-    scenario.window.finalText = "Update failed (112)";
+    EndsFailed(scenario.window, "Update failed (112)");
     scenario.window.seen = {Retry(1), Retry(2), Retry(3), Retry(4), Retry(5)};
-    scenario.window.neverStartingWith = {"Done"};
     return scenario;
 }
 
@@ -234,9 +240,7 @@ Scenario SourceChanged(const std::string& name, const std::string& summary, Sour
     calculator.files["ZENTA_OS.ROM"] = {-1, true};
     calculator.files["ZENTA_APP.DAT"] = {-1, true};
     calculator.earlyFailures = true;
-    scenario.window.exits = false;
-    scenario.window.finalText = "Update failed (109)";
-    scenario.window.neverStartingWith = {"Done"};
+    EndsFailed(scenario.window, "Update failed (109)");
     scenario.timeout = 60;
     return scenario;
 }
@@ -246,9 +250,7 @@ Scenario Mounted()
     Scenario scenario = Basic("mounted", "the file system on the calculator's disk is mounted", 1);
     scenario.calculators[0].mounted = true;
     scenario.calculators[0].unwritten = true;
-    scenario.window.exits = false;
-    scenario.window.finalText = "Update failed (107)";
-    scenario.window.neverStartingWith = {"Done"};
+    EndsFailed(scenario.window, "Update failed (107)");
     scenario.timeout = 60;
     return scenario;
 }
