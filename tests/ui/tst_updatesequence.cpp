@@ -99,6 +99,22 @@ int runLoop()
     return QApplication::exec();
 }
 
+// Runs the loop as the program does: closing the last window ends it.
+int runLoopUntilLastWindowCloses()
+{
+    QApplication::setQuitOnLastWindowClosed(true);
+    const int code = runLoop();
+    QApplication::setQuitOnLastWindowClosed(false);
+    return code;
+}
+
+// Closes the window from within the loop; what the loop gave.
+int closeInLoop(CCalcFWUpdateMSDialog& dialog)
+{
+    QTimer::singleShot(0, &dialog, [&dialog] { dialog.close(); });
+    return runLoopUntilLastWindowCloses();
+}
+
 } // namespace
 
 class TestUpdateSequence : public QObject {
@@ -310,11 +326,7 @@ void TestUpdateSequence::shouldAbortAndCloseWhenCancelledBeforeStartIsOffered()
         QTRY_VERIFY(rig.line(1).startsWith("Waiting for connection..."));
         QTimer::singleShot(0, &dialog, press);
     }
-    // Closing the last window ends the application's loop.
-    QApplication::setQuitOnLastWindowClosed(true);
-    const int code = runLoop();
-    QApplication::setQuitOnLastWindowClosed(false);
-    QCOMPARE(code, 0);
+    QCOMPARE(runLoopUntilLastWindowCloses(), 0);
     QCOMPARE(button, QString("Cancel"));
     QVERIFY(lineBefore.isEmpty() || lineBefore.startsWith("Waiting for connection"));
     QCOMPARE(shown, QString("Update aborted"));
@@ -434,11 +446,7 @@ void TestUpdateSequence::shouldSendFinishWhenWindowClosesAfterNothingToDo()
     QCoreApplication::processEvents();
     QCOMPARE(finishCommands(rig.host(), disk), 0);
 
-    QApplication::setQuitOnLastWindowClosed(true);
-    QTimer::singleShot(0, &dialog, [&] { dialog.close(); });
-    const int code = runLoop();
-    QApplication::setQuitOnLastWindowClosed(false);
-    QCOMPARE(code, 0);
+    QCOMPARE(closeInLoop(dialog), 0);
     QVERIFY(!dialog.isVisible());
     QCOMPARE(finishCommands(rig.host(), disk), 1);
 }
@@ -473,11 +481,7 @@ void TestUpdateSequence::shouldShowFailureOfStepThatThrows()
     // After a transfer the calculator leaves update mode at once; else as the window goes.
     QTRY_COMPARE(finishCommands(rig.host(), disk), transferRan ? 1 : 0);
 
-    QApplication::setQuitOnLastWindowClosed(true);
-    QTimer::singleShot(0, &dialog, [&] { dialog.close(); });
-    const int code = runLoop();
-    QApplication::setQuitOnLastWindowClosed(false);
-    QCOMPARE(code, 0);
+    QCOMPARE(closeInLoop(dialog), 0);
     QVERIFY(!dialog.isVisible());
     QCOMPARE(finishCommands(rig.host(), disk), 1);
 }
