@@ -1,5 +1,7 @@
 #include "app/settings.h"
 
+#include "text/languages.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QLocale>
@@ -19,12 +21,10 @@ int languageOfLocaleName(const QString& localeName)
     const QString name = localeName.toUpper();
     const int underscore = name.lastIndexOf('_');
     const QString code = underscore < 0 ? QString() : name.left(underscore);
-    static const char* const kCodes[] = {"EN", "ZH", "FR", "DE", "ES", "NL", "PT", "JA"};
-    for (int i = 0; i < 8; ++i) {
-        if (code == QLatin1String(kCodes[i]))
-            return i + 1;
-    }
-    return 1;
+    // Russian has a code only as a fallback inside a file; a system in Russian gets English.
+    const int language = languageByCode(code.toLatin1().constData());
+    return language >= kLanguageEnglish && language <= kLanguageJapanese ? language
+                                                                         : kLanguageEnglish;
 }
 
 int systemLanguage()

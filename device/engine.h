@@ -25,6 +25,11 @@ enum : int {
 
 constexpr int kMaxDisks = 16;
 
+// The ids a calculator in update mode gives its disk, in UTF-8: callers convert them once and
+// pass them to every entry that searches for the calculator.
+constexpr char kCalculatorVendorId[] = "KZ";
+constexpr char kCalculatorProductId[] = "Zenta update";
+
 // Called on the transfer threads, possibly at the same time from several of them. The text
 // belongs to the calling thread and lives until that thread ends: copy it to keep it.
 using ProgressCallback = void (*)(int percent);

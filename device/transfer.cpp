@@ -12,16 +12,16 @@
 
 namespace {
 
-// Size of the file, or -1 when it cannot be opened.
-std::int64_t QuerySourceSize(const WChar* path)
+// Size of the file, or -1 when it cannot be opened: GetSourceSize gives 0 for both an empty
+// file and one that does not open, and only the second must fail as unopened.
+std::int64_t KnownSourceSize(const WChar* path)
 {
     Host& host = CurrentHost();
     const FileHandle file = host.OpenSourceFile(path);
     if (file == kInvalidHandle)
         return -1;
-    const std::int64_t size = host.Size(file);
     host.Close(file);
-    return size;
+    return GetSourceSize(path);
 }
 
 void ReportProgress(FileHandle disk, std::uint32_t percent)
@@ -137,8 +137,13 @@ int TransferWithSource(const TransferTask& task, FileHandle source, unsigned cha
 
 std::int64_t GetSourceSize(const WChar* path)
 {
-    const std::int64_t size = QuerySourceSize(path);
-    return size < 0 ? 0 : size;
+    Host& host = CurrentHost();
+    const FileHandle file = host.OpenSourceFile(path);
+    if (file == kInvalidHandle)
+        return 0;
+    const std::int64_t size = host.Size(file);
+    host.Close(file);
+    return size;
 }
 
 int TransferThread(void* arg)
@@ -215,7 +220,7 @@ int RunCheckedTransfer(const WChar* vendorId, const WChar* productId, const WCha
         return kResultSourceOpen;
     }
     request->diskOffset = diskOffset;
-    request->byteCount = QuerySourceSize(request->sourcePath);
+    request->byteCount = KnownSourceSize(request->sourcePath);
     request->expected = expected;
     Copy16(request->displayText, kSourcePathChars, request->sourcePath);
     // A file that is no longer the one checked is not written at all.

@@ -32,7 +32,8 @@ struct TransferTask {
     const SourceDigest* expected;
 };
 
-// Size in bytes of the file, or 0 when it cannot be opened.
+// Size in bytes of the file, 0 when it cannot be opened, -1 when it opens but its size cannot be
+// read (a size never known is not copied as an empty file).
 std::int64_t GetSourceSize(const WChar* path);
 
 // Runs one TransferThread per disk of the table and waits for all of them. Gives the first

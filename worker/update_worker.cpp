@@ -9,8 +9,8 @@
 
 namespace {
 
-const String16 kVendorId = Utf8ToUtf16("KZ");
-const String16 kProductId = Utf8ToUtf16("Zenta update");
+const String16 kVendorId = Utf8ToUtf16(kCalculatorVendorId);
+const String16 kProductId = Utf8ToUtf16(kCalculatorProductId);
 
 constexpr int kStartPauseMs = 500;
 constexpr int kPollPauseMs = 500;
