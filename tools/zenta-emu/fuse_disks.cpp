@@ -17,8 +17,14 @@ FuseDisks* Self()
     return static_cast<FuseDisks*>(fuse_get_context()->private_data);
 }
 
-void* Init(fuse_conn_info*, fuse_config* config)
+void* Init(fuse_conn_info* connection, fuse_config* config)
 {
+    // A loop device hands its direct I/O on as background requests, of which the kernel keeps
+    // only 12 in flight per mount by default: more disks than that would queue behind each
+    // other's throttled link.
+    const unsigned background = Self()->Workers();
+    connection->max_background = background;
+    connection->congestion_threshold = background;
     config->direct_io = 1;
     config->kernel_cache = 0;
     config->auto_cache = 0;
@@ -158,8 +164,10 @@ bool FuseDisks::Mount(const std::string& mountPoint, std::string* error)
     mountPoint_ = mountPoint;
     loop_ = std::thread([this] {
         fuse_loop_config* config = fuse_loop_cfg_create();
-        // One request in flight per disk and more: 17 calculators must not wait on each other.
-        fuse_loop_cfg_set_max_threads(config, 64);
+        // A throttled disk holds its thread while its link is busy: every disk has room for its
+        // own requests, and the threads once started stay for the next burst.
+        fuse_loop_cfg_set_max_threads(config, Workers());
+        fuse_loop_cfg_set_idle_threads(config, Workers());
         fuse_loop_mt(fuse_, config);
         fuse_loop_cfg_destroy(config);
     });

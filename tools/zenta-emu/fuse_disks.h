@@ -27,6 +27,8 @@ public:
     // The disk behind a path of the mount ("/name"), or nullptr.
     EmulatedDisk* Find(const char* path) const;
     const std::map<std::string, EmulatedDisk*>& Disks() const { return disks_; }
+    // Requests served at once: two per disk (a write and its flush) and some for lookups.
+    unsigned Workers() const { return 2 * static_cast<unsigned>(disks_.size()) + 8; }
 
 private:
     std::map<std::string, EmulatedDisk*> disks_;
