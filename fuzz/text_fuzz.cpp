@@ -36,10 +36,10 @@ void writeFrench(const uint8_t* data, size_t size)
 }
 
 // Asks for ids of the tables that the directory names, so that the lookups reach them.
-void lookUpNamedTables()
+void lookUpNamedTables(TextCatalog* catalog)
 {
-    lookupText(2, 3);
-    ResourceFile* file = openResourceFile(3);
+    lookupText(catalog, 2, 3);
+    ResourceFile* file = openResourceFile(&catalog->files, 3);
     if (file == nullptr || !findTable(file, 0))
         return;
     for (size_t i = 0; i < file->directory.size() && i < kMaxTablesAsked; ++i) {
@@ -48,7 +48,7 @@ void lookUpNamedTables()
             continue; // no id reaches it
         const int first = entry.tableNumber * kTableStrings;
         for (const int index : {0, 1, int(entry.lastIndex), kTableStrings - 1})
-            lookupText(first + index, 3);
+            lookupText(catalog, first + index, 3);
     }
 }
 
@@ -74,9 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size > (1u << 20))
         return 0;
     writeFrench(data, size);
-    releaseTextStore();
-    lookUpNamedTables();
-    releaseTextStore();
+    {
+        TextCatalog catalog; // this input's file and tables only, gone before the next
+        lookUpNamedTables(&catalog);
+    }
     decodeDirectly(data, size);
     dumpResource(std::vector<uint8_t>(data, data + size));
     return 0;

@@ -8,9 +8,6 @@
 
 namespace {
 
-std::vector<std::unique_ptr<ResourceFile>> g_loadedFiles;
-std::vector<int> g_failedLanguages;
-
 QString resourcePath(const QString& baseName)
 {
     return QStringLiteral("resource:") + baseName + QStringLiteral(".kzresource");
@@ -55,26 +52,26 @@ std::unique_ptr<ResourceFile> loadResourceFile(const QString& baseName)
     return file;
 }
 
-ResourceFile* openResourceFile(int language)
+ResourceFile* openResourceFile(ResourceRegistry* registry, int language)
 {
-    for (const auto& file : g_loadedFiles) {
+    for (const auto& file : registry->loadedFiles) {
         if (file->language == language)
             return file.get();
     }
-    if (std::find(g_failedLanguages.begin(), g_failedLanguages.end(), language) !=
-        g_failedLanguages.end())
+    std::vector<int>& failed = registry->failedLanguages;
+    if (std::find(failed.begin(), failed.end(), language) != failed.end())
         return nullptr;
     const char* code = languageCode(language);
     std::unique_ptr<ResourceFile> file;
     if (code != nullptr)
         file = loadResourceFile(QStringLiteral("Help") + QLatin1String(code));
     if (!file) {
-        g_failedLanguages.push_back(language);
+        failed.push_back(language);
         return nullptr;
     }
     file->language = language;
-    g_loadedFiles.push_back(std::move(file));
-    return g_loadedFiles.back().get();
+    registry->loadedFiles.push_back(std::move(file));
+    return registry->loadedFiles.back().get();
 }
 
 const std::vector<uint8_t>* codeTree(ResourceFile* file)
@@ -113,20 +110,4 @@ bool readTable(const ResourceFile& file, const DirectoryEntry& entry, std::vecto
     int32_t end = 0;
     data->clear();
     return tableRange(file.header, entry, &start, &end) && readExactly(file.name, start, end, data);
-}
-
-const std::vector<std::unique_ptr<ResourceFile>>& loadedFiles()
-{
-    return g_loadedFiles;
-}
-
-const std::vector<int>& failedLanguages()
-{
-    return g_failedLanguages;
-}
-
-void releaseResourceFiles()
-{
-    g_loadedFiles.clear();
-    g_failedLanguages.clear();
 }

@@ -9,7 +9,7 @@
 #include <vector>
 
 // One opened text resource file: its header (language list completed) and, once first
-// needed, its code tree and directory. Records live in `loadedFiles` until exit.
+// needed, its code tree and directory. Records live in their registry's `loadedFiles`.
 struct ResourceFile {
     QString name; // base name, e.g. "HelpFr"
     ResourceHeader header;
@@ -29,9 +29,16 @@ std::vector<uint8_t> readResourceRange(const QString& baseName, int32_t start, i
 // header is not accepted. Neither the code tree nor the directory is read yet.
 std::unique_ptr<ResourceFile> loadResourceFile(const QString& baseName);
 
-// The file of a language, opened at most once per run (a failure is remembered too);
+// The files opened so far and the languages whose file failed to open; each language's file
+// is looked for on disk once in the registry's life, a failure included.
+struct ResourceRegistry {
+    std::vector<std::unique_ptr<ResourceFile>> loadedFiles;
+    std::vector<int> failedLanguages;
+};
+
+// The file of a language, opened at most once per registry (a failure is remembered too);
 // nullptr for a language without a code or whose file fails to open.
-ResourceFile* openResourceFile(int language);
+ResourceFile* openResourceFile(ResourceRegistry* registry, int language);
 
 // The file's code tree, read once whole; nullptr for a plain file (treeSize 0) and for a tree
 // that cannot be read whole, which is tried again on the next call.
@@ -43,10 +50,3 @@ const DirectoryEntry* findTable(ResourceFile* file, int32_t tableNumber);
 
 // The table's data bytes; false when they cannot all be read.
 bool readTable(const ResourceFile& file, const DirectoryEntry& entry, std::vector<uint8_t>* data);
-
-// Registries of the run, process-wide, released at exit.
-const std::vector<std::unique_ptr<ResourceFile>>& loadedFiles();
-const std::vector<int>& failedLanguages();
-
-// Forgets every opened and failed file, so that the next lookup looks at the disk again.
-void releaseResourceFiles();

@@ -2,32 +2,31 @@
 
 #include "text/languages.h"
 #include "text/resource_file.h"
-#include "text/text_store.h"
 
 #include <algorithm>
 #include <utility>
 
 namespace {
 
-std::vector<std::unique_ptr<StringTable>> g_tableCache;
+using TableCache = std::vector<std::unique_ptr<StringTable>>;
 
 // Swaps, rather than shifts, the entry to the front, so the other entries keep their places;
 // trimming then releases whatever stands at position kTableCacheSize.
-const char16_t* moveToFront(size_t at, size_t index)
+const char16_t* moveToFront(TableCache* cache, size_t at, size_t index)
 {
-    std::swap(g_tableCache[0], g_tableCache[at]);
-    while (g_tableCache.size() > size_t(kTableCacheSize))
-        g_tableCache.erase(g_tableCache.begin() + kTableCacheSize);
-    const StringTable& front = *g_tableCache[0];
+    std::swap((*cache)[0], (*cache)[at]);
+    while (cache->size() > size_t(kTableCacheSize))
+        cache->erase(cache->begin() + kTableCacheSize);
+    const StringTable& front = *(*cache)[0];
     if (index >= front.strings.size() || front.strings[index][0] == 0)
         return nullptr;
     return front.strings[index];
 }
 
-int findCached(int language, int32_t tableNumber)
+int findCached(const TableCache& cache, int language, int32_t tableNumber)
 {
-    for (size_t i = g_tableCache.size(); i-- > 0;) {
-        if (g_tableCache[i]->language == language && g_tableCache[i]->tableNumber == tableNumber)
+    for (size_t i = cache.size(); i-- > 0;) {
+        if (cache[i]->language == language && cache[i]->tableNumber == tableNumber)
             return int(i);
     }
     return -1;
@@ -35,7 +34,7 @@ int findCached(int language, int32_t tableNumber)
 
 // Reads and decodes a table into a new cache entry at the end; -1 when the table is missing,
 // cannot be read whole or is damaged, none of which is cached.
-int decodeIntoCache(ResourceFile* file, int32_t tableNumber)
+int decodeIntoCache(TableCache* cache, ResourceFile* file, int32_t tableNumber)
 {
     const DirectoryEntry* entry = findTable(file, tableNumber);
     std::vector<uint8_t> bytes;
@@ -52,38 +51,38 @@ int decodeIntoCache(ResourceFile* file, int32_t tableNumber)
     if (decodeStringTable(bytes.data(), int32_t(bytes.size()), tree, entry->lastIndex,
                           table.get()) == kDecodeDamaged)
         return -1;
-    g_tableCache.push_back(std::move(table));
-    return int(g_tableCache.size()) - 1;
+    cache->push_back(std::move(table));
+    return int(cache->size()) - 1;
 }
 
-const char16_t* lookupInLanguage(int language, int32_t tableNumber, size_t index)
+const char16_t* lookupInLanguage(TextCatalog* catalog, int language, int32_t tableNumber,
+                                 size_t index)
 {
-    ResourceFile* file = openResourceFile(language);
+    ResourceFile* file = openResourceFile(&catalog->files, language);
     if (file == nullptr)
         return nullptr;
-    int at = findCached(language, tableNumber);
+    TableCache* cache = &catalog->tableCache;
+    int at = findCached(*cache, language, tableNumber);
     if (at >= 0) {
-        if (index >= g_tableCache[size_t(at)]->strings.size())
+        if (index >= (*cache)[size_t(at)]->strings.size())
             return nullptr;
-        return moveToFront(size_t(at), index);
+        return moveToFront(cache, size_t(at), index);
     }
-    at = decodeIntoCache(file, tableNumber);
-    return at < 0 ? nullptr : moveToFront(size_t(at), index);
+    at = decodeIntoCache(cache, file, tableNumber);
+    return at < 0 ? nullptr : moveToFront(cache, size_t(at), index);
 }
 
 } // namespace
 
-const char16_t* lookupText(int id, int language)
+const char16_t* lookupText(TextCatalog* catalog, int id, int language)
 {
     if (id == 0)
         return u"";
     if (id < 0)
         return nullptr;
-    if (language == kLanguageNone)
-        language = currentLanguage();
-    ResourceFile* primary = openResourceFile(language);
+    ResourceFile* primary = openResourceFile(&catalog->files, language);
     if (primary == nullptr)
-        primary = openResourceFile(kLanguageEnglish);
+        primary = openResourceFile(&catalog->files, kLanguageEnglish);
     if (primary == nullptr)
         return nullptr;
     int32_t chain[kLanguageSlots];
@@ -91,25 +90,10 @@ const char16_t* lookupText(int id, int language)
     for (const int32_t next : chain) {
         if (next == kLanguageNone)
             continue;
-        const char16_t* text = lookupInLanguage(next, id >> 9, size_t(id & (kTableStrings - 1)));
+        const char16_t* text =
+            lookupInLanguage(catalog, next, id >> 9, size_t(id & (kTableStrings - 1)));
         if (text != nullptr)
             return text;
     }
     return nullptr;
-}
-
-const std::vector<std::unique_ptr<StringTable>>& tableCache()
-{
-    return g_tableCache;
-}
-
-void releaseTableCache()
-{
-    g_tableCache.clear();
-}
-
-void releaseTextStore()
-{
-    releaseTableCache();
-    releaseResourceFiles();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "text/resource_file.h"
 #include "text/string_table.h"
 
 #include <cstddef>
@@ -10,16 +11,15 @@
 // The most recently decoded tables, at most kTableCacheSize, keyed by language and table number.
 constexpr int kTableCacheSize = 10;
 
-// The text of `id` in `language` (0: the current language), falling back along the primary
-// file's language list. Gives u"" for id 0 and nullptr when no language of the chain has a
-// non-empty text. The string lives in the table cache until the next lookup: copy it at once.
-const char16_t* lookupText(int id, int language);
+// Everything a lookup keeps between calls: the files opened (or found missing) and the table
+// cache, position 0 first. Whoever owns it decides how long files and tables are kept.
+struct TextCatalog {
+    ResourceRegistry files;
+    std::vector<std::unique_ptr<StringTable>> tableCache;
+};
 
-// The table cache, position 0 first; for inspection only.
-const std::vector<std::unique_ptr<StringTable>>& tableCache();
-
-// Releases every cached table.
-void releaseTableCache();
-
-// Releases the cache and forgets every opened and failed file: the state of a fresh run.
-void releaseTextStore();
+// The text of `id` in `language`, falling back along the primary file's language list; a
+// language without a file (0 among them) has English's file for its primary. Gives u"" for
+// id 0 and nullptr when no language of the chain has a non-empty text. The string lives in
+// the catalog's table cache until the next lookup: copy it at once.
+const char16_t* lookupText(TextCatalog* catalog, int id, int language);

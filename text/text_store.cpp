@@ -28,7 +28,8 @@ bool CTextStore::setLanguage(int number)
 
 QString CTextStore::text(int id, int language) const
 {
-    const char16_t* found = lookupText(id, language);
+    const char16_t* found =
+        lookupText(&catalog_, id, language == kLanguageNone ? language_ : language);
     if (found == nullptr)
         return QString();
     // The units as they are: QString::fromUtf16 would take a leading U+FEFF or U+FFFE for a

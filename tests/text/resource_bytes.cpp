@@ -1,7 +1,5 @@
 #include "resource_bytes.h"
 
-#include "text/text_lookup.h"
-
 #include <QDir>
 #include <QFile>
 #include <map>
@@ -96,12 +94,6 @@ std::vector<uint8_t> plainFile(const std::vector<int32_t>& languages,
 ResourceFolder::ResourceFolder()
 {
     QDir::setSearchPaths(QStringLiteral("resource"), {dir_.path()});
-    releaseTextStore();
-}
-
-ResourceFolder::~ResourceFolder()
-{
-    releaseTextStore();
 }
 
 QString ResourceFolder::path(const QString& baseName) const

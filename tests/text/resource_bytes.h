@@ -40,11 +40,11 @@ TestTable plainTableOfIds(const std::vector<std::pair<int, std::u16string>>& tex
 
 void patchLe32(std::vector<uint8_t>* bytes, size_t at, uint32_t value);
 
-// A folder registered as the "resource" search path, emptied of the store's state.
+// A folder registered as the "resource" search path; each test looks into it through a
+// catalog of its own.
 class ResourceFolder {
 public:
     ResourceFolder();
-    ~ResourceFolder();
     QString path(const QString& baseName) const;
     bool write(const QString& baseName, const std::vector<uint8_t>& bytes) const;
     bool remove(const QString& baseName) const;

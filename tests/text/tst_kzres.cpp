@@ -80,6 +80,7 @@ private slots:
     }
     void shouldRoundTripThroughTheStore()
     {
+        TextCatalog catalog;
         QFETCH(QStringList, options);
         ResourceFolder folder;
         QByteArray source;
@@ -89,15 +90,16 @@ private slots:
                               QStringList{"-o", folder.path("HelpFr"), folder.path("source")});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         for (const auto& [id, text] : texts) {
-            const QString found = fromUtf16(lookupText(id, 3));
+            const QString found = fromUtf16(lookupText(&catalog, id, 3));
             QCOMPARE(found.isNull(), text.isEmpty()); // an empty text is no text
             QCOMPARE(found, text);
         }
-        QVERIFY(!lookupText(9, 3));
+        QVERIFY(!lookupText(&catalog, 9, 3));
     }
 
     void shouldKeepCarriageReturnsOnlyInPlainFiles()
     {
+        TextCatalog catalog;
         ResourceFolder folder;
         QVERIFY(writeText(folder.path("source"), "language En\n1\tA\\r\\nB\n"));
         const Run coded = kzres({"build", "-o", folder.path("HelpEn"), folder.path("source")});
@@ -107,7 +109,7 @@ private slots:
         const Run plain =
             kzres({"build", "--plain", "-o", folder.path("HelpEn"), folder.path("source")});
         QCOMPARE(plain.exitCode, 0);
-        QCOMPARE(fromUtf16(lookupText(1, 1)), QString("A\r\nB"));
+        QCOMPARE(fromUtf16(lookupText(&catalog, 1, 1)), QString("A\r\nB"));
     }
 
     void shouldWriteTheLanguageList()
@@ -124,6 +126,7 @@ private slots:
 
     void shouldRebuildFromItsOwnDump()
     {
+        TextCatalog catalog;
         ResourceFolder folder;
         QByteArray source;
         const std::map<int, QString> texts = richTexts(&source);
@@ -136,7 +139,7 @@ private slots:
             kzres({"build", "--plain", "-o", folder.path("HelpFr"), folder.path("dumped")});
         QVERIFY2(rebuild.exitCode == 0, qPrintable(rebuild.err));
         for (const auto& [id, text] : texts)
-            QCOMPARE(fromUtf16(lookupText(id, 3)), text);
+            QCOMPARE(fromUtf16(lookupText(&catalog, id, 3)), text);
     }
 
     // Files made elsewhere, sound but unlike what kzres writes: table 0 holds a text at index
@@ -152,6 +155,7 @@ private slots:
     }
     void shouldRebuildAnySoundFileFromItsDump()
     {
+        TextCatalog catalog;
         QFETCH(int, dataBaseShift);
         QFETCH(bool, textAtIdZero);
         TestResource resource;
@@ -179,13 +183,14 @@ private slots:
             kzres({"build", "--plain", "-o", folder.path("HelpFr"), folder.path("dumped")});
         QVERIFY2(rebuild.exitCode == 0, qPrintable(rebuild.err + dump.out));
         for (const auto& [id, text] : texts)
-            QCOMPARE(fromUtf16(lookupText(id, 3)), fromUtf16(text.c_str()));
+            QCOMPARE(fromUtf16(lookupText(&catalog, id, 3)), fromUtf16(text.c_str()));
     }
 
     // A lone surrogate is no character: no source can hold it, so the dump says so, leaves the
     // text as a comment and still builds back with every other text.
     void shouldCommentOutLoneSurrogates()
     {
+        TextCatalog catalog;
         TestResource resource;
         resource.languages[0] = 3;
         resource.tables.push_back(plainTable(0, {u"", u"a\xD800", u"deux", u"\xDC00"}));
@@ -199,8 +204,8 @@ private slots:
         const Run rebuild =
             kzres({"build", "--plain", "-o", folder.path("HelpFr"), folder.path("dumped")});
         QVERIFY2(rebuild.exitCode == 0, qPrintable(rebuild.err + dump.out));
-        QCOMPARE(fromUtf16(lookupText(2, 3)), QString("deux"));
-        QVERIFY(!lookupText(1, 3));
+        QCOMPARE(fromUtf16(lookupText(&catalog, 2, 3)), QString("deux"));
+        QVERIFY(!lookupText(&catalog, 1, 3));
     }
 
     void shouldRefuseWrongSources_data()

@@ -63,6 +63,7 @@ private slots:
     }
     void shouldCheckTheHeader()
     {
+        TextCatalog catalog;
         QFETCH(uint, magic);
         QFETCH(uint, formatId);
         QFETCH(uint, level);
@@ -73,25 +74,26 @@ private slots:
         resource.formatId = formatId;
         resource.formatLevel = level;
         QVERIFY(folder.write("HelpFr", resource.bytes()));
-        QCOMPARE(openResourceFile(3) != nullptr, accepted);
-        QCOMPARE(failedLanguages().size(), accepted ? size_t(0) : size_t(1));
+        QCOMPARE(openResourceFile(&catalog.files, 3) != nullptr, accepted);
+        QCOMPARE(catalog.files.failedLanguages.size(), accepted ? size_t(0) : size_t(1));
     }
 
     void shouldOpenABareHeaderButFindNoTable()
     {
+        TextCatalog catalog;
         ResourceFolder folder;
         TestResource resource;
         resource.languages[0] = 3;
         std::vector<uint8_t> bytes = resource.bytes();
         QCOMPARE(bytes.size(), size_t(kHeaderSize));
         QVERIFY(folder.write("HelpFr", bytes));
-        ResourceFile* file = openResourceFile(3);
+        ResourceFile* file = openResourceFile(&catalog.files, 3);
         QVERIFY(file);
         QVERIFY(!findTable(file, 0));
 
         bytes.pop_back();
         QVERIFY(folder.write("HelpDe", bytes));
-        QVERIFY(!openResourceFile(4));
+        QVERIFY(!openResourceFile(&catalog.files, 4));
     }
 
     void shouldClipRangesAtTheEndOfTheFile_data()
@@ -119,27 +121,29 @@ private slots:
 
     void shouldLetTheLaterOfTwoEntriesWin()
     {
+        TextCatalog catalog;
         ResourceFolder folder;
         TestResource resource = frenchWithOneTable();
         resource.tables.push_back(plainTable(0, {u"zéro", u"une"}));
         QVERIFY(folder.write("HelpFr", resource.bytes()));
-        QCOMPARE(fromUtf16(lookupText(1, 3)), QString("une"));
+        QCOMPARE(fromUtf16(lookupText(&catalog, 1, 3)), QString("une"));
     }
 
     void shouldIgnoreBit31OfTheTableSize()
     {
+        TextCatalog catalog;
         ResourceFolder folder;
         const TestResource resource = frenchWithOneTable();
         std::vector<uint8_t> bytes = resource.bytes();
         const size_t sizeAt = directoryAt(resource) + 8;
         patchLe32(&bytes, sizeAt, uint32_t(resource.tables[0].data.size()) | 0x80000000u);
         QVERIFY(folder.write("HelpFr", bytes));
-        ResourceFile* file = openResourceFile(3);
+        ResourceFile* file = openResourceFile(&catalog.files, 3);
         QVERIFY(file);
         const DirectoryEntry* entry = findTable(file, 0);
         QVERIFY(entry);
         QCOMPARE(size_t(entry->tableSize), resource.tables[0].data.size());
-        QCOMPARE(fromUtf16(lookupText(1, 3)), QString("un"));
+        QCOMPARE(fromUtf16(lookupText(&catalog, 1, 3)), QString("un"));
     }
 
     void shouldOpenOnlyRegularFiles_data()
@@ -153,6 +157,7 @@ private slots:
     }
     void shouldOpenOnlyRegularFiles()
     {
+        TextCatalog catalog;
         QFETCH(QString, kind);
         QFETCH(bool, opens);
         ResourceFolder folder;
@@ -167,7 +172,8 @@ private slots:
         if (kind.startsWith("link"))
             QVERIFY(QFile::link(target, path));
         // Opened aside, so that a blocking open can be freed and reported, not hang the test.
-        auto opened = std::async(std::launch::async, [] { return openResourceFile(3); });
+        auto opened = std::async(std::launch::async,
+                                 [&catalog] { return openResourceFile(&catalog.files, 3); });
         if (opened.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
             ::close(::open(qPrintable(kind == "fifo" ? path : target), O_WRONLY | O_NONBLOCK));
             opened.wait();
@@ -192,6 +198,7 @@ private slots:
     }
     void shouldReadTableWhereverItsOffsetsSumTo()
     {
+        TextCatalog catalog;
         QFETCH(qint64, dataBase);
         QFETCH(qint64, tableOffset);
         QFETCH(QString, text);
@@ -206,30 +213,32 @@ private slots:
         patchLe32(&bytes, kHeaderDataBaseAt, field(dataBase, realBase));
         patchLe32(&bytes, directoryAt(resource) + 4, field(tableOffset, 0));
         QVERIFY(folder.write("HelpFr", bytes));
-        const QString found = fromUtf16(lookupText(1, 3));
+        const QString found = fromUtf16(lookupText(&catalog, 1, 3));
         QCOMPARE(found.isNull(), text.isNull());
         QCOMPARE(found, text);
     }
 
     void shouldLookForAMissingFileOnce()
     {
+        TextCatalog catalog;
         ResourceFolder folder;
-        QVERIFY(!openResourceFile(3));
+        QVERIFY(!openResourceFile(&catalog.files, 3));
         QVERIFY(folder.write("HelpFr", frenchWithOneTable().bytes()));
-        QVERIFY(!openResourceFile(3)); // a file added later is not noticed
-        QCOMPARE(failedLanguages(), std::vector<int>{3});
-        QVERIFY(!openResourceFile(0));
-        QVERIFY(!openResourceFile(10));
+        QVERIFY(!openResourceFile(&catalog.files, 3)); // a file added later is not noticed
+        QCOMPARE(catalog.files.failedLanguages, std::vector<int>{3});
+        QVERIFY(!openResourceFile(&catalog.files, 0));
+        QVERIFY(!openResourceFile(&catalog.files, 10));
     }
 
     void shouldReadAShortDirectoryAgainNextTime()
     {
+        TextCatalog catalog;
         ResourceFolder folder;
         const TestResource resource = frenchWithOneTable();
         std::vector<uint8_t> bytes = resource.bytes();
         QVERIFY(folder.write("HelpFr",
                              {bytes.begin(), bytes.begin() + long(directoryAt(resource)) + 4}));
-        ResourceFile* file = openResourceFile(3);
+        ResourceFile* file = openResourceFile(&catalog.files, 3);
         QVERIFY(file);
         QVERIFY(!findTable(file, 0));
         QVERIFY(folder.write("HelpFr", bytes));
