@@ -1,3 +1,4 @@
+// The command line: an update folder and a language number together, or --help and --version.
 #include "app/command_line.h"
 
 CommandLine parseCommandLine(const QStringList& arguments)

@@ -1,3 +1,5 @@
+// Process entry: usage and version without a window, a plain exit without a graphical
+// session, and otherwise the updater itself.
 #include "app/command_line.h"
 #include "app/session.h"
 #include "app/startup.h"
@@ -26,7 +28,7 @@ int main(int argc, char** argv)
         reportNoSession();
         return kNoSessionExitCode;
     }
-    std::optional<CNoSessionExit> noSession(std::in_place);
+    std::optional<NoSessionExit> noSession(std::in_place);
     QApplication app(argc, argv);
     noSession.reset();
     // Lets Wayland desktops tie the window to its installed desktop entry and icon.

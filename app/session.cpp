@@ -1,3 +1,5 @@
+// Ending plainly when no window can be shown: Qt's start-up messages are held back until it is
+// known whether a session exists.
 #include "app/session.h"
 
 #include <QByteArray>
@@ -39,12 +41,12 @@ void reportNoSession()
                stderr);
 }
 
-CNoSessionExit::CNoSessionExit()
+NoSessionExit::NoSessionExit()
 {
     g_previous = qInstallMessageHandler(holdOrExit);
 }
 
-CNoSessionExit::~CNoSessionExit()
+NoSessionExit::~NoSessionExit()
 {
     qInstallMessageHandler(g_previous);
     for (const HeldMessage& held : g_held) {

@@ -13,10 +13,10 @@ void reportNoSession();
 // Held while the QApplication is made. Should Qt find no display it can open, the process
 // says so in one line and ends with kNoSessionExitCode, where Qt would abort with a core and
 // advise reinstalling. Qt's messages meanwhile are held back, and passed on once it has started.
-class CNoSessionExit {
+class NoSessionExit {
 public:
-    CNoSessionExit();
-    ~CNoSessionExit();
-    CNoSessionExit(const CNoSessionExit&) = delete;
-    CNoSessionExit& operator=(const CNoSessionExit&) = delete;
+    NoSessionExit();
+    ~NoSessionExit();
+    NoSessionExit(const NoSessionExit&) = delete;
+    NoSessionExit& operator=(const NoSessionExit&) = delete;
 };

@@ -1,3 +1,4 @@
+// Whether a window can be shown on Linux: a platform given on the command line, or a display.
 #include "app/session.h"
 
 #include <QtGlobal>

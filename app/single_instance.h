@@ -10,12 +10,12 @@ constexpr char kSingleInstanceKey[] = "VORMEX";
 // user and any environment (TMPDIR, HOME, ...); on Windows it is the named segment of the key.
 // The system gives it up when its holder ends, however it ends, so that a copy that crashed
 // keeps no later start from running.
-class CSingleInstance {
+class SingleInstance {
 public:
-    explicit CSingleInstance(const QString& key = kSingleInstanceKey);
-    ~CSingleInstance();
-    CSingleInstance(const CSingleInstance&) = delete;
-    CSingleInstance& operator=(const CSingleInstance&) = delete;
+    explicit SingleInstance(const QString& key = kSingleInstanceKey);
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
 
     // Takes the guard and holds it as long as this object lives. False when another copy holds
     // it, or when the system refuses it.

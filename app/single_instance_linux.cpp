@@ -12,7 +12,7 @@
 // machine, tied to no file, folder or user, so that no environment or permission can split
 // it; the kernel frees the name when the socket's last descriptor closes, which a process that
 // dies does however it dies.
-class CSingleInstance::Held {
+class SingleInstance::Held {
 public:
     explicit Held(int socket) : socket_(socket) {}
     ~Held() { ::close(socket_); }
@@ -21,11 +21,11 @@ private:
     int socket_;
 };
 
-CSingleInstance::CSingleInstance(const QString& key) : key_(key) {}
+SingleInstance::SingleInstance(const QString& key) : key_(key) {}
 
-CSingleInstance::~CSingleInstance() = default;
+SingleInstance::~SingleInstance() = default;
 
-bool CSingleInstance::take()
+bool SingleInstance::take()
 {
     if (held_)
         return true;

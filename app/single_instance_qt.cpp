@@ -3,15 +3,15 @@
 #include <QSharedMemory>
 
 // The named one-byte segment of the key; only its existence matters.
-class CSingleInstance::Held {
+class SingleInstance::Held {
 public:
     explicit Held(const QString& key) : segment(key) {}
     QSharedMemory segment;
 };
 
-CSingleInstance::CSingleInstance(const QString& key) : key_(key) {}
+SingleInstance::SingleInstance(const QString& key) : key_(key) {}
 
-CSingleInstance::~CSingleInstance() = default;
+SingleInstance::~SingleInstance() = default;
 
 // Attaching and detaching again removes a segment that no process holds any more where the
 // segment can outlive its holder (System V): the last detach deletes it. A held one stays.
@@ -22,7 +22,7 @@ static void reclaimStaleSegment(const QString& key)
         probe.detach();
 }
 
-bool CSingleInstance::take()
+bool SingleInstance::take()
 {
     if (held_)
         return true;

@@ -1,3 +1,4 @@
+// The updater's run: one copy only, the command line, the dialog, its first scan and the loop.
 #include "app/startup.h"
 
 #include "app/command_line.h"
@@ -10,7 +11,7 @@
 
 int runUpdater(QApplication& app)
 {
-    CSingleInstance instance(kSingleInstanceKey);
+    SingleInstance instance(kSingleInstanceKey);
     if (!instance.take())
         return 0; // another copy runs: it is the one the user sees
     const CommandLine line = parseCommandLine(QCoreApplication::arguments());

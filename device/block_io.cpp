@@ -1,3 +1,5 @@
+// Byte-exact reads and writes on devices that take only whole, aligned sectors: requests
+// that are not aligned go through a bounce buffer, read, changed and written back.
 #include "device/block_io.h"
 
 #include <cstdint>
@@ -16,20 +18,17 @@ constexpr std::size_t kWindow = 64 * 1024;
 
 void* AllocAlignedTo(std::size_t size, std::size_t alignment)
 {
-    if (size == 0) {
+    if (size == 0)
         size = 1;
-    }
     // No object can be larger; the allocator need not be asked.
-    if (size > static_cast<std::size_t>(PTRDIFF_MAX) - alignment) {
+    if (size > static_cast<std::size_t>(PTRDIFF_MAX) - alignment)
         return nullptr;
-    }
 #ifdef _WIN32
     return _aligned_malloc(size, alignment);
 #else
     void* buffer = nullptr;
-    if (posix_memalign(&buffer, alignment, size) != 0) {
+    if (posix_memalign(&buffer, alignment, size) != 0)
         return nullptr;
-    }
     return buffer;
 #endif
 }
@@ -52,21 +51,18 @@ struct Bounce {
     bool Prepare(SectorDevice& device, std::uint64_t offset, std::size_t length)
     {
         block = device.BlockSize();
-        if (!IsValidBlockSize(static_cast<std::uint32_t>(block))) {
+        if (!IsValidBlockSize(static_cast<std::uint32_t>(block)))
             return false;
-        }
         // The covered sectors must end before the 64-bit offsets run out.
         const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
-        if (length > max - block || offset > max - block - length) {
+        if (length > max - block || offset > max - block - length)
             return false;
-        }
         first = offset - offset % block;
         const std::uint64_t last = offset + length - 1;
         end = last - last % block + block;
         window = kWindow > block ? kWindow : static_cast<std::size_t>(block);
-        if (end - first < window) {
+        if (end - first < window)
             window = static_cast<std::size_t>(end - first);
-        }
         const std::size_t alignment = block > kIoAlignment ? block : kIoAlignment;
         buffer = static_cast<unsigned char*>(AllocAlignedTo(window, alignment));
         return buffer != nullptr;
@@ -76,9 +72,8 @@ struct Bounce {
 bool IsAligned(SectorDevice& device, std::uint64_t offset, const void* buffer, std::size_t length)
 {
     const std::uint32_t block = device.BlockSize();
-    if (!IsValidBlockSize(block)) {
+    if (!IsValidBlockSize(block))
         return false;
-    }
     return offset % block == 0 && length % block == 0 &&
            reinterpret_cast<std::uintptr_t>(buffer) % block == 0;
 }
@@ -101,28 +96,23 @@ void FreeAligned(void* buffer)
 
 bool ReadBytes(SectorDevice& device, std::uint64_t offset, void* buffer, std::size_t length)
 {
-    if (length == 0) {
+    if (length == 0)
         return true;
-    }
-    if (buffer == nullptr) {
+    if (buffer == nullptr)
         return false;
-    }
-    if (IsAligned(device, offset, buffer, length)) {
+    if (IsAligned(device, offset, buffer, length))
         return device.ReadAligned(offset, buffer, length);
-    }
     Bounce bounce;
-    if (!bounce.Prepare(device, offset, length)) {
+    if (!bounce.Prepare(device, offset, length))
         return false;
-    }
     unsigned char* out = static_cast<unsigned char*>(buffer);
     const std::uint64_t requestEnd = offset + length;
     for (std::uint64_t start = bounce.first; start < bounce.end; start += bounce.window) {
         const std::uint64_t left = bounce.end - start;
         const std::size_t size =
             left < bounce.window ? static_cast<std::size_t>(left) : bounce.window;
-        if (!device.ReadAligned(start, bounce.buffer, size)) {
+        if (!device.ReadAligned(start, bounce.buffer, size))
             return false;
-        }
         const std::uint64_t from = offset > start ? offset : start;
         const std::uint64_t to = requestEnd < start + size ? requestEnd : start + size;
         std::memcpy(out + (from - offset), bounce.buffer + (from - start),
@@ -133,19 +123,15 @@ bool ReadBytes(SectorDevice& device, std::uint64_t offset, void* buffer, std::si
 
 bool WriteBytes(SectorDevice& device, std::uint64_t offset, const void* buffer, std::size_t length)
 {
-    if (length == 0) {
+    if (length == 0)
         return true;
-    }
-    if (buffer == nullptr) {
+    if (buffer == nullptr)
         return false;
-    }
-    if (IsAligned(device, offset, buffer, length)) {
+    if (IsAligned(device, offset, buffer, length))
         return device.WriteAligned(offset, buffer, length);
-    }
     Bounce bounce;
-    if (!bounce.Prepare(device, offset, length)) {
+    if (!bounce.Prepare(device, offset, length))
         return false;
-    }
     const unsigned char* in = static_cast<const unsigned char*>(buffer);
     const std::uint64_t requestEnd = offset + length;
     const std::uint64_t block = bounce.block;
@@ -171,9 +157,8 @@ bool WriteBytes(SectorDevice& device, std::uint64_t offset, const void* buffer, 
         }
         std::memcpy(bounce.buffer + (from - start), in + (from - offset),
                     static_cast<std::size_t>(to - from));
-        if (!device.WriteAligned(start, bounce.buffer, size)) {
+        if (!device.WriteAligned(start, bounce.buffer, size))
             return false;
-        }
     }
     return true;
 }

@@ -1,3 +1,4 @@
+// Finding the calculator disks by their interface paths, and opening and closing them.
 #include "device/discovery.h"
 
 #include "device/engine_state.h"
@@ -83,7 +84,7 @@ int FindCalculatorDisks(DiskPathTable paths, const WChar* vendorId, const WChar*
         const InterfaceStatus status = host.DiskInterfacePath(list, index, path, kDiskPathChars);
         if (status == InterfaceStatus::End)
             break;
-        // A path too long for a slot is passed over: a cut path could name another disk.
+        // A path too long for a slot is passed over, never cut (see Copy16).
         if (status != InterfaceStatus::Ok || !MatchesDiskPattern(path, pattern))
             continue;
         if (Copy16(paths[found], kDiskPathChars, path))

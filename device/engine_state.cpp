@@ -1,3 +1,4 @@
+// The engine's process-wide tables, guarded by the engine lock.
 #include "device/engine_state.h"
 
 WChar g_diskPaths[kMaxDisks][kDiskPathChars];

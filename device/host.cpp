@@ -1,3 +1,4 @@
+// The host the engine runs on: the platform's own unless a test set another.
 #include "device/host.h"
 
 #include "device/engine.h"

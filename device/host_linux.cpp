@@ -1,3 +1,5 @@
+// The Linux host: udev for the list of disks, paths shaped like the Windows interface paths,
+// unbuffered (O_DIRECT) write-through disk I/O, plain files for sources, and POSIX threads.
 #include "device/block_io.h"
 #include "device/engine.h"
 #include "device/host.h"
@@ -63,13 +65,11 @@ public:
     {
         unsigned char* bytes = static_cast<unsigned char*>(buffer);
         while (length > 0) {
-            if (offset > static_cast<std::uint64_t>(kMaxOffset)) {
+            if (offset > static_cast<std::uint64_t>(kMaxOffset))
                 return false;
-            }
             ssize_t got = pread(fd_, bytes, length, static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR) {
+            if (got < 0 && errno == EINTR)
                 continue;
-            }
             if (got <= 0) {
                 return false; // an error, or the end of the disk inside the request
             }
@@ -84,16 +84,13 @@ public:
     {
         const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
         while (length > 0) {
-            if (offset > static_cast<std::uint64_t>(kMaxOffset)) {
+            if (offset > static_cast<std::uint64_t>(kMaxOffset))
                 return false;
-            }
             ssize_t put = pwrite(fd_, bytes, length, static_cast<off_t>(offset));
-            if (put < 0 && errno == EINTR) {
+            if (put < 0 && errno == EINTR)
                 continue;
-            }
-            if (put <= 0) {
+            if (put <= 0)
                 return false;
-            }
             bytes += put;
             offset += static_cast<std::uint64_t>(put);
             length -= static_cast<std::size_t>(put);
@@ -118,9 +115,8 @@ int OpenRetrying(const char* path, int flags)
 std::uint32_t LogicalBlockSize(int fd)
 {
     int size = 0;
-    if (ioctl(fd, BLKSSZGET, &size) != 0 || size < 512 || (size & (size - 1)) != 0) {
+    if (ioctl(fd, BLKSSZGET, &size) != 0 || size < 512 || (size & (size - 1)) != 0)
         return 512;
-    }
     return static_cast<std::uint32_t>(size);
 }
 
@@ -183,18 +179,16 @@ void* LinuxHost::BeginDiskInterfaces()
     std::vector<KnownDisk> found;
     const bool scanned = ListWholeDisks(&found);
     std::vector<LinuxDiskInfo> infos;
-    for (const KnownDisk& disk : found) {
+    for (const KnownDisk& disk : found)
         infos.push_back(disk.info);
-    }
     const std::vector<std::string> paths = DiskInterfacePathsOf(infos);
 
     DiskList* list = scanned ? new (std::nothrow) DiskList : nullptr;
     std::map<std::string, KnownDisk> latest;
     if (list != nullptr) {
         for (std::size_t i = 0; i < found.size(); ++i) {
-            if (paths[i].empty()) {
+            if (paths[i].empty())
                 continue;
-            }
             latest[paths[i]] = found[i];
             list->disks.push_back({paths[i], Utf8ToUtf16(paths[i])});
         }
@@ -211,12 +205,10 @@ void* LinuxHost::BeginDiskInterfaces()
 InterfaceStatus LinuxHost::DiskInterfacePath(void* list, int index, WChar* path, int capacity)
 {
     const DiskList* disks = static_cast<const DiskList*>(list);
-    if (disks == nullptr || index < 0 || static_cast<std::size_t>(index) >= disks->disks.size()) {
+    if (disks == nullptr || index < 0 || static_cast<std::size_t>(index) >= disks->disks.size())
         return InterfaceStatus::End;
-    }
-    if (path == nullptr || !Copy16(path, capacity, disks->disks[index].path16.c_str())) {
+    if (path == nullptr || !Copy16(path, capacity, disks->disks[index].path16.c_str()))
         return InterfaceStatus::TooLong;
-    }
     return InterfaceStatus::Ok;
 }
 
@@ -228,16 +220,14 @@ void LinuxHost::EndDiskInterfaces(void* list)
 FileHandle LinuxHost::OpenDisk(const WChar* path)
 {
     std::string name;
-    if (path == nullptr || !Utf16ToUtf8(path, &name)) {
+    if (path == nullptr || !Utf16ToUtf8(path, &name))
         return kInvalidHandle;
-    }
     KnownDisk disk;
     {
         std::lock_guard<std::mutex> lock(disksMutex_);
         auto known = latestDisks_.find(name);
-        if (known == latestDisks_.end()) {
+        if (known == latestDisks_.end())
             return kInvalidHandle;
-        }
         disk = known->second;
     }
 
@@ -252,36 +242,31 @@ FileHandle LinuxHost::OpenDisk(const WChar* path)
         !S_ISBLK(node.st_mode)) {
         fd = OpenRetrying(disk.devnode.c_str(), flags);
     }
-    if (fd < 0) {
+    if (fd < 0)
         return kInvalidHandle;
-    }
 
     // The disk may have gone since the enumeration and its node gone to another disk: what was
     // opened must be the disk that was listed under this path.
     struct stat status;
     bool same = fstat(fd, &status) == 0;
-    if (same && S_ISBLK(status.st_mode)) {
+    if (same && S_ISBLK(status.st_mode))
         same = status.st_rdev == disk.devnum && IsSameDisk(status.st_rdev, disk.info);
-    }
     const std::uint32_t blockSize = same ? LogicalBlockSize(fd) : 0;
     FileHandle handle = same ? Register(FileKind::Disk, fd, blockSize) : kInvalidHandle;
-    if (handle == kInvalidHandle) {
+    if (handle == kInvalidHandle)
         close(fd);
-    }
     return handle;
 }
 
 FileHandle LinuxHost::OpenSourceFile(const WChar* path)
 {
     std::string name;
-    if (path == nullptr || !Utf16ToUtf8(path, &name)) {
+    if (path == nullptr || !Utf16ToUtf8(path, &name))
         return kInvalidHandle;
-    }
     // O_NONBLOCK: a FIFO (or a link to one) would otherwise wait for a writer for ever.
     int fd = OpenRetrying(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    if (fd < 0)
         return kInvalidHandle;
-    }
     // Only a regular file has the bytes and the size of an image; a directory opens but holds
     // none. Its reads then block as usual.
     struct stat status;
@@ -291,18 +276,16 @@ FileHandle LinuxHost::OpenSourceFile(const WChar* path)
         fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
         handle = Register(FileKind::Source, fd, 0);
     }
-    if (handle == kInvalidHandle) {
+    if (handle == kInvalidHandle)
         close(fd);
-    }
     return handle;
 }
 
 FileHandle LinuxHost::Register(FileKind kind, int fd, std::uint32_t blockSize)
 {
     OpenFile* file = new (std::nothrow) OpenFile{kind, fd, 0, blockSize};
-    if (file == nullptr) {
+    if (file == nullptr)
         return kInvalidHandle;
-    }
     std::lock_guard<std::mutex> lock(filesMutex_);
     openFiles_.insert(file);
     return reinterpret_cast<FileHandle>(file);
@@ -318,22 +301,19 @@ OpenFile* LinuxHost::Find(FileHandle file)
 std::int64_t LinuxHost::Seek(FileHandle file, std::int64_t offset, SeekFrom from)
 {
     OpenFile* object = Find(file);
-    if (object == nullptr) {
+    if (object == nullptr)
         return -1;
-    }
     std::int64_t base = from == SeekFrom::Current ? object->position : 0;
-    if ((offset > 0 && base > kMaxOffset - offset) || base + offset < 0) {
+    if ((offset > 0 && base > kMaxOffset - offset) || base + offset < 0)
         return -1;
-    }
     object->position = base + offset;
     return object->position;
 }
 
 bool LinuxHost::Read(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* done)
 {
-    if (done != nullptr) {
+    if (done != nullptr)
         *done = 0;
-    }
     OpenFile* object = Find(file);
     if (object == nullptr || (buffer == nullptr && length > 0) ||
         object->position > kMaxOffset - static_cast<std::int64_t>(length)) {
@@ -341,56 +321,48 @@ bool LinuxHost::Read(FileHandle file, void* buffer, std::uint32_t length, std::u
     }
     if (object->kind == FileKind::Disk) {
         FdSectorDevice device(object->fd, object->blockSize);
-        if (!ReadBytes(device, static_cast<std::uint64_t>(object->position), buffer, length)) {
+        if (!ReadBytes(device, static_cast<std::uint64_t>(object->position), buffer, length))
             return false;
-        }
         object->position += length;
-        if (done != nullptr) {
+        if (done != nullptr)
             *done = length;
-        }
         return true;
     }
     unsigned char* bytes = static_cast<unsigned char*>(buffer);
     std::uint32_t got = 0;
     while (got < length) {
         ssize_t count = pread(object->fd, bytes + got, length - got, object->position + got);
-        if (count < 0 && errno == EINTR) {
+        if (count < 0 && errno == EINTR)
             continue;
-        }
-        if (count < 0) {
+        if (count < 0)
             return false;
-        }
         if (count == 0) {
             break; // end of file
         }
         got += static_cast<std::uint32_t>(count);
     }
     object->position += got;
-    if (done != nullptr) {
+    if (done != nullptr)
         *done = got;
-    }
     return true;
 }
 
 bool LinuxHost::Write(FileHandle file, const void* buffer, std::uint32_t length,
                       std::uint32_t* done)
 {
-    if (done != nullptr) {
+    if (done != nullptr)
         *done = 0;
-    }
     OpenFile* object = Find(file);
     if (object == nullptr || object->kind != FileKind::Disk || (buffer == nullptr && length > 0) ||
         object->position > kMaxOffset - static_cast<std::int64_t>(length)) {
         return false;
     }
     FdSectorDevice device(object->fd, object->blockSize);
-    if (!WriteBytes(device, static_cast<std::uint64_t>(object->position), buffer, length)) {
+    if (!WriteBytes(device, static_cast<std::uint64_t>(object->position), buffer, length))
         return false;
-    }
     object->position += length;
-    if (done != nullptr) {
+    if (done != nullptr)
         *done = length;
-    }
     return true;
 }
 
@@ -398,9 +370,8 @@ std::int64_t LinuxHost::Size(FileHandle file)
 {
     OpenFile* object = Find(file);
     struct stat status;
-    if (object == nullptr || fstat(object->fd, &status) != 0) {
+    if (object == nullptr || fstat(object->fd, &status) != 0)
         return -1;
-    }
     if (S_ISBLK(status.st_mode)) {
         std::uint64_t bytes = 0;
         if (ioctl(object->fd, BLKGETSIZE64, &bytes) == 0) {
@@ -419,9 +390,8 @@ std::int64_t LinuxHost::Size(FileHandle file)
 bool LinuxHost::Flush(FileHandle file)
 {
     OpenFile* object = Find(file);
-    if (object == nullptr) {
+    if (object == nullptr)
         return false;
-    }
     int result;
     do {
         result = fdatasync(object->fd);
@@ -434,9 +404,8 @@ void LinuxHost::Close(FileHandle file)
     OpenFile* object = reinterpret_cast<OpenFile*>(file);
     {
         std::lock_guard<std::mutex> lock(filesMutex_);
-        if (openFiles_.erase(object) == 0) {
+        if (openFiles_.erase(object) == 0)
             return;
-        }
     }
     // Not retried on EINTR: on Linux the descriptor is gone either way.
     close(object->fd);
@@ -445,13 +414,11 @@ void LinuxHost::Close(FileHandle file)
 
 ThreadHandle LinuxHost::StartThread(ThreadProc proc, void* arg)
 {
-    if (proc == nullptr) {
+    if (proc == nullptr)
         return 0;
-    }
     ThreadObject* thread = new (std::nothrow) ThreadObject{};
-    if (thread == nullptr) {
+    if (thread == nullptr)
         return 0;
-    }
     thread->proc = proc;
     thread->arg = arg;
     if (pthread_create(&thread->thread, nullptr, RunThread, thread) != 0) {
@@ -471,17 +438,15 @@ void LinuxHost::JoinThreads(const ThreadHandle* threads, int count, int* exitCod
             result = thread->result;
             delete thread;
         }
-        if (exitCodes != nullptr) {
+        if (exitCodes != nullptr)
             exitCodes[i] = result;
-        }
     }
 }
 
 void LinuxHost::Sleep(int milliseconds)
 {
-    if (milliseconds <= 0) {
+    if (milliseconds <= 0)
         return;
-    }
     timespec left{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }

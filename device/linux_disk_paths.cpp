@@ -1,3 +1,5 @@
+// Interface paths for Linux disks in the form Windows gives them, so that the engine's
+// search pattern finds a calculator on both.
 #include "device/linux_disk_paths.h"
 
 #include <cstdint>
@@ -44,19 +46,16 @@ std::string SanitizeIdPart(const std::string& text)
 {
     std::size_t begin = 0;
     std::size_t end = text.size();
-    while (begin < end && IsBlank(text[begin])) {
+    while (begin < end && IsBlank(text[begin]))
         ++begin;
-    }
-    while (end > begin && IsBlank(text[end - 1])) {
+    while (end > begin && IsBlank(text[end - 1]))
         --end;
-    }
     std::string result;
     result.reserve(end - begin);
     for (std::size_t i = begin; i < end; ++i) {
         char c = IsKept(text[i]) ? text[i] : '_';
-        if (c >= 'A' && c <= 'Z') {
+        if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
-        }
         result += c;
     }
     return result;
@@ -72,21 +71,18 @@ std::string MadeUpInstanceId(const std::string& location)
     }
     static const char digits[] = "0123456789abcdef";
     std::string result = "0&";
-    for (int shift = 60; shift >= 0; shift -= 4) {
+    for (int shift = 60; shift >= 0; shift -= 4)
         result += digits[(hash >> shift) & 0xf];
-    }
     return result;
 }
 
 std::string DiskInterfacePathOf(const LinuxDiskInfo& disk, bool useMadeUpId)
 {
     std::string instance;
-    if (disk.bus == DiskBus::Usb && !useMadeUpId) {
+    if (disk.bus == DiskBus::Usb && !useMadeUpId)
         instance = SanitizeIdPart(disk.serial);
-    }
-    if (instance.empty()) {
+    if (instance.empty())
         instance = MadeUpInstanceId(disk.location);
-    }
     std::string path = "\\\\?\\";
     path += BusName(disk.bus);
     path += "#disk&ven_";
@@ -115,15 +111,13 @@ std::vector<std::string> DiskInterfacePathsOf(const std::vector<LinuxDiskInfo>& 
     }
     std::map<std::string, int> finalUses;
     for (std::size_t i = 0; i < disks.size(); ++i) {
-        if (uses[paths[i]] > 1) {
+        if (uses[paths[i]] > 1)
             paths[i] = DiskInterfacePathOf(disks[i], true);
-        }
         ++finalUses[paths[i]];
     }
     for (std::string& path : paths) {
-        if (finalUses[path] > 1) {
+        if (finalUses[path] > 1)
             path.clear();
-        }
     }
     return paths;
 }

@@ -1,3 +1,4 @@
+// The disks as udev sees them: whole disks, their bus, vendor and product ids.
 #include "device/linux_udev.h"
 
 #include <cstdlib>
@@ -35,9 +36,8 @@ unsigned LunOf(udev_device* scsiDevice)
     // A SCSI device is named host:channel:target:lun.
     const char* name = udev_device_get_sysname(scsiDevice);
     const char* colon = name != nullptr ? std::strrchr(name, ':') : nullptr;
-    if (colon == nullptr || colon[1] < '0' || colon[1] > '9') {
+    if (colon == nullptr || colon[1] < '0' || colon[1] > '9')
         return 0;
-    }
     char* end = nullptr;
     unsigned long lun = std::strtoul(colon + 1, &end, 10);
     return *end == '\0' && lun <= 0xffffffffu ? static_cast<unsigned>(lun) : 0;
@@ -45,24 +45,19 @@ unsigned LunOf(udev_device* scsiDevice)
 
 DiskBus BusOfNonUsb(udev_device* disk, bool onScsi)
 {
-    if (onScsi) {
+    if (onScsi)
         return DiskBus::Scsi;
-    }
     for (udev_device* parent = udev_device_get_parent(disk); parent != nullptr;
          parent = udev_device_get_parent(parent)) {
         const char* subsystem = udev_device_get_subsystem(parent);
-        if (subsystem == nullptr) {
+        if (subsystem == nullptr)
             continue;
-        }
-        if (std::strcmp(subsystem, "nvme") == 0) {
+        if (std::strcmp(subsystem, "nvme") == 0)
             return DiskBus::Nvme;
-        }
-        if (std::strcmp(subsystem, "virtio") == 0) {
+        if (std::strcmp(subsystem, "virtio") == 0)
             return DiskBus::Virtio;
-        }
-        if (std::strcmp(subsystem, "mmc") == 0) {
+        if (std::strcmp(subsystem, "mmc") == 0)
             return DiskBus::Mmc;
-        }
     }
     return DiskBus::Other;
 }
@@ -115,13 +110,11 @@ bool ListWholeDisks(std::vector<KnownDisk>* disks)
             DevicePtr device(
                 udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
             // Partitions are no disk interfaces; a disk with no node cannot be opened.
-            if (!device || !IsWholeDisk(device.get())) {
+            if (!device || !IsWholeDisk(device.get()))
                 continue;
-            }
             const char* devnode = udev_device_get_devnode(device.get());
-            if (devnode == nullptr) {
+            if (devnode == nullptr)
                 continue;
-            }
             KnownDisk disk;
             disk.devnode = devnode;
             disk.devnum = udev_device_get_devnum(device.get());

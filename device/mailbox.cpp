@@ -1,3 +1,5 @@
+// The mailbox sector: command sectors written to it, replies read from it, and the reads
+// of the area around it that the calculator expects.
 #include "device/mailbox.h"
 
 #include "device/discovery.h"

@@ -1,3 +1,4 @@
+// SHA-256, with the processor's SHA instructions where it has them.
 #include "device/sha256.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// NUL-terminated UTF-16 strings of the engine, and their conversions to and from UTF-8.
 #include "device/text16.h"
 
 int Length16(const WChar* text)

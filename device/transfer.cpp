@@ -214,7 +214,7 @@ int RunCheckedTransfer(const WChar* vendorId, const WChar* productId, const WCha
     auto* request = new (std::nothrow) TransferRequest;
     if (request == nullptr)
         return kResultNoMemory;
-    // A path is never cut to fit: a cut path names another file.
+    // A path that does not fit fails as unopened, never cut (see Copy16).
     if (!Copy16(request->sourcePath, kSourcePathChars, sourcePath)) {
         delete request;
         return kResultSourceOpen;

@@ -14,7 +14,7 @@ using WChar = char16_t;
 constexpr int kDiskPathChars = 260;
 
 // Code units of a source path field, terminator included: the platform's longest path, so that
-// a path is never cut (a cut path names another file).
+// every path fits whole.
 #ifdef _WIN32
 constexpr int kSourcePathChars = 261;
 #else

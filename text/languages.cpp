@@ -1,3 +1,4 @@
+// The language codes that name the text resource files.
 #include "text/languages.h"
 
 #include <cctype>

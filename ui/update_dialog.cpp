@@ -1,3 +1,4 @@
+// The dialog's construction, widgets, connections, texts and closing.
 #include "ui/update_dialog.h"
 
 #include "app/settings.h"

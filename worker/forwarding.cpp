@@ -1,3 +1,4 @@
+// The engine's callbacks, forwarded to the dialog as its signals.
 #include "worker/forwarding.h"
 
 #include "device/text16.h"

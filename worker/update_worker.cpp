@@ -250,8 +250,7 @@ bool CUpdateWorker::checkSet()
     return false;
 }
 
-// The engine gets the whole path: a path cut to fit a buffer would name another file, so one
-// the engine cannot take fails with 105 instead.
+// The engine gets the whole path; one it cannot take (a NUL in it, too long) fails with 105.
 int CUpdateWorker::runTransfer()
 {
     const QString path = filePath();

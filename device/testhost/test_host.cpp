@@ -1,3 +1,4 @@
+// The test host's disks, files, faults and clock, all behind one lock.
 #include "device/testhost/test_host.h"
 
 #include "device/text16.h"

@@ -10,7 +10,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QString key = argc > 1 ? QString::fromLocal8Bit(argv[1]) : kSingleInstanceKey;
-    CSingleInstance guard(key);
+    SingleInstance guard(key);
     if (!guard.take()) {
         std::puts("busy");
         return 3;

@@ -108,17 +108,17 @@ void TestSingleInstance::shouldRefuseWhileAnotherCopyHoldsIt()
     QProcess holder;
     QCOMPARE(startHolder(holder, key), QString("held"));
     {
-        CSingleInstance second(key);
+        SingleInstance second(key);
         QVERIFY(!second.take());
     }
     // A refused attempt must not have taken it from its holder.
-    CSingleInstance third(key);
+    SingleInstance third(key);
     QVERIFY(!third.take());
 
     holder.closeWriteChannel();
     QVERIFY(holder.waitForFinished(5000));
     QCOMPARE(holder.exitCode(), 0);
-    CSingleInstance afterwards(key);
+    SingleInstance afterwards(key);
     QVERIFY(afterwards.take());
 }
 
@@ -163,10 +163,10 @@ void TestSingleInstance::shouldReleaseGuardOfKilledCopy()
     holder.kill(); // SIGKILL: no destructor gives the guard up
     QVERIFY(holder.waitForFinished(5000));
 
-    CSingleInstance next(key);
+    SingleInstance next(key);
     QVERIFY(next.take());
     // And it is held again: one more start is refused.
-    CSingleInstance another(key);
+    SingleInstance another(key);
     QVERIFY(!another.take());
 }
 

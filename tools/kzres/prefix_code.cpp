@@ -1,3 +1,5 @@
+// The prefix code of a string table: the code tree built from the counts of its characters,
+// and the tree's bytes.
 #include "tools/kzres/prefix_code.h"
 
 #include <queue>

@@ -1,3 +1,4 @@
+// Reading a text resource file back into source form, with what is wrong in it.
 #include "tools/kzres/resource_dump.h"
 
 #include "text/languages.h"

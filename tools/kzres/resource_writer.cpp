@@ -1,3 +1,4 @@
+// Writing a text resource file: header, directory and tables, prefix-coded or plain.
 #include "tools/kzres/resource_writer.h"
 
 #include "text/resource_format.h"

@@ -1,3 +1,4 @@
+// Reading the source form of a text resource file: directives and numbered texts.
 #include "tools/kzres/source_text.h"
 
 #include "text/languages.h"
