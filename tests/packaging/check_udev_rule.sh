@@ -5,7 +5,8 @@
 # with a /run of its own, so the machine's udev state is not touched.
 # Exit 77: skipped, with the reason (not root, a tool missing, or the rule engine cannot run here).
 set -euo pipefail
-rule=${1:?usage: check_udev_rule.sh RULE_FILE}
+[ $# -eq 1 ] || { echo "usage: check_udev_rule.sh RULE_FILE" >&2; exit 2; }
+rule=$1
 rule=$(readlink -f "$rule")
 
 if [ "$(id -u)" -ne 0 ]; then echo "skipped: needs root for a private /run/udev"; exit 77; fi
