@@ -2,6 +2,8 @@
 // and the tree's bytes.
 #include "tools/kzres/prefix_code.h"
 
+#include "tools/kzres/little_endian.h"
+
 #include <queue>
 #include <tuple>
 #include <utility>
@@ -77,8 +79,7 @@ int64_t measure(std::vector<Node>& nodes, int at)
 void putNode(std::vector<uint8_t>* tree, uint8_t kind, uint16_t value)
 {
     tree->push_back(kind);
-    tree->push_back(uint8_t(value & 0xFF));
-    tree->push_back(uint8_t(value >> 8));
+    appendLe16(tree, value);
 }
 
 bool writeTree(const std::vector<Node>& nodes, int at, std::vector<uint8_t>* tree)
@@ -89,8 +90,7 @@ bool writeTree(const std::vector<Node>& nodes, int at, std::vector<uint8_t>* tre
     const int oneAt = nodes[size_t(at)].child[1];
     if (isLeaf(zero) && isLeaf(one)) {
         putNode(tree, kBothLeaves, zero.symbol);
-        tree->push_back(uint8_t(one.symbol & 0xFF));
-        tree->push_back(uint8_t(one.symbol >> 8));
+        appendLe16(tree, one.symbol);
         return true;
     }
     if (isLeaf(one)) {

@@ -2,6 +2,7 @@
 #include "tools/kzres/resource_writer.h"
 
 #include "text/resource_format.h"
+#include "tools/kzres/little_endian.h"
 #include "tools/kzres/prefix_code.h"
 
 #include <limits>
@@ -21,18 +22,6 @@ std::map<int32_t, Table> groupTables(const ResourceTexts& texts)
         table[index] = text;
     }
     return tables;
-}
-
-void putLe32(std::vector<uint8_t>* out, size_t at, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        (*out)[at + size_t(i)] = uint8_t(value >> (8 * i));
-}
-
-void appendLe32(std::vector<uint8_t>* out, uint32_t value)
-{
-    out->resize(out->size() + 4);
-    putLe32(out, out->size() - 4, value);
 }
 
 // Bits go into each byte from the least significant on. After a string's terminator the
@@ -81,10 +70,8 @@ std::vector<uint8_t> plainTable(const Table& table)
 {
     std::vector<uint8_t> bytes;
     for (const std::u16string& text : table) {
-        for (const char16_t unit : text) {
-            bytes.push_back(uint8_t(unit & 0xFF));
-            bytes.push_back(uint8_t(unit >> 8));
-        }
+        for (const char16_t unit : text)
+            appendLe16(&bytes, unit);
         bytes.push_back(0);
         bytes.push_back(0);
     }
