@@ -5,11 +5,16 @@
 #include "device/host.h"
 #include "device/text16.h"
 
+#include <algorithm>
+#include <new>
+
 namespace {
 
 constexpr int kPatternChars = 128;
 constexpr int kSearchAttempts = 6;
 constexpr int kSearchPauseMs = 500;
+// Listing names every calculator up to this many, so that those past kMaxDisks can be named.
+constexpr int kListLimit = 256;
 
 // Appends ASCII text; the callers size the buffer so that it always fits.
 int AppendAscii(WChar* destination, int at, const char* text)
@@ -42,7 +47,63 @@ bool MakePattern(WChar* pattern, const WChar* vendorId, const WChar* productId)
     return true;
 }
 
+// The instance part of "<bus>#<device>#<instance>&<lun>#<class>", without its "&<lun>".
+void SerialOf(const WChar* path, WChar* serial, int capacity)
+{
+    serial[0] = 0;
+    const WChar* start = path;
+    for (int field = 0; field < 2 && start != nullptr; ++field) {
+        while (*start != 0 && *start != WChar('#'))
+            ++start;
+        start = *start != 0 ? start + 1 : nullptr;
+    }
+    if (start == nullptr)
+        return;
+    const WChar* end = start;
+    const WChar* lastAmpersand = nullptr;
+    for (; *end != 0 && *end != WChar('#'); ++end) {
+        if (*end == WChar('&'))
+            lastAmpersand = end;
+    }
+    if (lastAmpersand != nullptr)
+        end = lastAmpersand;
+    const int length = static_cast<int>(end - start);
+    if (length >= capacity)
+        return; // a serial that does not fit is left out rather than cut
+    std::copy(start, end, serial);
+    serial[length] = 0;
+}
+
 } // namespace
+
+void DescribeDisk(const WChar* path, DiskResult* disk)
+{
+    Copy16(disk->devicePath, kDiskPathChars, path);
+    SerialOf(path, disk->serial, kDiskNameChars);
+    // No host names its nodes to the engine yet; the interface path identifies the disk.
+    disk->node[0] = 0;
+}
+
+int ListCalculatorDisks(const WChar* vendorId, const WChar* productId, DiskResult* disks,
+                        int capacity)
+{
+    std::lock_guard<std::mutex> lock(g_engineLock);
+    auto* paths = new (std::nothrow) WChar[kListLimit][kDiskPathChars];
+    if (paths == nullptr)
+        return 0;
+    const int found = FindCalculatorDisks(paths, vendorId, productId, kListLimit);
+    Host& host = CurrentHost();
+    for (int i = 0; i < found && i < capacity; ++i) {
+        DescribeDisk(paths[i], &disks[i]);
+        const FileHandle disk = host.OpenDisk(paths[i]);
+        disks[i].result = disk != kInvalidHandle ? kResultOk : kResultDiskNotOpen;
+        disks[i].size = disk != kInvalidHandle ? host.Size(disk) : -1;
+        if (disk != kInvalidHandle)
+            host.Close(disk);
+    }
+    delete[] paths;
+    return found;
+}
 
 int MakeIdToken(WChar* destination, int capacity, const WChar* id)
 {

@@ -32,3 +32,7 @@ int FindCalculatorDisksWithRetry(DiskPathTable paths, const WChar* vendorId, con
 // Gives how many opened.
 int OpenCalculatorDisks();
 void CloseCalculatorDisks();
+
+// Fills a record's path, serial and node from a disk's interface path. The serial is the
+// instance part, "abc123" of "...&rev_1.00#abc123&0#{...}", as the host spells it.
+void DescribeDisk(const WChar* path, DiskResult* disk);

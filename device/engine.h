@@ -20,7 +20,9 @@ enum : int {
     // end past the disk's end. Nothing was written.
     kResultOutsideDisk = 111,
     kResultWriteFailed = 112, // a chunk write failed in all 7 attempts
-    kResultException = -2,    // the worker loop ended by an exception (set by the worker)
+    // Read back after the write, the disk does not hold the file's bytes (or cannot be read).
+    kResultVerifyFailed = 113,
+    kResultException = -2, // the worker loop ended by an exception (set by the worker)
 };
 
 constexpr int kMaxDisks = 16;
@@ -68,6 +70,43 @@ int GetCalculatorDiskSizes(const WChar* vendorId, const WChar* productId, std::i
 int RunCheckedTransfer(const WChar* vendorId, const WChar* productId, const WChar* sourcePath,
                        std::int64_t diskOffset, const SourceDigest* expected,
                        ProgressCallback progress, MessageCallback message);
+
+// Units of a disk's serial and host node, terminator included.
+constexpr int kDiskNameChars = 64;
+
+// One calculator disk as a run or a listing saw it.
+struct DiskResult {
+    WChar devicePath[kDiskPathChars]; // the interface path the engine found it by
+    WChar serial[kDiskNameChars];     // the instance part of that path; empty when it has none
+    WChar node[kDiskNameChars];       // the host's own name ("/dev/sdb"); empty when not given
+    std::int64_t size;                // bytes; -1 when the disk cannot be opened or sized
+    int result;                       // of the disk's transfer thread: 0 or a failure code
+};
+
+// The disks of the latest transfer run, in disk-table order, each with its thread's result;
+// gives how many (0 when that run found none). Every RunTransfer and RunCheckedTransfer
+// replaces them; a disk's size is not taken here (-1).
+int GetTransferResults(DiskResult* results, int capacity);
+
+// Called from a progress or message callback: the disk-table index of the disk the calling
+// transfer thread writes, so that a caller can tell the disks' progress apart; -1 elsewhere.
+int CurrentTransferDisk();
+
+// Every calculator disk present now, in enumeration order, not only the first kMaxDisks (a
+// transfer passes over the rest): path, serial, node and size (result 0, or 107 when it does
+// not open). Gives how many there are, which may exceed capacity; one search, no retry.
+int ListCalculatorDisks(const WChar* vendorId, const WChar* productId, DiskResult* disks,
+                        int capacity);
+
+// Reads the file's stretch at diskOffset back from every calculator disk (one thread each) and
+// compares it byte for byte with the file, which must still be the one `expected` describes.
+// One result per disk, in disk-table order: 0, 105 or 109 (the file cannot be opened, read or
+// is no longer that file), 107 (the disk does not open), 110 (no memory), 113 (the disk holds
+// other bytes or cannot be read). The mailbox sector is left out of the comparison: a read
+// there gives the calculator's reply, not data. Gives how many disks were read, 0 when none.
+int VerifyCalculatorDisks(const WChar* vendorId, const WChar* productId, const WChar* sourcePath,
+                          std::int64_t diskOffset, const SourceDigest& expected,
+                          DiskResult* results, int capacity);
 
 // Sends the finish command to every calculator disk that opens: 0, or 104 when none was found.
 int FinishCalculators(const WChar* vendorId, const WChar* productId);

@@ -7,10 +7,30 @@
 #include "device/sha256.h"
 #include "device/text16.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
 namespace {
+
+// What the latest run did to each disk, for GetTransferResults; under g_engineLock.
+DiskResult g_runResults[kMaxDisks];
+int g_runResultCount = 0;
+
+// The disk of the transfer thread that runs on this thread, for the callbacks it calls.
+thread_local int t_transferDisk = -1;
+
+// Every disk of the table with its path, its serial and node, and this result.
+void RecordRun(const int* results, int sameResult)
+{
+    g_runResultCount = g_diskCount;
+    for (int i = 0; i < g_diskCount; ++i) {
+        DiskResult& entry = g_runResults[i];
+        DescribeDisk(g_diskPaths[i], &entry);
+        entry.size = -1;
+        entry.result = results != nullptr ? results[i] : sameResult;
+    }
+}
 
 // Size of the file, or -1 when it cannot be opened: GetSourceSize gives 0 for both an empty
 // file and one that does not open, and only the second must fail as unopened.
@@ -133,6 +153,79 @@ int TransferWithSource(const TransferTask& task, FileHandle source, unsigned cha
     return result;
 }
 
+struct VerifyTask {
+    FileHandle disk;
+    std::int64_t diskOffset;
+    const WChar* sourcePath;
+    const SourceDigest* expected;
+};
+
+// Equal, apart from the bytes of the mailbox sector that the stretch at position holds.
+bool SameData(std::int64_t position, const unsigned char* a, const unsigned char* b,
+              std::uint32_t length)
+{
+    for (std::uint32_t i = 0; i < length; ++i) {
+        const std::int64_t at = position + i;
+        if (a[i] != b[i] && (at < kMailboxOffset || at >= kMailboxOffset + kMailboxSectorSize))
+            return false;
+    }
+    return true;
+}
+
+int CompareChunks(const VerifyTask& task, FileHandle source, unsigned char* fromDisk,
+                  unsigned char* fromFile)
+{
+    Host& host = CurrentHost();
+    Sha256 digest;
+    Sha256Init(&digest);
+    std::int64_t remaining = task.expected->size;
+    std::int64_t position = task.diskOffset;
+    bool differs = false;
+    // The file is read to its end even past a difference: a file changed since it was written
+    // is the fault to report then, not the disk.
+    while (remaining > 0) {
+        const std::uint32_t n =
+            remaining < kChunkSize ? static_cast<std::uint32_t>(remaining) : kChunkSize;
+        std::uint32_t got = 0;
+        if (!host.Read(source, fromFile, n, &got) || got != n)
+            return kResultSourceRead;
+        Sha256Update(&digest, fromFile, n);
+        differs = differs || SeekDisk(task.disk, position, SeekFrom::Start) != position ||
+                  !host.Read(task.disk, fromDisk, n, &got) || got != n ||
+                  !SameData(position, fromDisk, fromFile, n);
+        position += n;
+        remaining -= n;
+    }
+    unsigned char sum[32];
+    Sha256Final(&digest, sum);
+    if (host.Size(source) != task.expected->size ||
+        std::memcmp(sum, task.expected->sha256, sizeof sum) != 0)
+        return kResultSourceRead;
+    return differs ? kResultVerifyFailed : kResultOk;
+}
+
+int VerifyThread(void* arg)
+{
+    const VerifyTask& task = *static_cast<const VerifyTask*>(arg);
+    if (task.disk == kInvalidHandle)
+        return kResultDiskNotOpen;
+    Host& host = CurrentHost();
+    auto* fromDisk = static_cast<unsigned char*>(host.AllocIoBuffer(kChunkSize));
+    auto* fromFile = new (std::nothrow) unsigned char[kChunkSize];
+    int result = kResultNoMemory;
+    if (fromDisk != nullptr && fromFile != nullptr) {
+        const FileHandle source = host.OpenSourceFile(task.sourcePath);
+        result = source == kInvalidHandle ? kResultSourceOpen
+                                          : CompareChunks(task, source, fromDisk, fromFile);
+        if (source != kInvalidHandle)
+            host.Close(source);
+    }
+    delete[] fromFile;
+    if (fromDisk != nullptr)
+        host.FreeIoBuffer(fromDisk);
+    return result;
+}
+
 } // namespace
 
 std::int64_t GetSourceSize(const WChar* path)
@@ -149,6 +242,7 @@ std::int64_t GetSourceSize(const WChar* path)
 int TransferThread(void* arg)
 {
     const TransferTask& task = *static_cast<const TransferTask*>(arg);
+    t_transferDisk = task.index;
     Host& host = CurrentHost();
     auto* buffer = static_cast<unsigned char*>(host.AllocIoBuffer(kChunkSize));
     if (buffer == nullptr)
@@ -164,7 +258,7 @@ int TransferThread(void* arg)
     return result;
 }
 
-int RunTransferThreads(const TransferRequest& request)
+int RunTransferThreads(const TransferRequest& request, int* diskResults)
 {
     Host& host = CurrentHost();
     TransferTask tasks[kMaxDisks];
@@ -173,8 +267,13 @@ int RunTransferThreads(const TransferRequest& request)
     int results[kMaxDisks];
     int started = 0;
     for (int i = 0; i < g_diskCount; ++i) {
-        tasks[i] = {g_diskHandles[i],   request.diskOffset,  request.byteCount,
-                    request.sourcePath, request.displayText, request.expected};
+        tasks[i] = {i,
+                    g_diskHandles[i],
+                    request.diskOffset,
+                    request.byteCount,
+                    request.sourcePath,
+                    request.displayText,
+                    request.expected};
         // A disk without its thread did not get the file: that must not read as success.
         results[i] = kResultNoMemory;
         const ThreadHandle thread = host.StartThread(TransferThread, &tasks[i]);
@@ -190,6 +289,8 @@ int RunTransferThreads(const TransferRequest& request)
         host.JoinThreads(threads, started, exitCodes);
     for (int t = 0; t < started; ++t)
         results[threadDisk[t]] = exitCodes[t];
+    if (diskResults != nullptr)
+        std::copy(results, results + g_diskCount, diskResults);
     for (int i = 0; i < g_diskCount; ++i) {
         if (results[i] != kResultOk)
             return results[i];
@@ -202,12 +303,15 @@ int RunCheckedTransfer(const WChar* vendorId, const WChar* productId, const WCha
                        ProgressCallback progress, MessageCallback message)
 {
     std::lock_guard<std::mutex> lock(g_engineLock);
+    g_runResultCount = 0;
     // A negative offset would put the file wherever the disk's position happens to be.
     if (diskOffset < 0)
         return kResultOutsideDisk;
     g_diskCount = FindCalculatorDisksWithRetry(g_diskPaths, vendorId, productId, kMaxDisks);
     if (g_diskCount == 0)
         return kResultNoDevice;
+    // Until the threads say otherwise, no disk got the file.
+    RecordRun(nullptr, kResultNoMemory);
     g_progressCallback = progress;
     g_messageCallback = message;
 
@@ -217,6 +321,7 @@ int RunCheckedTransfer(const WChar* vendorId, const WChar* productId, const WCha
     // A path that does not fit fails as unopened, never cut (see Copy16).
     if (!Copy16(request->sourcePath, kSourcePathChars, sourcePath)) {
         delete request;
+        RecordRun(nullptr, kResultSourceOpen);
         return kResultSourceOpen;
     }
     request->diskOffset = diskOffset;
@@ -226,11 +331,14 @@ int RunCheckedTransfer(const WChar* vendorId, const WChar* productId, const WCha
     // A file that is no longer the one checked is not written at all.
     if (expected != nullptr && request->byteCount >= 0 && request->byteCount != expected->size) {
         delete request;
+        RecordRun(nullptr, kResultSourceRead);
         return kResultSourceRead;
     }
 
     OpenCalculatorDisks();
-    const int result = RunTransferThreads(*request);
+    int diskResults[kMaxDisks];
+    const int result = RunTransferThreads(*request, diskResults);
+    RecordRun(diskResults, kResultOk);
     CloseCalculatorDisks();
     delete request;
     return result;
@@ -241,4 +349,56 @@ int RunTransfer(const WChar* vendorId, const WChar* productId, const WChar* sour
 {
     return RunCheckedTransfer(vendorId, productId, sourcePath, diskOffset, nullptr, progress,
                               message);
+}
+
+int GetTransferResults(DiskResult* results, int capacity)
+{
+    std::lock_guard<std::mutex> lock(g_engineLock);
+    const int count = std::min(g_runResultCount, std::max(capacity, 0));
+    std::copy(g_runResults, g_runResults + count, results);
+    return g_runResultCount;
+}
+
+int CurrentTransferDisk()
+{
+    return t_transferDisk;
+}
+
+int VerifyCalculatorDisks(const WChar* vendorId, const WChar* productId, const WChar* sourcePath,
+                          std::int64_t diskOffset, const SourceDigest& expected,
+                          DiskResult* results, int capacity)
+{
+    std::lock_guard<std::mutex> lock(g_engineLock);
+    g_diskCount = FindCalculatorDisksWithRetry(g_diskPaths, vendorId, productId, kMaxDisks);
+    if (g_diskCount == 0)
+        return 0;
+    OpenCalculatorDisks();
+    Host& host = CurrentHost();
+    VerifyTask tasks[kMaxDisks];
+    ThreadHandle threads[kMaxDisks];
+    int threadDisk[kMaxDisks];
+    int exitCodes[kMaxDisks];
+    int started = 0;
+    for (int i = 0; i < g_diskCount; ++i) {
+        tasks[i] = {g_diskHandles[i], diskOffset, sourcePath, &expected};
+        const ThreadHandle thread = host.StartThread(VerifyThread, &tasks[i]);
+        if (thread != 0) {
+            threadDisk[started] = i;
+            exitCodes[started] = kResultNoMemory;
+            threads[started++] = thread;
+        }
+    }
+    if (started > 0)
+        host.JoinThreads(threads, started, exitCodes);
+    for (int i = 0; i < g_diskCount && i < capacity; ++i) {
+        DescribeDisk(g_diskPaths[i], &results[i]);
+        results[i].size = -1;
+        results[i].result = kResultNoMemory; // a disk whose thread never ran was not read
+    }
+    for (int t = 0; t < started; ++t) {
+        if (threadDisk[t] < capacity)
+            results[threadDisk[t]].result = exitCodes[t];
+    }
+    CloseCalculatorDisks();
+    return g_diskCount;
 }

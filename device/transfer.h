@@ -24,6 +24,7 @@ struct TransferRequest {
 
 // One per disk, alive for the length of the run.
 struct TransferTask {
+    int index; // in the disk table
     FileHandle disk;
     std::int64_t diskOffset;
     std::int64_t byteCount;
@@ -38,8 +39,9 @@ std::int64_t GetSourceSize(const WChar* path);
 
 // Runs one TransferThread per disk of the table and waits for all of them. Gives the first
 // non-zero result in disk-table order, 0 when every disk was written; a disk whose thread
-// could not be started counts as 110.
-int RunTransferThreads(const TransferRequest& request);
+// could not be started counts as 110. Each disk's own result goes to diskResults when given
+// (g_diskCount of them).
+int RunTransferThreads(const TransferRequest& request, int* diskResults = nullptr);
 
 // The thread procedure; arg is a TransferTask. Gives a result code.
 int TransferThread(void* arg);

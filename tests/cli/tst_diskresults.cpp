@@ -1,0 +1,171 @@
+// The engine's answer per calculator: each disk's result after a run, the disk a callback
+// comes from, every calculator present (also past the sixteen a run takes) and the read-back.
+#include "engine_fixture.h"
+
+#include "device/mailbox.h"
+
+namespace {
+
+const std::string kSource = "/updates/ZENTA_OS.ROM";
+
+int Run(std::int64_t offset)
+{
+    return RunTransfer(kVendor, kProduct, W(kSource).c_str(), offset, RecordProgress,
+                       RecordMessage);
+}
+
+QString Text(const WChar* text)
+{
+    return QString::fromStdU16String(std::u16string(text, text + Length16(text)));
+}
+
+std::mutex g_seenLock;
+std::vector<std::pair<int, int>> g_seen; // (disk, percent)
+
+void RecordDiskProgress(int percent)
+{
+    std::lock_guard<std::mutex> guard(g_seenLock);
+    g_seen.emplace_back(CurrentTransferDisk(), percent);
+}
+
+} // namespace
+
+class TestDiskResults : public QObject {
+    Q_OBJECT
+private slots:
+    void shouldKeepEachDisksResult_data()
+    {
+        QTest::addColumn<int>("faulty");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("results");
+        QTest::newRow("all written") << -1 << "" << 0 << "0 0 0";
+        QTest::newRow("second fails its writes") << 1 << "write" << 112 << "0 112 0";
+        QTest::newRow("third does not open") << 2 << "open" << 107 << "0 0 107";
+        QTest::newRow("no source") << -1 << "nosource" << 105 << "105 105 105";
+    }
+    void shouldKeepEachDisksResult()
+    {
+        QFETCH(int, faulty);
+        QFETCH(QString, fault);
+        QFETCH(int, result);
+        QFETCH(QString, results);
+        HostScope scope;
+        TestHost& host = scope.host();
+        if (fault != "nosource")
+            host.AddSourceFile(kSource, MakeData(40000));
+        for (const char* serial : {"a1", "b2", "c3"})
+            host.AddCalculator(serial);
+        if (faulty >= 0) {
+            host.EditDisk(faulty, [&](TestHost::Disk& d) {
+                (fault == "write" ? d.dataWriteFault : d.openFault) = {0, -1};
+            });
+        }
+        QCOMPARE(Run(0x100000), result); // the run's own answer is unchanged
+        DiskResult disks[kMaxDisks];
+        QCOMPARE(GetTransferResults(disks, kMaxDisks), 3);
+        QStringList got;
+        for (int i = 0; i < 3; ++i) {
+            got << QString::number(disks[i].result);
+            QCOMPARE(Text(disks[i].serial), QString("abc").mid(i, 1) + QString::number(i + 1));
+            QCOMPARE(Text(disks[i].devicePath), QString::fromStdString(TestHost::CalculatorPath(
+                                                    Text(disks[i].serial).toStdString())));
+        }
+        QCOMPARE(got.join(' '), results);
+    }
+
+    void shouldForgetAnEarlierRunWhenNoneIsFound()
+    {
+        HostScope scope;
+        TestHost& host = scope.host();
+        host.AddSourceFile(kSource, MakeData(100));
+        const int disk = host.AddCalculator("a1");
+        QCOMPARE(Run(0), kResultOk);
+        host.EditDisk(disk, [](TestHost::Disk& d) { d.present = false; });
+        QCOMPARE(Run(0), kResultNoDevice);
+        DiskResult disks[kMaxDisks];
+        QCOMPARE(GetTransferResults(disks, kMaxDisks), 0);
+    }
+
+    void shouldTellTheDiskOfEachCallback()
+    {
+        HostScope scope;
+        TestHost& host = scope.host();
+        host.AddSourceFile(kSource, MakeData(32768));
+        for (const char* serial : {"a1", "b2"})
+            host.AddCalculator(serial);
+        g_seen.clear();
+        QCOMPARE(RunTransfer(kVendor, kProduct, W(kSource).c_str(), 0, RecordDiskProgress,
+                             RecordMessage),
+                 kResultOk);
+        std::sort(g_seen.begin(), g_seen.end());
+        const std::vector<std::pair<int, int>> expected{{0, 0}, {0, 50}, {0, 100},
+                                                        {1, 0}, {1, 50}, {1, 100}};
+        QCOMPARE(g_seen, expected);
+        QCOMPARE(CurrentTransferDisk(), -1);
+    }
+
+    void shouldListEveryCalculatorPastSixteen()
+    {
+        HostScope scope;
+        TestHost& host = scope.host();
+        host.AddDisk(TestHost::UsbDiskPath("sandisk", "cruzer", "s1"));
+        for (int i = 0; i < 17; ++i)
+            host.AddCalculator("c" + std::to_string(i));
+        host.EditDisk(5, [](TestHost::Disk& d) { d.openFault = {0, -1}; });
+        DiskResult disks[32];
+        QCOMPARE(ListCalculatorDisks(kVendor, kProduct, disks, 32), 17);
+        QCOMPARE(Text(disks[16].serial), QString("c16"));
+        QCOMPARE(disks[16].size, std::int64_t(64) << 20);
+        QCOMPARE(disks[4].result, int(kResultDiskNotOpen)); // disk 5 is the 5th calculator
+        QCOMPARE(disks[4].size, std::int64_t(-1));
+        QCOMPARE(ListCalculatorDisks(kVendor, kProduct, disks, 2), 17); // fills only 2
+        QCOMPARE(CountOps(host.Events(), TestHost::Op::Write), 0);
+    }
+
+    void shouldVerifyWhatEachDiskHolds_data()
+    {
+        QTest::addColumn<std::int64_t>("flipAt"); // a byte of the second disk changed; -1: none
+        QTest::addColumn<bool>("changeSource");
+        QTest::addColumn<QString>("results");
+        QTest::newRow("intact") << std::int64_t(-1) << false << "0 0";
+        QTest::newRow("a byte changed") << std::int64_t(70000) << false << "0 113";
+        QTest::newRow("last byte changed") << std::int64_t(99999) << false << "0 113";
+        QTest::newRow("only the mailbox sector")
+            << std::int64_t(kMailboxOffset + 7) << false << "0 0";
+        QTest::newRow("source changed since") << std::int64_t(-1) << true << "109 109";
+    }
+    void shouldVerifyWhatEachDiskHolds()
+    {
+        QFETCH(std::int64_t, flipAt);
+        QFETCH(bool, changeSource);
+        QFETCH(QString, results);
+        HostScope scope;
+        TestHost& host = scope.host();
+        host.AddSourceFile(kSource, MakeData(100000));
+        host.AddCalculator("a1");
+        const int second = host.AddCalculator("b2");
+        SourceDigest digest;
+        QCOMPARE(DigestSourceFile(W(kSource).c_str(), &digest), kResultOk);
+        QCOMPARE(Run(0), kResultOk);
+        if (flipAt >= 0) {
+            host.EditDisk(second, [&](TestHost::Disk& d) {
+                auto& page = d.pages[flipAt / TestHost::kPageSize * TestHost::kPageSize];
+                page[flipAt % TestHost::kPageSize] ^= 0x10;
+            });
+        }
+        if (changeSource)
+            host.EditSourceFile(kSource, [](TestHost::SourceFile& f) { f.data[5] ^= 1; });
+        const int writesBefore = CountOps(host.Events(), TestHost::Op::Write);
+        DiskResult disks[kMaxDisks];
+        QCOMPARE(VerifyCalculatorDisks(kVendor, kProduct, W(kSource).c_str(), 0, digest, disks,
+                                       kMaxDisks),
+                 2);
+        QCOMPARE(QString("%1 %2").arg(disks[0].result).arg(disks[1].result), results);
+        QCOMPARE(CountOps(host.Events(), TestHost::Op::Write), writesBefore); // reads only
+        QCOMPARE(host.OpenHandles(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDiskResults)
+#include "tst_diskresults.moc"
