@@ -2,6 +2,7 @@
 // countdown on the button, retries, the outcome, and the user's buttons.
 #include "ui/update_dialog.h"
 
+#include "update/update_policy.h"
 #include "worker/update_worker.h"
 
 #include <QCoreApplication>
@@ -15,7 +16,6 @@ namespace {
 
 constexpr int kCountdownMs = 5250;
 constexpr int kStartSoonMs = 1000; // the worker's next one-second step brings it to 0
-constexpr int kRetries = 5;
 constexpr int kExitDelayMs = 3000;
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "device/engine.h"
 #include "device/host.h"
 #include "device/text16.h"
+#include "update/update_policy.h"
 #include "worker/forwarding.h"
 
 #include <QMutexLocker>
@@ -18,7 +19,6 @@ constexpr int kCountdownStepMs = 1000;
 constexpr int kBeforeTransferMs = 250;
 constexpr int kAfterTransferMs = 100;
 constexpr int kIdlePauseMs = 250;
-constexpr int kBackoffMs = 3000;
 constexpr int kFinishPauseMs = 250;
 
 // Lowers the countdown by one step in a single read-modify-write: the GUI thread may store a new
@@ -169,7 +169,7 @@ void CUpdateWorker::step()
         pause(kIdlePauseMs);
         break;
     case Backoff:
-        if (pause(kBackoffMs))
+        if (pause(kRetryPauseMs))
             state = Searching;
         break;
     default:

@@ -1,6 +1,6 @@
 // The check of a whole update set before its first byte: every file readable, digested and
 // fitting its place on every calculator.
-#include "worker/update_set.h"
+#include "update/update_set.h"
 
 #include "device/text16.h"
 

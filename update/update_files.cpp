@@ -1,5 +1,5 @@
 // The update files' names: which generation a name belongs to and what role it has.
-#include "ui/update_files.h"
+#include "update/update_files.h"
 
 #include <algorithm>
 

@@ -1,0 +1,69 @@
+// Finding the update files: the folder's listing, its generation, the accepted files and why
+// they are not one update.
+#include "update/update_scan.h"
+
+#include <QDir>
+
+QFileInfoList listUpdateFolder(const QString& folder)
+{
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        return {};
+    return QDir(folder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
+}
+
+bool isNewGenerationListing(const QFileInfoList& listing)
+{
+    for (const QFileInfo& entry : listing) {
+        if (!entry.isDir() && isNewGenerationFile(entry.fileName()))
+            return true;
+    }
+    return false;
+}
+
+bool isUpdateFileOf(const QString& name, bool newGeneration)
+{
+    return newGeneration ? isNewGenerationFile(name) : isLegacyGenerationFile(name);
+}
+
+QList<CUpdateFile*> updateFilesOf(const QFileInfoList& listing, bool newGeneration,
+                                  const QByteArray& note)
+{
+    QList<CUpdateFile*> files;
+    for (const QFileInfo& entry : listing) {
+        if (entry.isDir() || !isUpdateFileOf(entry.fileName(), newGeneration))
+            continue;
+        auto* file = new CUpdateFile;
+        file->fileName = entry.fileName();
+        // Native separators: "\" on Windows, and "/" where the worker opens the file by it.
+        file->path = QDir::toNativeSeparators(entry.absoluteFilePath());
+        file->size = entry.size();
+        file->diskOffset = diskOffsetFor(entry.fileName());
+        file->note = note;
+        files.append(file);
+    }
+    return files;
+}
+
+// The applications image's place ends with the calculator's disk: it is weighed once one is
+// there.
+QString updateFolderProblem(const QString& folder, const QList<CUpdateFile*>& files,
+                            bool newGeneration)
+{
+    if (folder.isEmpty())
+        return QString("No update folder is set.");
+    if (!QFileInfo(folder).isDir())
+        return QString("The folder %1 does not exist.").arg(QDir::toNativeSeparators(folder));
+    QStringList names;
+    for (const CUpdateFile* file : files)
+        names << file->fileName;
+    QString problem = updateSetProblem(names, newGeneration);
+    const QVector<UpdateSetEntry> set = updateSetOf(files);
+    for (int i = 0; problem.isEmpty() && i < set.size(); ++i) {
+        // A link to a pipe or a device is listed too; reading it may never end.
+        if (!QFileInfo(files[i]->path).isFile())
+            problem = QString("%1: not a plain file").arg(files[i]->fileName);
+        else
+            problem = placeProblem(set[i], files[i]->size, {});
+    }
+    return problem;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "device/engine.h"
+
+#include <QString>
+#include <QVector>
+
+#include <cstdint>
+
+// One file of an update, as the check before the first transfer takes it.
+struct UpdateSetEntry {
+    QString path;     // as the engine opens it
+    QString fileName; // as the user knows it: the reason of a refusal names it
+    std::int64_t diskOffset = 0;
+    std::int64_t placeEnd = -1; // first byte past the file's place on the disk; -1: the disk's end
+};
+
+// The outcome of checking a whole set before any of it is written.
+struct UpdateSetCheck {
+    int result = kResultOk;        // 0, or the refused file's code: 105, 109, 110 or 111
+    int refused = -1;              // index in the set of the refused file; -1 when none is
+    QString reason;                // one line naming the refused file and why; empty on success
+    QVector<SourceDigest> digests; // on success, one per file in set order, for the transfers
+};
+
+// Reads every file of the set whole (its size and digest), then weighs each against its place
+// and against every disk (`diskSizes`, -1 for a disk whose size is unknown, which refuses
+// nothing). Writes nothing; the first file that fails is the one refused.
+UpdateSetCheck checkUpdateSet(const QVector<UpdateSetEntry>& set,
+                              const QVector<std::int64_t>& diskSizes);
+
+// Why a file of `size` bytes does not fit its place on every disk, or an empty string when it
+// does: "ZENTA_OS.ROM: 2097152 bytes, but its place on the calculator holds 1048576".
+QString placeProblem(const UpdateSetEntry& entry, std::int64_t size,
+                     const QVector<std::int64_t>& diskSizes);
+
+// The sizes of the calculator disks present now, in disk-table order; -1 for one whose size
+// cannot be read. Empty when none is present.
+QVector<std::int64_t> calculatorDiskSizes(const WChar* vendorId, const WChar* productId);
