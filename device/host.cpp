@@ -4,6 +4,7 @@
 #include "device/engine.h"
 
 #include <atomic>
+#include <cstdio>
 
 static std::atomic<Host*> g_host{nullptr};
 
@@ -29,4 +30,48 @@ void Host::SleepUnless(int milliseconds, const std::atomic<bool>& wake)
 void HostSleep(int milliseconds)
 {
     CurrentHost().Sleep(milliseconds);
+}
+
+HostError Host::OpenError()
+{
+    return {HostFailure::Other, 0};
+}
+
+HostError Host::LastError(FileHandle)
+{
+    return {HostFailure::Other, 0};
+}
+
+void FormatHostError(const HostError& error, char* text, int capacity)
+{
+    if (text == nullptr || capacity <= 0)
+        return;
+    const char* words = "no error";
+    switch (error.kind) {
+    case HostFailure::None:
+        break;
+    case HostFailure::Denied:
+        words = "permission denied";
+        break;
+    case HostFailure::Busy:
+        words = "busy: held by another program";
+        break;
+    case HostFailure::Gone:
+        words = "gone: no such device or file";
+        break;
+    case HostFailure::NotListed:
+        words = "not among the disks found";
+        break;
+    case HostFailure::BadArgument:
+        words = "refused by the host: bad handle or argument";
+        break;
+    case HostFailure::Other:
+        words = "failed";
+        break;
+    }
+    if (error.code != 0)
+        std::snprintf(text, static_cast<std::size_t>(capacity), "%s (system error %ld)", words,
+                      error.code);
+    else
+        std::snprintf(text, static_cast<std::size_t>(capacity), "%s", words);
 }

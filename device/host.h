@@ -19,6 +19,59 @@ enum class InterfaceStatus {
 
 using ThreadProc = int (*)(void* arg);
 
+// Why a call of the host failed: a few kinds the engine can explain, and the system's own code
+// (errno, GetLastError) for the log.
+enum class HostFailure {
+    None,        // nothing failed
+    Denied,      // no permission to open or use it
+    Busy,        // held by another program (mounted, opened exclusively, shared access refused)
+    Gone,        // it does not exist (any more): unplugged, removed, no such file
+    NotListed,   // a disk path that the latest enumeration did not give
+    BadArgument, // a null, stale or made-up handle, a null pointer, a position out of range
+    Other,       // any other failure of the system; `code` says which
+};
+
+struct HostError {
+    HostFailure kind = HostFailure::None;
+    long code = 0; // the system's error number; 0 when the host refused the call itself
+};
+
+// "permission denied (system error 13)" and the like; never longer than capacity - 1 bytes.
+void FormatHostError(const HostError& error, char* text, int capacity);
+
+// The host contract, the same on every host:
+//
+// Handles. A valid handle is one that OpenDisk or OpenSourceFile gave and Close has not yet
+// closed. Every other value (kInvalidHandle, 0, a made-up number, a closed handle) is refused by
+// every call without touching memory or the system: Seek and Size give -1, Read and Write give
+// false with *done = 0, Flush gives false, Close does nothing, LastError gives BadArgument. A
+// handle's value is never given out again, so a stale handle cannot reach a newer file. One
+// handle is used by one thread at a time; different handles may be used at the same time.
+//
+// Positions. Each handle has its own position, 0 after the open. Seek may move it past the end;
+// a seek to a position below 0 or beyond the 64-bit range fails and leaves it where it was.
+//
+// Reads and writes move at the position and advance it by *done; `done` is never null (a call
+// without it is refused and moves nothing). A length of 0 moves nothing and succeeds, whatever
+// the buffer; a null buffer with a length above 0 is refused. A disk request is all or nothing
+// as the caller sees it: true with *done = length, or false with *done = 0 and the position
+// unchanged; a request that would cross the end of the disk is refused before any byte is
+// written, and no byte outside a request ever changes. A source file is read only: its reads
+// give fewer bytes than asked for only at its end (0 at or past it, and still true); Write on it
+// is refused.
+//
+// Flush makes every byte written to a disk reach the device; on a source file it has nothing to
+// do and gives true. Size gives a disk's or file's length in bytes.
+//
+// Failures. A failed OpenDisk or OpenSourceFile leaves its reason for OpenError on the same
+// thread; a failed call on a valid handle leaves its reason for LastError on that handle.
+//
+// Enumeration: DiskInterfacePath gives End for a null list or an index below 0, and TooLong
+// (nothing copied) for a null path or a capacity that cannot hold the path and its terminator.
+// Threads: StartThread(nullptr, ...) gives 0; JoinThreads takes a null exitCodes (the codes are
+// dropped) and does nothing for a null list or a count of 0 or less; a 0 in the list gets 110.
+// Buffers: AllocIoBuffer gives memory aligned to kIoAlignment (a size of 0 is taken as 1);
+// FreeIoBuffer(nullptr) does nothing. Sleep of 0 or less returns at once.
 class Host {
 public:
     virtual ~Host() = default;
@@ -48,6 +101,13 @@ public:
     // Makes every written byte reach the device.
     virtual bool Flush(FileHandle file) = 0;
     virtual void Close(FileHandle file) = 0;
+
+    // The reason of the calling thread's latest failed open; kind None when there was none.
+    // Hosts that cannot tell give Other.
+    virtual HostError OpenError();
+    // The reason of the latest failed call on a valid handle (None when none failed since the
+    // open); BadArgument for a handle that is not valid.
+    virtual HostError LastError(FileHandle file);
 
     // Buffers aligned for unbuffered disk I/O; nullptr when memory is short.
     virtual void* AllocIoBuffer(std::size_t size) = 0;

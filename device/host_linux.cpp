@@ -1,5 +1,6 @@
 // The Linux host: udev for the list of disks, paths shaped like the Windows interface paths,
 // unbuffered (O_DIRECT) write-through disk I/O, plain files for sources, and POSIX threads.
+// Handles are numbers from a table, never pointers, so that a stale one finds nothing.
 #include "device/block_io.h"
 #include "device/engine.h"
 #include "device/host.h"
@@ -20,7 +21,6 @@
 #include <mutex>
 #include <new>
 #include <pthread.h>
-#include <set>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -52,7 +52,44 @@ struct OpenFile {
     int fd;
     std::int64_t position;
     std::uint32_t blockSize;
+    std::int64_t diskSize; // a disk's length, taken at the open; -1 when it cannot be read
+    HostError lastError;
 };
+
+HostFailure FailureOf(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return HostFailure::Denied;
+    case EBUSY:
+    case ETXTBSY:
+        return HostFailure::Busy;
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+    case ENOMEDIUM:
+    case ENOTDIR:
+        return HostFailure::Gone;
+    default:
+        return HostFailure::Other;
+    }
+}
+
+HostError SystemError(int error)
+{
+    return {FailureOf(error), error};
+}
+
+// The reason of this thread's latest failed open.
+thread_local HostError t_openError;
+
+FileHandle OpenFailed(HostError why)
+{
+    t_openError = why;
+    return kInvalidHandle;
+}
 
 // A disk opened for unbuffered I/O, as the sector layer sees it.
 class FdSectorDevice : public SectorDevice {
@@ -71,7 +108,9 @@ public:
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0) {
-                return false; // an error, or the end of the disk inside the request
+                // An error, or the end of the disk inside the request: the disk shrank or went.
+                error_ = got < 0 ? errno : ENXIO;
+                return false;
             }
             bytes += got;
             offset += static_cast<std::uint64_t>(got);
@@ -89,8 +128,10 @@ public:
             ssize_t put = pwrite(fd_, bytes, length, static_cast<off_t>(offset));
             if (put < 0 && errno == EINTR)
                 continue;
-            if (put <= 0)
+            if (put <= 0) {
+                error_ = put < 0 ? errno : ENOSPC;
                 return false;
+            }
             bytes += put;
             offset += static_cast<std::uint64_t>(put);
             length -= static_cast<std::size_t>(put);
@@ -98,9 +139,12 @@ public:
         return true;
     }
 
+    int Error() const { return error_; }
+
 private:
     int fd_;
     std::uint32_t blockSize_;
+    int error_ = 0;
 };
 
 int OpenRetrying(const char* path, int flags)
@@ -162,16 +206,24 @@ public:
     void Sleep(int milliseconds) override;
 
 private:
+    HostError OpenError() override { return t_openError; }
+    HostError LastError(FileHandle file) override;
+
+private:
     FileHandle Register(FileKind kind, int fd, std::uint32_t blockSize);
     OpenFile* Find(FileHandle file);
+    // Refuses a request on `object` with the reason; gives false.
+    static bool Refuse(OpenFile* object, HostError why, std::uint32_t* done);
+    static std::int64_t SizeOf(int fd);
 
     std::mutex disksMutex_;
     std::map<std::string, KnownDisk> latestDisks_;
 
-    // Handles given out and not yet closed, so that a stale or made-up handle is refused
-    // rather than followed.
+    // Handles given out and not yet closed, by number: a stale or made-up handle finds nothing,
+    // and a number is never given out twice.
     std::mutex filesMutex_;
-    std::set<OpenFile*> openFiles_;
+    std::map<FileHandle, std::unique_ptr<OpenFile>> openFiles_;
+    FileHandle nextHandle_ = 1;
 };
 
 void* LinuxHost::BeginDiskInterfaces()
@@ -221,13 +273,13 @@ FileHandle LinuxHost::OpenDisk(const WChar* path)
 {
     std::string name;
     if (path == nullptr || !Utf16ToUtf8(path, &name))
-        return kInvalidHandle;
+        return OpenFailed({HostFailure::BadArgument, 0});
     KnownDisk disk;
     {
         std::lock_guard<std::mutex> lock(disksMutex_);
         auto known = latestDisks_.find(name);
         if (known == latestDisks_.end())
-            return kInvalidHandle;
+            return OpenFailed({HostFailure::NotListed, 0});
         disk = known->second;
     }
 
@@ -243,7 +295,7 @@ FileHandle LinuxHost::OpenDisk(const WChar* path)
         fd = OpenRetrying(disk.devnode.c_str(), flags);
     }
     if (fd < 0)
-        return kInvalidHandle;
+        return OpenFailed(SystemError(errno));
 
     // The disk may have gone since the enumeration and its node gone to another disk: what was
     // opened must be the disk that was listed under this path.
@@ -253,8 +305,11 @@ FileHandle LinuxHost::OpenDisk(const WChar* path)
         same = status.st_rdev == disk.devnum && IsSameDisk(status.st_rdev, disk.info);
     const std::uint32_t blockSize = same ? LogicalBlockSize(fd) : 0;
     FileHandle handle = same ? Register(FileKind::Disk, fd, blockSize) : kInvalidHandle;
-    if (handle == kInvalidHandle)
+    if (handle == kInvalidHandle) {
         close(fd);
+        return OpenFailed(same ? HostError{HostFailure::Other, ENOMEM}
+                               : HostError{HostFailure::Gone, 0});
+    }
     return handle;
 }
 
@@ -262,40 +317,79 @@ FileHandle LinuxHost::OpenSourceFile(const WChar* path)
 {
     std::string name;
     if (path == nullptr || !Utf16ToUtf8(path, &name))
-        return kInvalidHandle;
+        return OpenFailed({HostFailure::BadArgument, 0});
     // O_NONBLOCK: a FIFO (or a link to one) would otherwise wait for a writer for ever.
     int fd = OpenRetrying(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return kInvalidHandle;
+        return OpenFailed(SystemError(errno));
     // Only a regular file has the bytes and the size of an image; a directory opens but holds
     // none. Its reads then block as usual.
     struct stat status;
     FileHandle handle = kInvalidHandle;
     const int flags = fcntl(fd, F_GETFL);
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && flags != -1 &&
-        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
+    const bool regular = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    if (regular && flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
         handle = Register(FileKind::Source, fd, 0);
-    }
-    if (handle == kInvalidHandle)
+    if (handle == kInvalidHandle) {
         close(fd);
+        return OpenFailed({regular ? HostFailure::Other : HostFailure::BadArgument, 0});
+    }
     return handle;
+}
+
+std::int64_t LinuxHost::SizeOf(int fd)
+{
+    struct stat status;
+    if (fstat(fd, &status) != 0)
+        return -1;
+    if (S_ISBLK(status.st_mode)) {
+        std::uint64_t bytes = 0;
+        if (ioctl(fd, BLKGETSIZE64, &bytes) == 0) {
+            return bytes > static_cast<std::uint64_t>(kMaxOffset)
+                       ? -1
+                       : static_cast<std::int64_t>(bytes);
+        }
+        // Where the ioctl is not answered (a preloaded test bed), the end of the device tells
+        // the same. The descriptor's own offset is not used: every transfer here is positioned.
+        const off_t end = lseek(fd, 0, SEEK_END);
+        return end < 0 ? -1 : static_cast<std::int64_t>(end);
+    }
+    return S_ISREG(status.st_mode) ? static_cast<std::int64_t>(status.st_size) : -1;
 }
 
 FileHandle LinuxHost::Register(FileKind kind, int fd, std::uint32_t blockSize)
 {
-    OpenFile* file = new (std::nothrow) OpenFile{kind, fd, 0, blockSize};
+    const std::int64_t diskSize = kind == FileKind::Disk ? SizeOf(fd) : -1;
+    std::unique_ptr<OpenFile> file(new (std::nothrow)
+                                       OpenFile{kind, fd, 0, blockSize, diskSize, HostError{}});
     if (file == nullptr)
         return kInvalidHandle;
     std::lock_guard<std::mutex> lock(filesMutex_);
-    openFiles_.insert(file);
-    return reinterpret_cast<FileHandle>(file);
+    const FileHandle handle = nextHandle_++;
+    openFiles_[handle] = std::move(file);
+    return handle;
 }
 
 OpenFile* LinuxHost::Find(FileHandle file)
 {
-    OpenFile* object = reinterpret_cast<OpenFile*>(file);
     std::lock_guard<std::mutex> lock(filesMutex_);
-    return openFiles_.count(object) != 0 ? object : nullptr;
+    const auto found = openFiles_.find(file);
+    return found != openFiles_.end() ? found->second.get() : nullptr;
+}
+
+bool LinuxHost::Refuse(OpenFile* object, HostError why, std::uint32_t* done)
+{
+    if (object != nullptr)
+        object->lastError = why;
+    if (done != nullptr)
+        *done = 0;
+    return false;
+}
+
+HostError LinuxHost::LastError(FileHandle file)
+{
+    OpenFile* object = Find(file);
+    return object != nullptr ? object->lastError : HostError{HostFailure::BadArgument, 0};
 }
 
 std::int64_t LinuxHost::Seek(FileHandle file, std::int64_t offset, SeekFrom from)
@@ -304,8 +398,10 @@ std::int64_t LinuxHost::Seek(FileHandle file, std::int64_t offset, SeekFrom from
     if (object == nullptr)
         return -1;
     std::int64_t base = from == SeekFrom::Current ? object->position : 0;
-    if ((offset > 0 && base > kMaxOffset - offset) || base + offset < 0)
+    if ((offset > 0 && base > kMaxOffset - offset) || base + offset < 0) {
+        object->lastError = {HostFailure::BadArgument, 0};
         return -1;
+    }
     object->position = base + offset;
     return object->position;
 }
@@ -315,17 +411,20 @@ bool LinuxHost::Read(FileHandle file, void* buffer, std::uint32_t length, std::u
     if (done != nullptr)
         *done = 0;
     OpenFile* object = Find(file);
-    if (object == nullptr || (buffer == nullptr && length > 0) ||
+    const HostError refused{HostFailure::BadArgument, 0};
+    if (object == nullptr || done == nullptr || (buffer == nullptr && length > 0) ||
         object->position > kMaxOffset - static_cast<std::int64_t>(length)) {
-        return false;
+        return Refuse(object, refused, done);
     }
     if (object->kind == FileKind::Disk) {
+        // All or nothing: a request across the end is refused before it starts.
+        if (object->diskSize >= 0 && object->position + length > object->diskSize)
+            return Refuse(object, refused, done);
         FdSectorDevice device(object->fd, object->blockSize);
         if (!ReadBytes(device, static_cast<std::uint64_t>(object->position), buffer, length))
-            return false;
+            return Refuse(object, SystemError(device.Error()), done);
         object->position += length;
-        if (done != nullptr)
-            *done = length;
+        *done = length;
         return true;
     }
     unsigned char* bytes = static_cast<unsigned char*>(buffer);
@@ -335,15 +434,14 @@ bool LinuxHost::Read(FileHandle file, void* buffer, std::uint32_t length, std::u
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
-            return false;
+            return Refuse(object, SystemError(errno), done);
         if (count == 0) {
             break; // end of file
         }
         got += static_cast<std::uint32_t>(count);
     }
     object->position += got;
-    if (done != nullptr)
-        *done = got;
+    *done = got;
     return true;
 }
 
@@ -353,38 +451,25 @@ bool LinuxHost::Write(FileHandle file, const void* buffer, std::uint32_t length,
     if (done != nullptr)
         *done = 0;
     OpenFile* object = Find(file);
-    if (object == nullptr || object->kind != FileKind::Disk || (buffer == nullptr && length > 0) ||
-        object->position > kMaxOffset - static_cast<std::int64_t>(length)) {
-        return false;
+    const HostError refused{HostFailure::BadArgument, 0};
+    if (object == nullptr || done == nullptr || object->kind != FileKind::Disk ||
+        (buffer == nullptr && length > 0) ||
+        object->position > kMaxOffset - static_cast<std::int64_t>(length) ||
+        (object->diskSize >= 0 && object->position + length > object->diskSize)) {
+        return Refuse(object, refused, done);
     }
     FdSectorDevice device(object->fd, object->blockSize);
     if (!WriteBytes(device, static_cast<std::uint64_t>(object->position), buffer, length))
-        return false;
+        return Refuse(object, SystemError(device.Error()), done);
     object->position += length;
-    if (done != nullptr)
-        *done = length;
+    *done = length;
     return true;
 }
 
 std::int64_t LinuxHost::Size(FileHandle file)
 {
     OpenFile* object = Find(file);
-    struct stat status;
-    if (object == nullptr || fstat(object->fd, &status) != 0)
-        return -1;
-    if (S_ISBLK(status.st_mode)) {
-        std::uint64_t bytes = 0;
-        if (ioctl(object->fd, BLKGETSIZE64, &bytes) == 0) {
-            return bytes > static_cast<std::uint64_t>(kMaxOffset)
-                       ? -1
-                       : static_cast<std::int64_t>(bytes);
-        }
-        // Where the ioctl is not answered (a preloaded test bed), the end of the device tells
-        // the same. The descriptor's own offset is not used: every transfer here is positioned.
-        const off_t end = lseek(object->fd, 0, SEEK_END);
-        return end < 0 ? -1 : static_cast<std::int64_t>(end);
-    }
-    return S_ISREG(status.st_mode) ? static_cast<std::int64_t>(status.st_size) : -1;
+    return object != nullptr ? SizeOf(object->fd) : -1;
 }
 
 bool LinuxHost::Flush(FileHandle file)
@@ -392,24 +477,30 @@ bool LinuxHost::Flush(FileHandle file)
     OpenFile* object = Find(file);
     if (object == nullptr)
         return false;
+    if (object->kind == FileKind::Source)
+        return true; // read only: nothing to flush
     int result;
     do {
         result = fdatasync(object->fd);
     } while (result != 0 && errno == EINTR);
+    if (result != 0)
+        object->lastError = SystemError(errno);
     return result == 0;
 }
 
 void LinuxHost::Close(FileHandle file)
 {
-    OpenFile* object = reinterpret_cast<OpenFile*>(file);
+    std::unique_ptr<OpenFile> object;
     {
         std::lock_guard<std::mutex> lock(filesMutex_);
-        if (openFiles_.erase(object) == 0)
+        const auto found = openFiles_.find(file);
+        if (found == openFiles_.end())
             return;
+        object = std::move(found->second);
+        openFiles_.erase(found);
     }
     // Not retried on EINTR: on Linux the descriptor is gone either way.
     close(object->fd);
-    delete object;
 }
 
 ThreadHandle LinuxHost::StartThread(ThreadProc proc, void* arg)

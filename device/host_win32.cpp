@@ -1,5 +1,6 @@
 // The Windows host: SetupAPI for the list of disks, unbuffered write-through handles for the
-// disks, plain handles for source files, and Win32 threads.
+// disks, plain handles for source files, and Win32 threads. Handles are numbers from a table,
+// never pointers, so that a stale or made-up one finds nothing.
 #ifdef _WIN32
 
 #define NOMINMAX
@@ -17,6 +18,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <set>
@@ -63,29 +66,77 @@ std::uint32_t QuerySectorSize(HANDLE disk)
     return usable ? size : kFallbackSectorSize;
 }
 
-// What a FileHandle points at. Disks keep their own position: unbuffered I/O moves only whole
+HostFailure FailureOf(DWORD error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+        return HostFailure::Denied;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_DRIVE_LOCKED:
+    case ERROR_BUSY:
+        return HostFailure::Busy;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_NOT_READY:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_NOT_CONNECTED:
+        return HostFailure::Gone;
+    default:
+        return HostFailure::Other;
+    }
+}
+
+HostError SystemError(DWORD error)
+{
+    return {FailureOf(error), static_cast<long>(error)};
+}
+
+// The reason of this thread's latest failed open.
+thread_local HostError t_openError;
+
+FileHandle OpenFailed(HostError why)
+{
+    t_openError = why;
+    return kInvalidHandle;
+}
+
+// What a FileHandle stands for. Disks keep their own position: unbuffered I/O moves only whole
 // sectors, so each aligned request sets the OS pointer afresh and moves in one call.
 struct OpenFile : SectorDevice {
-    OpenFile(HANDLE h, bool disk, std::uint32_t sector)
-        : handle(h), isDisk(disk), sectorSize(sector)
+    OpenFile(HANDLE h, bool disk, std::uint32_t sector, std::int64_t size)
+        : handle(h), isDisk(disk), sectorSize(sector), diskSize(size)
     {
     }
+    ~OpenFile() override { ::CloseHandle(handle); }
     std::uint32_t BlockSize() const override { return sectorSize; }
 
     bool ReadAligned(std::uint64_t offset, void* buffer, std::size_t length) override
     {
         DWORD moved = 0;
-        return SeekTo(offset, length) &&
-               ::ReadFile(handle, buffer, static_cast<DWORD>(length), &moved, nullptr) &&
-               moved == length;
+        return Done(SeekTo(offset, length) &&
+                        ::ReadFile(handle, buffer, static_cast<DWORD>(length), &moved, nullptr),
+                    moved == length);
     }
 
     bool WriteAligned(std::uint64_t offset, const void* buffer, std::size_t length) override
     {
         DWORD moved = 0;
-        return SeekTo(offset, length) &&
-               ::WriteFile(handle, buffer, static_cast<DWORD>(length), &moved, nullptr) &&
-               moved == length;
+        return Done(SeekTo(offset, length) &&
+                        ::WriteFile(handle, buffer, static_cast<DWORD>(length), &moved, nullptr),
+                    moved == length);
+    }
+
+    // Keeps the system's reason of a failed call; a short transfer is the disk's end.
+    bool Done(bool called, bool whole)
+    {
+        if (!called)
+            lastError = SystemError(::GetLastError());
+        else if (!whole)
+            lastError = {HostFailure::Gone, ERROR_HANDLE_EOF};
+        return called && whole;
     }
 
     bool SeekTo(std::uint64_t offset, std::size_t length)
@@ -99,48 +150,58 @@ struct OpenFile : SectorDevice {
     HANDLE handle;
     bool isDisk;
     std::uint32_t sectorSize;
+    std::int64_t diskSize; // a disk's length, taken at the open; -1 when it cannot be read
     std::int64_t position = 0;
+    HostError lastError;
 };
 
-OpenFile* FromHandle(FileHandle file)
+std::int64_t DiskLength(HANDLE disk)
 {
-    return file == kInvalidHandle ? nullptr : reinterpret_cast<OpenFile*>(file);
+    // A disk's file size reads as nothing: its length comes from the disk driver.
+    GET_LENGTH_INFORMATION length = {};
+    DWORD returned = 0;
+    if (!::DeviceIoControl(disk, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof(length),
+                           &returned, nullptr) ||
+        returned < sizeof(length) || length.Length.QuadPart < 0)
+        return -1;
+    return length.Length.QuadPart;
 }
 
-FileHandle Wrap(HANDLE handle, bool isDisk)
+constexpr HostError kRefused{HostFailure::BadArgument, 0};
+
+bool Refuse(OpenFile* file, HostError why, std::uint32_t* done)
 {
-    if (handle == INVALID_HANDLE_VALUE)
-        return kInvalidHandle;
-    const std::uint32_t sectorSize = isDisk ? QuerySectorSize(handle) : 0;
-    auto* file = new (std::nothrow) OpenFile(handle, isDisk, sectorSize);
-    if (file == nullptr) {
-        ::CloseHandle(handle);
-        return kInvalidHandle;
-    }
-    return reinterpret_cast<FileHandle>(file);
+    if (file != nullptr)
+        file->lastError = why;
+    if (done != nullptr)
+        *done = 0;
+    return false;
 }
 
-// Positioned disk I/O through the byte-exact sector layer (ReadBytes or WriteBytes); the
-// position moves only when the whole request was done.
+// Positioned disk I/O through the byte-exact sector layer (ReadBytes or WriteBytes), all or
+// nothing: a request across the disk's end is refused before it starts, and the position
+// moves only when the whole request was done.
 template <typename Buffer>
 bool DiskTransfer(OpenFile& disk, bool (*move)(SectorDevice&, std::uint64_t, Buffer*, std::size_t),
                   Buffer* buffer, std::uint32_t length, std::uint32_t* done)
 {
     if (static_cast<std::int64_t>(length) > INT64_MAX - disk.position ||
-        !move(disk, static_cast<std::uint64_t>(disk.position), buffer, length))
-        return false;
+        (disk.diskSize >= 0 && disk.position + length > disk.diskSize))
+        return Refuse(&disk, kRefused, done);
+    if (!move(disk, static_cast<std::uint64_t>(disk.position), buffer, length))
+        return Refuse(&disk, disk.lastError, done);
     disk.position += length;
     *done = length;
     return true;
 }
 
 // A file read stops short only at the end of the file; *done counts what arrived either way.
-bool FileRead(HANDLE handle, void* buffer, std::uint32_t length, std::uint32_t* done)
+bool FileRead(OpenFile& file, void* buffer, std::uint32_t length, std::uint32_t* done)
 {
     auto* bytes = static_cast<unsigned char*>(buffer);
     for (DWORD moved = 1; *done < length && moved != 0; *done += moved) {
-        if (!::ReadFile(handle, bytes + *done, length - *done, &moved, nullptr))
-            return false;
+        if (!::ReadFile(file.handle, bytes + *done, length - *done, &moved, nullptr))
+            return Refuse(&file, SystemError(::GetLastError()), done);
     }
     return true;
 }
@@ -163,10 +224,14 @@ void WaitForAll(const ThreadHandle* threads, int count)
 {
     HANDLE batch[MAXIMUM_WAIT_OBJECTS];
     for (int first = 0; first < count; first += MAXIMUM_WAIT_OBJECTS) {
-        const int n = count - first < MAXIMUM_WAIT_OBJECTS ? count - first : MAXIMUM_WAIT_OBJECTS;
-        for (int i = 0; i < n; ++i)
-            batch[i] = reinterpret_cast<HANDLE>(threads[first + i]);
-        if (::WaitForMultipleObjects(static_cast<DWORD>(n), batch, TRUE, INFINITE) == WAIT_FAILED) {
+        const int end = count - first < MAXIMUM_WAIT_OBJECTS ? count : first + MAXIMUM_WAIT_OBJECTS;
+        int n = 0;
+        for (int i = first; i < end; ++i) {
+            if (threads[i] != 0) // a thread that never started has nothing to wait for
+                batch[n++] = reinterpret_cast<HANDLE>(threads[i]);
+        }
+        if (n > 0 &&
+            ::WaitForMultipleObjects(static_cast<DWORD>(n), batch, TRUE, INFINITE) == WAIT_FAILED) {
             for (int i = 0; i < n; ++i)
                 ::WaitForSingleObject(batch[i], INFINITE);
         }
@@ -188,6 +253,8 @@ public:
     {
         SP_DEVICE_INTERFACE_DATA data = {};
         data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+        if (list != nullptr && index >= 0 && (path == nullptr || capacity <= 0))
+            return InterfaceStatus::TooLong;
         if (list == nullptr || index < 0 ||
             !::SetupDiEnumDeviceInterfaces(list, nullptr, &kDiskInterfaceClass,
                                            static_cast<DWORD>(index), &data))
@@ -219,86 +286,102 @@ public:
 
     FileHandle OpenDisk(const WChar* path) override
     {
+        if (path == nullptr)
+            return OpenFailed(kRefused);
         // Raw writes go only to a disk the latest enumeration listed, never to any path given.
         {
             std::lock_guard<std::mutex> lock(listedMutex_);
-            if (path == nullptr || listed_.count(path) == 0)
-                return kInvalidHandle;
+            if (listed_.count(path) == 0)
+                return OpenFailed({HostFailure::NotListed, 0});
         }
-        return Wrap(::CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING |
-                                      FILE_FLAG_RANDOM_ACCESS,
-                                  nullptr),
-                    true);
+        const HANDLE disk = ::CreateFileW(
+            path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+            OPEN_EXISTING,
+            FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING | FILE_FLAG_RANDOM_ACCESS, nullptr);
+        if (disk == INVALID_HANDLE_VALUE)
+            return OpenFailed(SystemError(::GetLastError()));
+        return Register(disk, true);
     }
 
     FileHandle OpenSourceFile(const WChar* path) override
     {
+        if (path == nullptr)
+            return OpenFailed(kRefused);
         const HANDLE file = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                           OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr);
         if (file == INVALID_HANDLE_VALUE)
-            return kInvalidHandle;
+            return OpenFailed(SystemError(::GetLastError()));
         // Only a file on a disk has the bytes and the size of an image; a pipe or a device could
         // hold a transfer thread's read for ever.
         BY_HANDLE_FILE_INFORMATION info;
         if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &info) ||
             (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             ::CloseHandle(file);
-            return kInvalidHandle;
+            return OpenFailed(kRefused);
         }
-        return Wrap(file, false);
+        return Register(file, false);
+    }
+
+    HostError OpenError() override { return t_openError; }
+
+    HostError LastError(FileHandle file) override
+    {
+        OpenFile* f = Find(file);
+        return f != nullptr ? f->lastError : kRefused;
     }
 
     std::int64_t Seek(FileHandle file, std::int64_t offset, SeekFrom from) override
     {
-        OpenFile* f = FromHandle(file);
+        OpenFile* f = Find(file);
         if (f == nullptr)
             return -1;
         if (!f->isDisk) {
             std::int64_t reached = -1;
             const DWORD method = from == SeekFrom::Start ? FILE_BEGIN : FILE_CURRENT;
-            return MovePointer(f->handle, offset, method, &reached) ? reached : -1;
+            if (MovePointer(f->handle, offset, method, &reached))
+                return reached;
+            f->lastError = SystemError(::GetLastError());
+            return -1;
         }
         const std::int64_t base = from == SeekFrom::Start ? 0 : f->position;
-        if (offset < -base || offset > INT64_MAX - base)
+        if (offset < -base || offset > INT64_MAX - base) {
+            f->lastError = kRefused;
             return -1;
+        }
         f->position = base + offset;
         return f->position;
     }
 
     bool Read(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* done) override
     {
-        OpenFile* f = FromHandle(file);
+        OpenFile* f = Find(file);
+        if (f == nullptr || done == nullptr || (buffer == nullptr && length > 0))
+            return Refuse(f, kRefused, done);
         *done = 0;
-        return f != nullptr && (f->isDisk ? DiskTransfer(*f, ReadBytes, buffer, length, done)
-                                          : FileRead(f->handle, buffer, length, done));
+        if (length == 0)
+            return true;
+        return f->isDisk ? DiskTransfer(*f, ReadBytes, buffer, length, done)
+                         : FileRead(*f, buffer, length, done);
     }
 
     bool Write(FileHandle file, const void* buffer, std::uint32_t length,
                std::uint32_t* done) override
     {
-        OpenFile* f = FromHandle(file);
-        *done = 0;
+        OpenFile* f = Find(file);
         // Source files are opened for reading only.
-        return f != nullptr && f->isDisk && DiskTransfer(*f, WriteBytes, buffer, length, done);
+        if (f == nullptr || done == nullptr || !f->isDisk || (buffer == nullptr && length > 0))
+            return Refuse(f, kRefused, done);
+        *done = 0;
+        return DiskTransfer(*f, WriteBytes, buffer, length, done);
     }
 
     std::int64_t Size(FileHandle file) override
     {
-        OpenFile* f = FromHandle(file);
+        OpenFile* f = Find(file);
         if (f == nullptr)
             return -1;
-        if (f->isDisk) {
-            // A disk's file size reads as nothing: its length comes from the disk driver.
-            GET_LENGTH_INFORMATION length = {};
-            DWORD returned = 0;
-            if (!::DeviceIoControl(f->handle, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length,
-                                   sizeof(length), &returned, nullptr) ||
-                returned < sizeof(length) || length.Length.QuadPart < 0)
-                return -1;
-            return length.Length.QuadPart;
-        }
+        if (f->isDisk)
+            return DiskLength(f->handle);
         DWORD high = 0;
         ::SetLastError(NO_ERROR);
         const DWORD low = ::GetFileSize(f->handle, &high);
@@ -309,16 +392,26 @@ public:
 
     bool Flush(FileHandle file) override
     {
-        OpenFile* f = FromHandle(file);
-        return f != nullptr && ::FlushFileBuffers(f->handle);
+        OpenFile* f = Find(file);
+        if (f == nullptr)
+            return false;
+        if (!f->isDisk)
+            return true; // read only: nothing to flush
+        if (::FlushFileBuffers(f->handle))
+            return true;
+        f->lastError = SystemError(::GetLastError());
+        return false;
     }
 
     void Close(FileHandle file) override
     {
-        if (OpenFile* f = FromHandle(file)) {
-            ::CloseHandle(f->handle);
-            delete f;
-        }
+        std::unique_ptr<OpenFile> closed; // its handle is closed as it goes
+        std::lock_guard<std::mutex> lock(filesMutex_);
+        const auto found = files_.find(file);
+        if (found == files_.end())
+            return;
+        closed = std::move(found->second);
+        files_.erase(found);
     }
 
     void* AllocIoBuffer(std::size_t size) override { return AllocAligned(size); }
@@ -326,6 +419,8 @@ public:
 
     ThreadHandle StartThread(ThreadProc proc, void* arg) override
     {
+        if (proc == nullptr)
+            return 0;
         auto* start = new (std::nothrow) ThreadStart{proc, arg};
         if (start == nullptr)
             return 0;
@@ -339,7 +434,7 @@ public:
 
     void JoinThreads(const ThreadHandle* threads, int count, int* exitCodes) override
     {
-        if (count <= 0)
+        if (threads == nullptr || count <= 0)
             return;
         WaitForAll(threads, count);
         for (int i = 0; i < count; ++i) {
@@ -347,9 +442,11 @@ public:
             DWORD code = 0;
             // An unreadable exit code must not pass for success: counted as a thread that never
             // ran.
-            exitCodes[i] =
-                ::GetExitCodeThread(thread, &code) ? static_cast<int>(code) : kResultNoMemory;
-            ::CloseHandle(thread);
+            const bool read = thread != nullptr && ::GetExitCodeThread(thread, &code);
+            if (exitCodes != nullptr)
+                exitCodes[i] = read ? static_cast<int>(code) : kResultNoMemory;
+            if (thread != nullptr)
+                ::CloseHandle(thread);
         }
     }
 
@@ -359,6 +456,34 @@ public:
     }
 
 private:
+    FileHandle Register(HANDLE handle, bool isDisk)
+    {
+        const std::uint32_t sectorSize = isDisk ? QuerySectorSize(handle) : 0;
+        const std::int64_t diskSize = isDisk ? DiskLength(handle) : -1;
+        std::unique_ptr<OpenFile> file(new (std::nothrow)
+                                           OpenFile(handle, isDisk, sectorSize, diskSize));
+        if (file == nullptr) {
+            ::CloseHandle(handle);
+            return OpenFailed({HostFailure::Other, ERROR_NOT_ENOUGH_MEMORY});
+        }
+        std::lock_guard<std::mutex> lock(filesMutex_);
+        const FileHandle number = nextHandle_++;
+        files_[number] = std::move(file);
+        return number;
+    }
+
+    OpenFile* Find(FileHandle file)
+    {
+        std::lock_guard<std::mutex> lock(filesMutex_);
+        const auto found = files_.find(file);
+        return found != files_.end() ? found->second.get() : nullptr;
+    }
+
+    // Handles given out and not yet closed, by number; a number is never given out twice.
+    std::mutex filesMutex_;
+    std::map<FileHandle, std::unique_ptr<OpenFile>> files_;
+    FileHandle nextHandle_ = 1;
+
     std::mutex listedMutex_;
     std::set<std::wstring> listed_; // the disk paths of the latest enumeration
 

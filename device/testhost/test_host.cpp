@@ -1,9 +1,11 @@
 // The test host's disks, files, faults and clock, all behind one lock.
 #include "device/testhost/test_host.h"
 
+#include "device/block_io.h"
 #include "device/text16.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -13,9 +15,12 @@ namespace {
 std::string ToUtf8(const WChar* text)
 {
     std::string out;
-    Utf16ToUtf8(text, &out);
+    if (text != nullptr)
+        Utf16ToUtf8(text, &out);
     return out;
 }
+
+constexpr HostError kRefused{HostFailure::BadArgument, 0};
 
 std::uint32_t Word(const unsigned char* bytes, int offset)
 {
@@ -199,13 +204,15 @@ void* TestHost::BeginDiskInterfaces()
 InterfaceStatus TestHost::DiskInterfacePath(void* list, int index, WChar* path, int capacity)
 {
     std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (list == nullptr)
+        return InterfaceStatus::End;
     const auto& paths = *static_cast<std::vector<std::string>*>(list);
     if (index < 0 || index >= static_cast<int>(paths.size()))
         return InterfaceStatus::End;
     if (skipMembers.count(index) != 0)
         return InterfaceStatus::Skip;
     const String16 wide = Utf8ToUtf16(paths[index]);
-    if (static_cast<int>(wide.size()) >= capacity)
+    if (path == nullptr || static_cast<int>(wide.size()) >= capacity)
         return InterfaceStatus::TooLong;
     std::copy(wide.begin(), wide.end(), path);
     path[wide.size()] = 0;
@@ -217,9 +224,17 @@ void TestHost::EndDiskInterfaces(void* list)
     delete static_cast<std::vector<std::string>*>(list);
 }
 
+FileHandle TestHost::OpenFailed(HostError why)
+{
+    openErrors_[std::this_thread::get_id()] = why;
+    return kInvalidHandle;
+}
+
 FileHandle TestHost::OpenDisk(const WChar* path)
 {
     std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (path == nullptr)
+        return OpenFailed(kRefused);
     const std::string name = ToUtf8(path);
     for (int i = 0; i < static_cast<int>(disks_.size()); ++i) {
         Disk& disk = disks_[i];
@@ -227,24 +242,42 @@ FileHandle TestHost::OpenDisk(const WChar* path)
             continue;
         if (!disk.present || disk.openFault.Hit(&disk.openSeen)) {
             Record(Op::OpenFailed, i);
-            return kInvalidHandle;
+            return OpenFailed(disk.present ? disk.openFailure : HostError{HostFailure::Gone, 2});
         }
         Record(Op::Open, i);
         handles_[nextHandle_].disk = i;
         return nextHandle_++;
     }
     Record(Op::OpenFailed, -1);
-    return kInvalidHandle;
+    return OpenFailed({HostFailure::NotListed, 0});
 }
 
 FileHandle TestHost::OpenSourceFile(const WChar* path)
 {
     std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (path == nullptr)
+        return OpenFailed(kRefused);
     const auto found = files_.find(ToUtf8(path));
-    if (found == files_.end() || found->second.openFault.Hit(&found->second.openSeen))
-        return kInvalidHandle;
+    if (found == files_.end())
+        return OpenFailed({HostFailure::Gone, 2});
+    if (found->second.openFault.Hit(&found->second.openSeen))
+        return OpenFailed({HostFailure::Denied, 13});
     handles_[nextHandle_].file = found->first;
     return nextHandle_++;
+}
+
+HostError TestHost::OpenError()
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    const auto found = openErrors_.find(std::this_thread::get_id());
+    return found != openErrors_.end() ? found->second : HostError{};
+}
+
+HostError TestHost::LastError(FileHandle file)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    Handle* handle = Find(file);
+    return handle != nullptr ? handle->lastError : kRefused;
 }
 
 std::int64_t TestHost::Seek(FileHandle file, std::int64_t offset, SeekFrom from)
@@ -253,16 +286,24 @@ std::int64_t TestHost::Seek(FileHandle file, std::int64_t offset, SeekFrom from)
     Handle* handle = Find(file);
     if (handle == nullptr)
         return -1;
-    const std::int64_t target = from == SeekFrom::Start ? offset : handle->position + offset;
-    bool ok = target >= 0;
+    const std::int64_t base = from == SeekFrom::Start ? 0 : handle->position;
+    // Out of the 64-bit range: refused without computing the target.
+    if (offset > 0 ? base > INT64_MAX - offset : base + offset < 0) {
+        handle->lastError = kRefused;
+        return -1;
+    }
+    const std::int64_t target = base + offset;
+    bool ok = true;
     if (handle->disk >= 0) {
         Disk& disk = disks_[handle->disk];
         ok = ok && disk.present && !disk.seekFault.Hit(&disk.seekSeen);
     }
     if (handle->disk >= 0)
         Record(Op::Seek, handle->disk, target, 0, 0, 0, ok);
-    if (!ok)
+    if (!ok) {
+        handle->lastError = {HostFailure::Gone, 6};
         return -1;
+    }
     handle->position = target;
     return target;
 }
@@ -270,10 +311,14 @@ std::int64_t TestHost::Seek(FileHandle file, std::int64_t offset, SeekFrom from)
 bool TestHost::Read(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* done)
 {
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    *done = 0;
+    if (done != nullptr)
+        *done = 0;
     Handle* handle = Find(file);
-    if (handle == nullptr)
+    if (handle == nullptr || done == nullptr || (buffer == nullptr && length > 0)) {
+        if (handle != nullptr)
+            handle->lastError = kRefused;
         return false;
+    }
     auto* out = static_cast<unsigned char*>(buffer);
     if (handle->disk >= 0) {
         const bool ok = DiskRead(*handle, out, length);
@@ -285,8 +330,10 @@ bool TestHost::Read(FileHandle file, void* buffer, std::uint32_t length, std::ui
         return ok;
     }
     SourceFile& source = files_.at(handle->file);
-    if (source.readFault.Hit(&source.readSeen))
+    if (source.readFault.Hit(&source.readSeen)) {
+        handle->lastError = {HostFailure::Other, 5};
         return false;
+    }
     std::int64_t end = static_cast<std::int64_t>(source.data.size());
     if (source.readableBytes >= 0)
         end = std::min(end, source.readableBytes);
@@ -302,8 +349,14 @@ bool TestHost::Read(FileHandle file, void* buffer, std::uint32_t length, std::ui
 bool TestHost::DiskRead(Handle& handle, unsigned char* out, std::uint32_t length)
 {
     Disk& disk = disks_[handle.disk];
-    if (!disk.present || handle.position + length > disk.size || disk.readFault.Hit(&disk.readSeen))
+    if (!disk.present || handle.position + length > disk.size ||
+        disk.readFault.Hit(&disk.readSeen)) {
+        handle.lastError = !disk.present ? HostError{HostFailure::Gone, 6}
+                           : handle.position + length > disk.size
+                               ? kRefused
+                               : HostError{HostFailure::Other, 5};
         return false;
+    }
     if (handle.position == kMailbox && length == 512 && !disk.reply.empty()) {
         std::memcpy(out, disk.reply.data(), 512);
         return true;
@@ -316,10 +369,17 @@ bool TestHost::DiskRead(Handle& handle, unsigned char* out, std::uint32_t length
 bool TestHost::Write(FileHandle file, const void* buffer, std::uint32_t length, std::uint32_t* done)
 {
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    *done = 0;
+    if (done != nullptr)
+        *done = 0;
     Handle* handle = Find(file);
-    if (handle == nullptr || handle->disk < 0)
+    if (handle == nullptr || done == nullptr || handle->disk < 0 ||
+        (buffer == nullptr && length > 0)) {
+        if (handle != nullptr)
+            handle->lastError = kRefused;
         return false;
+    }
+    if (length == 0)
+        return true;
     if (!DiskWrite(*handle, static_cast<const unsigned char*>(buffer), length))
         return false;
     handle->position += length;
@@ -334,14 +394,21 @@ bool TestHost::DiskWrite(Handle& handle, const unsigned char* data, std::uint32_
     const std::int64_t at = handle.position;
     if (at == kMailbox && length == 512 && IsCommandSector(data)) {
         const bool ok = disk.present && !disk.commandWriteFault.Hit(&disk.commandSeen);
+        if (!ok)
+            handle.lastError = {disk.present ? HostFailure::Other : HostFailure::Gone, 5};
         Record(Op::Command, index, at, length, Word(data, 12), Word(data, 16), ok);
         if (ok)
             TakeCommand(disk, index, data);
         return ok;
     }
     bool ok = disk.present && at + length <= disk.size;
-    if (ok && (disk.dataWriteFaultOffset < 0 || disk.dataWriteFaultOffset == at))
+    if (!ok)
+        handle.lastError = disk.present ? kRefused : HostError{HostFailure::Gone, 6};
+    if (ok && (disk.dataWriteFaultOffset < 0 || disk.dataWriteFaultOffset == at)) {
         ok = !disk.dataWriteFault.Hit(&disk.writeSeen);
+        if (!ok)
+            handle.lastError = {HostFailure::Other, 5};
+    }
     Record(Op::Write, index, at, length, 0, 0, ok);
     if (ok)
         Store(disk, at, data, length);
@@ -424,17 +491,19 @@ void* TestHost::AllocIoBuffer(std::size_t size)
         if (allocFault.Hit(&allocSeen_))
             return nullptr;
     }
-    return std::malloc(size);
+    return AllocAligned(size);
 }
 
 void TestHost::FreeIoBuffer(void* buffer)
 {
-    std::free(buffer);
+    FreeAligned(buffer);
 }
 
 ThreadHandle TestHost::StartThread(ThreadProc proc, void* arg)
 {
     std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (proc == nullptr)
+        return 0;
     if (threadStartFault.Hit(&threadStartSeen_)) {
         Record(Op::ThreadStartFailed, -1);
         return 0;
@@ -447,11 +516,16 @@ ThreadHandle TestHost::StartThread(ThreadProc proc, void* arg)
 
 void TestHost::JoinThreads(const ThreadHandle* threads, int count, int* exitCodes)
 {
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; threads != nullptr && i < count; ++i) {
         auto* thread = reinterpret_cast<Thread*>(threads[i]);
-        thread->thread.join();
-        exitCodes[i] = thread->result;
-        delete thread;
+        int result = 110; // as for a thread that never started
+        if (thread != nullptr) {
+            thread->thread.join();
+            result = thread->result;
+            delete thread;
+        }
+        if (exitCodes != nullptr)
+            exitCodes[i] = result;
     }
 }
 

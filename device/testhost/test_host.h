@@ -59,8 +59,9 @@ public:
         std::int64_t size = 64 << 20;
         bool sizeUnknown = false; // Size gives -1, as for a disk that does not tell its size
         Fault openFault;
-        Fault dataWriteFault;                   // writes other than command sectors
-        std::int64_t dataWriteFaultOffset = -1; // only writes at this offset, -1: any
+        HostError openFailure{HostFailure::Busy, 16}; // what a faulted open gives as its reason
+        Fault dataWriteFault;                         // writes other than command sectors
+        std::int64_t dataWriteFaultOffset = -1;       // only writes at this offset, -1: any
         Fault readFault;
         Fault seekFault;
         Fault commandWriteFault;
@@ -133,6 +134,8 @@ public:
     std::int64_t Size(FileHandle file) override;
     bool Flush(FileHandle file) override;
     void Close(FileHandle file) override;
+    HostError OpenError() override;
+    HostError LastError(FileHandle file) override;
     void* AllocIoBuffer(std::size_t size) override;
     void FreeIoBuffer(void* buffer) override;
     ThreadHandle StartThread(ThreadProc proc, void* arg) override;
@@ -146,12 +149,14 @@ private:
         int disk = -1;    // a disk, or
         std::string file; // a source file
         std::int64_t position = 0;
+        HostError lastError;
     };
     struct Thread;
 
     void Record(Op op, int disk, std::int64_t offset = 0, std::int64_t length = 0,
                 std::uint32_t code = 0, std::uint32_t parameter = 0, bool ok = true);
     int ThreadNumber();
+    FileHandle OpenFailed(HostError why);
     Handle* Find(FileHandle file);
     bool DiskRead(Handle& handle, unsigned char* out, std::uint32_t length);
     bool DiskWrite(Handle& handle, const unsigned char* data, std::uint32_t length);
@@ -166,6 +171,7 @@ private:
     FileHandle nextHandle_ = 1;
     std::vector<Event> events_;
     std::map<std::thread::id, int> threadNumbers_;
+    std::map<std::thread::id, HostError> openErrors_; // each thread's latest failed open
     int enumerateSeen_ = 0, threadStartSeen_ = 0, allocSeen_ = 0;
     std::int64_t sleptMs_ = 0;
 };
