@@ -174,8 +174,12 @@ int OpenCalculatorDisks()
     int opened = 0;
     for (int i = 0; i < g_diskCount; ++i) {
         g_diskHandles[i] = host.OpenDisk(g_diskPaths[i]);
+        g_diskOpenErrors[i] = g_diskHandles[i] != kInvalidHandle ? HostError{} : host.OpenError();
         if (g_diskHandles[i] != kInvalidHandle)
             ++opened;
+        else
+            LogDiskFailure(g_diskPaths[i], "not opened (a transfer to it ends with 107)",
+                           g_diskOpenErrors[i]);
     }
     return opened;
 }

@@ -113,3 +113,10 @@ int FinishCalculators(const WChar* vendorId, const WChar* productId);
 
 // A pause through the host's clock, so that tests never wait for real.
 void HostSleep(int milliseconds);
+
+// Where the engine says why a calculator disk failed: one line of UTF-8 without a newline, such
+// as "calculator disk \\?\usbstor#...: not opened (a transfer to it ends with 107): busy: held by
+// another program (system error 16)". Called on the engine's threads; nullptr (the default)
+// sends the lines nowhere.
+using EngineLogCallback = void (*)(const char* line);
+void SetEngineLog(EngineLogCallback log);

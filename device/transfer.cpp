@@ -91,8 +91,11 @@ int CopyChunks(const TransferTask& task, FileHandle source, unsigned char* buffe
         // A source that ends before its size was reached would leave a partial image.
         if (!host.Read(source, buffer, wanted, &got) || got != wanted)
             return kResultSourceRead;
-        if (!WriteChunk(task.disk, position, buffer, got))
+        if (!WriteChunk(task.disk, position, buffer, got)) {
+            LogDiskFailure(DiskPathOf(task.disk), "a write failed 7 times (112)",
+                           host.LastError(task.disk));
             return kResultWriteFailed;
+        }
         if (task.expected != nullptr)
             Sha256Update(&digest, buffer, got);
         position += got;

@@ -29,6 +29,14 @@ std::vector<unsigned char> AddSource(TestHost& host, std::int64_t size)
     return data;
 }
 
+std::mutex g_logLock;
+std::vector<std::string> g_log;
+void RecordLogLine(const char* line)
+{
+    std::lock_guard<std::mutex> guard(g_logLock);
+    g_log.push_back(line);
+}
+
 std::vector<std::string> Messages()
 {
     std::lock_guard<std::mutex> guard(g_callbacks.lock);
@@ -397,6 +405,61 @@ private slots:
         QVERIFY(DiskHoldsExactly(host, disk, 0, data));
         QCOMPARE(ProgressOf(host, disk).size(), std::size_t(18)); // 0, 99 and 100, six times each
         QCOMPARE(Progress(), QString("0 99 100"));
+    }
+
+    // A disk that failed says why in the engine's log: the window's "107" or "112" alone cannot.
+    void shouldLogWhyADiskFailed_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("line");
+        const QString disk =
+            QString::fromStdString("calculator disk " + TestHost::CalculatorPath("2") + ": ");
+        const QString notOpened = disk + "not opened (a transfer to it ends with 107): ";
+        QTest::newRow("held by another program")
+            << "busy" << int(kResultDiskNotOpen)
+            << notOpened + "busy: held by another program (system error 16)";
+        QTest::newRow("no permission") << "denied" << int(kResultDiskNotOpen)
+                                       << notOpened + "permission denied (system error 13)";
+        QTest::newRow("unplugged before the open")
+            << "gone" << int(kResultDiskNotOpen)
+            << notOpened + "gone: no such device or file (system error 2)";
+        QTest::newRow("every write fails")
+            << "write" << int(kResultWriteFailed)
+            << disk + "a write failed 7 times (112): failed (system error 5)";
+        QTest::newRow("unplugged mid-file")
+            << "vanish" << int(kResultWriteFailed)
+            << disk + "a write failed 7 times (112): gone: no such device or file (system error 6)";
+    }
+    void shouldLogWhyADiskFailed()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, result);
+        QFETCH(QString, line);
+        HostScope scope;
+        TestHost& host = scope.host();
+        AddSource(host, 70000);
+        host.AddCalculator("1");
+        const int failing = host.AddCalculator("2");
+        host.EditDisk(failing, [&fault](TestHost::Disk& d) {
+            if (fault == "busy" || fault == "denied" || fault == "gone") {
+                d.openFault = {0, -1};
+                d.openFailure = fault == "busy"     ? HostError{HostFailure::Busy, 16}
+                                : fault == "denied" ? HostError{HostFailure::Denied, 13}
+                                                    : HostError{HostFailure::Gone, 2};
+            }
+            if (fault == "write")
+                d.dataWriteFault = {0, -1};
+            if (fault == "vanish")
+                d.vanishAfterBytes = 30000;
+        });
+        g_log.clear();
+        SetEngineLog(RecordLogLine);
+        const int got = Run(0);
+        SetEngineLog(nullptr);
+        QCOMPARE(got, result);
+        QCOMPARE(g_log.size(), std::size_t(1)); // the calculator that took the file says nothing
+        QCOMPARE(QString::fromStdString(g_log[0]), line);
     }
 
     void shouldSkipEmptyCallbackSlots()
