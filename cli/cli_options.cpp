@@ -1,0 +1,109 @@
+// The command line of quillon-fwupdate-cli.
+#include "cli_options.h"
+
+const char kCliUsage[] = R"(usage: quillon-fwupdate-cli list [--json]
+       quillon-fwupdate-cli update [FOLDER] [--wait SECONDS] [--yes] [--verify] [--json]
+       quillon-fwupdate-cli history [--json]
+       quillon-fwupdate-cli --help | --version
+
+Updates the firmware of Zenta calculators in update mode, as the Quillon firmware updater's
+window does, from a terminal or a script.
+
+  list             the calculators in update mode now, and which ones an update passes over
+  update [FOLDER]  writes the update in FOLDER (default: the suite's work folder) to every
+                   calculator; Ctrl-C stops after the file being written, never within it
+  history          every update of this user so far, from this program and from the window
+
+  --wait SECONDS   update: give up when no calculator is there within SECONDS (default: wait)
+  --yes            update: start at once, without the 5-second countdown
+  --verify         update: read every file back from every calculator and compare it
+  --json           one JSON object per line instead of text
+
+Exit codes: 0 every calculator received every file; 1 the history cannot be read; 2 a bad
+command line; 3 no complete update in the folder; 4 no calculator (within --wait); 5 more than
+16 calculators, the rest passed over; 130 interrupted; 104-113 the engine's code of a failure.
+)";
+
+namespace {
+
+CliCommand commandOf(const QString& word)
+{
+    if (word == "list")
+        return CliCommand::List;
+    if (word == "update")
+        return CliCommand::Update;
+    if (word == "history")
+        return CliCommand::History;
+    return CliCommand::None;
+}
+
+// A whole number of seconds, or a decimal one, never negative.
+bool parseSeconds(const QString& text, double* seconds)
+{
+    bool ok = false;
+    *seconds = text.toDouble(&ok);
+    return ok && *seconds >= 0 && *seconds < 1e9;
+}
+
+bool takeOption(const QStringList& arguments, int* i, CliOptions* options)
+{
+    const QString& arg = arguments[*i];
+    if (arg == "--json")
+        options->json = true;
+    else if (arg == "--yes" || arg == "-y")
+        options->yes = true;
+    else if (arg == "--verify")
+        options->verify = true;
+    else if (arg == "--help" || arg == "-h")
+        options->command = CliCommand::Help;
+    else if (arg == "--version")
+        options->command = CliCommand::Version;
+    else if (arg == "--wait") {
+        if (*i + 1 >= arguments.size() || !parseSeconds(arguments[++*i], &options->waitSeconds)) {
+            options->error = "--wait needs a number of seconds (0 or more)";
+            return false;
+        }
+    } else {
+        options->error = QString("unknown option %1").arg(arg);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+CliOptions parseCliOptions(const QStringList& arguments)
+{
+    CliOptions options;
+    QStringList words;
+    for (int i = 0; i < arguments.size(); ++i) {
+        if (arguments[i].startsWith("-") && arguments[i] != "-") {
+            if (!takeOption(arguments, &i, &options))
+                return options;
+        } else {
+            words << arguments[i];
+        }
+    }
+    if (options.command == CliCommand::Help || options.command == CliCommand::Version)
+        return options;
+    if (words.isEmpty()) {
+        options.error = "no command given";
+        return options;
+    }
+    const QString command = words.takeFirst();
+    options.command = commandOf(command);
+    const bool updateOnly = options.yes || options.verify || options.waitSeconds >= 0;
+    if (options.command == CliCommand::None)
+        options.error = QString("unknown command %1").arg(command);
+    else if (options.command == CliCommand::Update && words.size() <= 1)
+        options.folder = words.value(0);
+    else if (options.command == CliCommand::Update)
+        options.error = "update takes one folder";
+    else if (!words.isEmpty())
+        options.error = QString("unexpected %1").arg(words.first());
+    else if (updateOnly)
+        options.error = "--wait, --yes and --verify belong to update";
+    if (!options.error.isEmpty())
+        options.command = CliCommand::None;
+    return options;
+}

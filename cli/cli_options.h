@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The command line of quillon-fwupdate-cli and its exit codes.
+
+enum CliExit : int {
+    kExitOk = 0,           // every calculator received every file (list: one or more found)
+    kExitError = 1,        // the history cannot be read
+    kExitUsage = 2,        // unknown command or option, or a bad value
+    kExitNoUpdate = 3,     // the folder holds no complete update
+    kExitNoCalculator = 4, // no calculator within --wait (list: none present)
+    kExitPassedOver = 5,   // more calculators than one update writes: the rest were passed over
+    kExitInterrupted = 130 // stopped by Ctrl-C before every file was written
+    // A failed file ends with the engine's code of the first calculator that failed it (104 to
+    // 113), a set refused before its first byte with the refusing code (105, 109, 110, 111).
+};
+
+enum class CliCommand { None, List, Update, History, Help, Version };
+
+struct CliOptions {
+    CliCommand command = CliCommand::None;
+    QString folder;          // update: empty for the suite's work folder
+    double waitSeconds = -1; // update: < 0 waits for ever
+    bool yes = false;        // update: no countdown
+    bool json = false;
+    bool verify = false; // update: read every file back
+    QString error;       // why the command line was refused
+};
+
+// `arguments` without the program. The command comes first; options may come anywhere.
+CliOptions parseCliOptions(const QStringList& arguments);
+
+extern const char kCliUsage[];

@@ -1,0 +1,309 @@
+// What the command-line updater prints: live lines, plain event lines or JSON lines.
+#include "cli_report.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cstdio>
+
+namespace {
+
+constexpr qint64 kRedrawMs = 200;
+constexpr int kEventStep = 10; // progress events every this many percent, besides 0 and 100
+
+QString fromWide(const WChar* text)
+{
+    int n = 0;
+    while (text[n] != 0)
+        ++n;
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(text), n);
+}
+
+QJsonObject diskJson(const DiskResult& disk, int index)
+{
+    QJsonObject object{{"index", index},
+                       {"serial", fromWide(disk.serial)},
+                       {"path", fromWide(disk.devicePath)},
+                       {"size", double(disk.size)},
+                       {"passedOver", index >= kMaxDisks}};
+    if (disk.node[0] != 0)
+        object.insert("node", fromWide(disk.node));
+    return object;
+}
+
+QString resultText(int result)
+{
+    if (result == kResultOk)
+        return "ok";
+    if (result == kNotWritten)
+        return "not written";
+    return QString("failed (%1)").arg(result);
+}
+
+QString duration(double seconds)
+{
+    const int s = seconds < 0 ? 0 : int(seconds + 0.5);
+    return QString("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QChar('0'));
+}
+
+void out(const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+CliReport::CliReport(Mode mode) : mode_(mode)
+{
+    clock_.start();
+}
+
+void CliReport::emitJson(const QJsonObject& object)
+{
+    out(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + "\n");
+}
+
+void CliReport::line(const QString& text)
+{
+    out(text + "\n");
+}
+
+void CliReport::warning(const QString& text)
+{
+    std::fputs(("quillon-fwupdate-cli: " + text + "\n").toLocal8Bit().constData(), stderr);
+}
+
+void CliReport::waiting(double waitSeconds)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (mode_ == Mode::Json) {
+        emitJson({{"event", "waiting"},
+                  {"wait", waitSeconds < 0 ? QJsonValue() : QJsonValue(waitSeconds)}});
+    } else {
+        line(waitSeconds < 0 ? "Waiting for a calculator in update mode (Ctrl-C ends)..."
+                             : QString("Waiting up to %1 s for a calculator in update mode...")
+                                   .arg(waitSeconds));
+    }
+}
+
+void CliReport::found(const QVector<DiskResult>& disks)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    live_.clear();
+    for (int i = 0; i < disks.size() && i < kMaxDisks; ++i)
+        live_.append({fromWide(disks[i].serial), -1, 0, -1});
+    if (mode_ == Mode::Json) {
+        QJsonArray list;
+        for (int i = 0; i < disks.size(); ++i)
+            list.append(diskJson(disks[i], i));
+        emitJson({{"event", "found"}, {"calculators", list}});
+        return;
+    }
+    line(QString("%1 calculator(s) in update mode:").arg(disks.size()));
+    for (int i = 0; i < disks.size(); ++i) {
+        const DiskResult& disk = disks[i];
+        line(QString("  %1  %2  %3 MB  %4%5")
+                 .arg(i + 1, 2)
+                 .arg(fromWide(disk.serial), -20)
+                 .arg(disk.size < 0 ? QString("?") : QString::number(disk.size / 1000000))
+                 .arg(disk.node[0] != 0 ? fromWide(disk.node) + "  " : QString())
+                 .arg(fromWide(disk.devicePath)));
+        if (i >= kMaxDisks)
+            line(QString("      passed over: an update writes the first %1 only").arg(kMaxDisks));
+    }
+}
+
+void CliReport::countdown(int seconds)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (mode_ == Mode::Json)
+        emitJson({{"event", "countdown"}, {"seconds", seconds}});
+    else
+        line(QString("Starting in %1 s (Ctrl-C cancels)").arg(seconds));
+}
+
+void CliReport::fileStarted(int index, const HistoryFile& file, int attempt)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    file_ = file;
+    for (Live& live : live_)
+        live = {live.serial, -1, clock_.elapsed(), -1};
+    drawnLines_ = 0;
+    if (mode_ == Mode::Json) {
+        emitJson({{"event", "fileStarted"},
+                  {"file", file.name},
+                  {"index", index},
+                  {"size", double(file.size)},
+                  {"attempt", attempt}});
+    } else {
+        line(QString("Writing %1 (%2 bytes)%3")
+                 .arg(file.name)
+                 .arg(file.size)
+                 .arg(attempt > 1 ? QString(", attempt %1").arg(attempt) : QString()));
+    }
+}
+
+QString CliReport::liveLine(const Live& live, qint64 nowMs) const
+{
+    if (live.percent < 0)
+        return QString("  %1  %2  waiting").arg(live.serial, -20).arg(file_.name);
+    const double seconds = (nowMs - live.startedMs) / 1000.0;
+    const double bytes = file_.size * live.percent / 100.0;
+    const double rate = seconds > 0 ? bytes / seconds : 0;
+    const QString left = rate > 0 ? duration((file_.size - bytes) / rate) : QString("-:--");
+    return QString("  %1  %2  %3%  %4 MB/s  %5 left")
+        .arg(live.serial, -20)
+        .arg(file_.name)
+        .arg(live.percent, 3)
+        .arg(rate / 1e6, 5, 'f', 1)
+        .arg(left);
+}
+
+void CliReport::drawLive(bool force)
+{
+    const qint64 now = clock_.elapsed();
+    if (!force && now - drawnAtMs_ < kRedrawMs)
+        return;
+    drawnAtMs_ = now;
+    QString text;
+    if (drawnLines_ > 0)
+        text += QString("\x1b[%1A").arg(drawnLines_); // back to the first live line
+    for (const Live& live : live_)
+        text += "\x1b[2K" + liveLine(live, now) + "\n";
+    drawnLines_ = live_.size();
+    out(text);
+}
+
+void CliReport::progress(int disk, int percent)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (disk < 0 || disk >= live_.size())
+        return;
+    Live& live = live_[disk];
+    if (percent == 0 || live.percent < 0)
+        live.startedMs = clock_.elapsed();
+    live.percent = percent;
+    if (mode_ == Mode::Terminal) {
+        drawLive(percent == 100);
+        return;
+    }
+    // Events at 0, 100 and every tenth percent in between: enough to follow, few enough to read.
+    if (percent != 0 && percent != 100 &&
+        percent / kEventStep == live.lastEventPercent / kEventStep)
+        return;
+    live.lastEventPercent = percent;
+    if (mode_ == Mode::Json) {
+        emitJson({{"event", "progress"},
+                  {"file", file_.name},
+                  {"calculator", live.serial},
+                  {"index", disk},
+                  {"percent", percent}});
+    } else {
+        line(liveLine(live, clock_.elapsed()).trimmed());
+    }
+}
+
+void CliReport::verifying(const HistoryFile& file)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (mode_ == Mode::Json)
+        emitJson({{"event", "verifying"}, {"file", file.name}});
+    else
+        line(QString("Reading %1 back from every calculator").arg(file.name));
+}
+
+void CliReport::fileDone(const HistoryFile& file, int result, const DiskResult* disks, int count)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (mode_ == Mode::Terminal && drawnLines_ > 0)
+        drawLive(true);
+    drawnLines_ = 0;
+    QJsonArray results;
+    QStringList failures;
+    for (int i = 0; i < count; ++i) {
+        results.append(
+            QJsonObject{{"serial", fromWide(disks[i].serial)}, {"result", disks[i].result}});
+        if (disks[i].result != kResultOk)
+            failures << fromWide(disks[i].serial) + " " + resultText(disks[i].result);
+    }
+    if (mode_ == Mode::Json) {
+        emitJson({{"event", "fileDone"},
+                  {"file", file.name},
+                  {"result", result},
+                  {"calculators", results}});
+    } else {
+        line(QString("%1: %2").arg(file.name, result == kResultOk
+                                                  ? QString("ok on %1 calculator(s)").arg(count)
+                                                  : failures.join(", ")));
+    }
+}
+
+void CliReport::retry(const HistoryFile& file, int retry, int result)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (mode_ == Mode::Json) {
+        emitJson({{"event", "retry"}, {"file", file.name}, {"retry", retry}, {"result", result}});
+    } else {
+        line(QString("Update failed (%1), Retry: %2 - %3 again in 3 s")
+                 .arg(result)
+                 .arg(retry)
+                 .arg(file.name));
+    }
+}
+
+void CliReport::failed(const QString& reason, int result)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (mode_ == Mode::Json)
+        emitJson({{"event", "failed"}, {"result", result}, {"reason", reason}});
+    else
+        line(QString("Update failed (%1): %2").arg(result).arg(reason));
+}
+
+void CliReport::interrupting(bool transferring)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    const QString text = transferring
+                             ? "Interrupted: the update stops after the file being written."
+                             : "Interrupted: the update stops now.";
+    if (mode_ == Mode::Json)
+        emitJson({{"event", "interrupted"}, {"afterFile", transferring}, {"message", text}});
+    else
+        line(text);
+}
+
+void CliReport::printTable(const HistoryRecord& record)
+{
+    QString header = QString("%1").arg("Calculator", -20);
+    for (const HistoryFile& file : record.files)
+        header += "  " + QString("%1").arg(file.name, -18);
+    line(header);
+    for (const HistoryCalculator& calculator : record.calculators) {
+        QString row = QString("%1").arg(calculator.serial, -20);
+        if (calculator.passedOver)
+            row += "  passed over (more than 16 calculators)";
+        for (int i = 0; !calculator.passedOver && i < calculator.results.size(); ++i)
+            row += "  " + QString("%1").arg(resultText(calculator.results[i]), -18);
+        line(row);
+    }
+}
+
+void CliReport::finished(const HistoryRecord& record, int exitCode, bool finishSent)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (mode_ == Mode::Json) {
+        QJsonObject object = historyJson(record);
+        object.insert("event", "finished");
+        object.insert("exitCode", exitCode);
+        object.insert("finishSent", finishSent);
+        emitJson(object);
+        return;
+    }
+    if (!record.calculators.isEmpty())
+        printTable(record);
+    line(QString("Update %1 (exit code %2)%3")
+             .arg(record.outcome)
+             .arg(exitCode)
+             .arg(finishSent ? ", finish command sent" : ""));
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "update/update_history.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QString>
+#include <QVector>
+
+#include <mutex>
+
+// What the command-line updater tells its user: live lines on a terminal, one line per event
+// when the output goes elsewhere, or one JSON object per line. Progress comes from the engine's
+// transfer threads; everything else from the main thread.
+class CliReport {
+public:
+    enum class Mode { Terminal, Lines, Json };
+
+    explicit CliReport(Mode mode);
+
+    void waiting(double waitSeconds);
+    // Every calculator present; those at index kMaxDisks and past it are passed over.
+    void found(const QVector<DiskResult>& disks);
+    void countdown(int seconds);
+    void fileStarted(int index, const HistoryFile& file, int attempt);
+    // Any thread: one calculator's percentage of the file being written.
+    void progress(int disk, int percent);
+    void verifying(const HistoryFile& file);
+    void fileDone(const HistoryFile& file, int result, const DiskResult* disks, int count);
+    void retry(const HistoryFile& file, int retry, int result);
+    void failed(const QString& reason, int result);
+    void interrupting(bool transferring);
+    void finished(const HistoryRecord& record, int exitCode, bool finishSent);
+    // A problem that does not change the outcome (the history, for one).
+    void warning(const QString& text);
+
+private:
+    struct Live {
+        QString serial;
+        int percent = -1;
+        qint64 startedMs = 0;
+        int lastEventPercent = -1;
+    };
+
+    void emitJson(const QJsonObject& object);
+    void line(const QString& text);
+    void drawLive(bool force);
+    QString liveLine(const Live& live, qint64 nowMs) const;
+    void printTable(const HistoryRecord& record);
+
+    const Mode mode_;
+    std::mutex lock_; // the live state and the output, from several threads
+    QElapsedTimer clock_;
+    QVector<Live> live_;
+    HistoryFile file_; // being written
+    int drawnLines_ = 0;
+    qint64 drawnAtMs_ = -1000;
+};

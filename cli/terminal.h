@@ -1,0 +1,4 @@
+#pragma once
+
+// True when standard output is a terminal, which gets live lines instead of one per event.
+bool stdoutIsTerminal();

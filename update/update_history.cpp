@@ -1,0 +1,189 @@
+// The update history: building a record from the engine's per-calculator results, and the
+// history file it is appended to.
+#include "update/update_history.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QStandardPaths>
+
+namespace {
+
+QString fromWide(const WChar* text)
+{
+    int n = 0;
+    while (text[n] != 0)
+        ++n;
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(text), n);
+}
+
+QJsonValue resultJson(int result)
+{
+    return result == kNotWritten ? QJsonValue() : QJsonValue(result);
+}
+
+// Starts the file again when it ends in the middle of a line (a damaged or cut write), so that
+// the new record is a line of its own and nothing of the old is lost.
+bool endsMidLine(QFile& file)
+{
+    if (file.size() == 0 || !file.seek(file.size() - 1))
+        return false;
+    char last = '\n';
+    return file.getChar(&last) && last != '\n';
+}
+
+} // namespace
+
+HistoryRecord beginHistoryRecord(const QString& program, const QString& version,
+                                 const QString& folder, const QVector<HistoryFile>& files)
+{
+    HistoryRecord record;
+    record.time = QDateTime::currentDateTimeUtc();
+    record.program = program;
+    record.version = version;
+    record.folder = QDir::toNativeSeparators(folder);
+    record.files = files;
+    return record;
+}
+
+HistoryCalculator& historyCalculator(HistoryRecord* record, const DiskResult& disk)
+{
+    const QString path = fromWide(disk.devicePath);
+    for (HistoryCalculator& calculator : record->calculators) {
+        if (calculator.path == path)
+            return calculator;
+    }
+    HistoryCalculator calculator;
+    calculator.serial = fromWide(disk.serial);
+    calculator.path = path;
+    calculator.node = fromWide(disk.node);
+    calculator.results.fill(kNotWritten, record->files.size());
+    record->calculators.append(calculator);
+    return record->calculators.last();
+}
+
+void noteTransferResults(HistoryRecord* record, int file, const DiskResult* disks, int count)
+{
+    if (file < 0 || file >= record->files.size())
+        return;
+    for (int i = 0; i < count; ++i)
+        historyCalculator(record, disks[i]).results[file] = disks[i].result;
+}
+
+bool everyFileWritten(const HistoryRecord& record)
+{
+    for (const HistoryCalculator& calculator : record.calculators) {
+        if (calculator.passedOver)
+            return false;
+        for (int result : calculator.results) {
+            if (result != kResultOk)
+                return false;
+        }
+    }
+    return !record.calculators.isEmpty();
+}
+
+QJsonObject historyJson(const HistoryRecord& record)
+{
+    QJsonArray files;
+    for (const HistoryFile& file : record.files) {
+        files.append(QJsonObject{{"name", file.name},
+                                 {"size", double(file.size)},
+                                 {"sha256", QString::fromLatin1(file.sha256.toHex())}});
+    }
+    QJsonArray calculators;
+    for (const HistoryCalculator& calculator : record.calculators) {
+        QJsonObject results;
+        for (int i = 0; i < record.files.size() && i < calculator.results.size(); ++i)
+            results.insert(record.files[i].name, resultJson(calculator.results[i]));
+        QJsonObject row{
+            {"serial", calculator.serial}, {"path", calculator.path}, {"results", results}};
+        if (!calculator.node.isEmpty())
+            row.insert("node", calculator.node);
+        if (calculator.passedOver)
+            row.insert("passedOver", true);
+        calculators.append(row);
+    }
+    return QJsonObject{{"time", record.time.toString(Qt::ISODate)},
+                       {"program", record.program},
+                       {"version", record.version},
+                       {"folder", record.folder},
+                       {"files", files},
+                       {"calculators", calculators},
+                       {"outcome", record.outcome},
+                       {"result", record.result}};
+}
+
+QString historyFilePath()
+{
+#ifdef Q_OS_WIN
+    // GenericDataLocation is %LOCALAPPDATA% on Windows.
+    const QString base =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Quillon";
+#else
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    // A relative value is to be ignored, as for every XDG variable.
+    if (state.isEmpty() || QDir::isRelativePath(state))
+        state = QDir::homePath() + "/.local/state";
+    const QString base = state + "/quillon";
+#endif
+    return QDir::toNativeSeparators(base + "/history.jsonl");
+}
+
+bool appendHistory(const HistoryRecord& record, QString* error, const QString& path)
+{
+    const QString target = path.isEmpty() ? historyFilePath() : path;
+    const QByteArray line =
+        QJsonDocument(historyJson(record)).toJson(QJsonDocument::Compact) + '\n';
+    if (!QDir().mkpath(QFileInfo(target).absolutePath())) {
+        *error = QString("cannot make the folder of %1").arg(target);
+        return false;
+    }
+    const QFileInfo info(target);
+    if (info.exists() && info.size() + line.size() > kHistoryRotateBytes) {
+        const QString older = info.absolutePath() + "/" + info.completeBaseName() + ".1.jsonl";
+        QFile::remove(older);
+        QFile::rename(target, older); // if it fails, the file only grows past the bound
+    }
+    QFile file(target);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append)) {
+        *error = QString("cannot open %1: %2").arg(target, file.errorString());
+        return false;
+    }
+    const QByteArray out = endsMidLine(file) ? '\n' + line : line;
+    if (!file.seek(file.size()) || file.write(out) != out.size() || !file.flush()) {
+        *error = QString("cannot write %1: %2").arg(target, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool readHistory(QVector<QJsonObject>* records, int* unreadable, QString* error,
+                 const QString& path)
+{
+    const QString source = path.isEmpty() ? historyFilePath() : path;
+    records->clear();
+    *unreadable = 0;
+    QFile file(source);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QString("cannot read %1: %2").arg(source, file.errorString());
+        return false;
+    }
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        if (line.isEmpty())
+            continue;
+        QJsonParseError parse;
+        const QJsonDocument document = QJsonDocument::fromJson(line, &parse);
+        if (parse.error != QJsonParseError::NoError || !document.isObject() ||
+            !document.object().contains("outcome"))
+            ++*unreadable;
+        else
+            records->append(document.object());
+    }
+    return true;
+}
