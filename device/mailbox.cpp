@@ -4,14 +4,9 @@
 
 #include "device/discovery.h"
 #include "device/engine_state.h"
+#include "device/little_endian.h"
 
 namespace {
-
-void PutWord(MailboxSector* sector, int offset, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        sector->bytes[offset + i] = static_cast<unsigned char>(value >> (8 * i));
-}
 
 // A command sector lands only on the mailbox sector: if the seek went anywhere else, the write
 // would overwrite firmware data.
@@ -39,23 +34,20 @@ bool ReadSector(FileHandle disk, MailboxSector* sector)
 MailboxSector MakeCommand(std::uint32_t code, std::uint32_t parameter)
 {
     MailboxSector sector{};
-    PutWord(&sector, 0, kMailboxMagic);
+    StoreLe32(sector.bytes, kMailboxMagic);
     sector.bytes[4] = 'K';
     sector.bytes[5] = 'L';
     sector.bytes[6] = 'V';
     sector.bytes[7] = 'D';
-    PutWord(&sector, 8, kMailboxSectorSize);
-    PutWord(&sector, 12, code);
-    PutWord(&sector, 16, parameter);
+    StoreLe32(sector.bytes + 8, kMailboxSectorSize);
+    StoreLe32(sector.bytes + 12, code);
+    StoreLe32(sector.bytes + 16, parameter);
     return sector;
 }
 
 std::uint32_t SectorWord(const MailboxSector& sector, int offset)
 {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = (value << 8) | sector.bytes[offset + i];
-    return value;
+    return LoadLe32(sector.bytes + offset);
 }
 
 std::int64_t SeekDisk(FileHandle disk, std::int64_t offset, SeekFrom from)

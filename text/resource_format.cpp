@@ -16,17 +16,6 @@ bool rangeFrom(int64_t start, int64_t size, int32_t* rangeStart, int32_t* rangeE
 
 } // namespace
 
-uint32_t readLe32(const uint8_t* bytes)
-{
-    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-           uint32_t(bytes[3]) << 24;
-}
-
-uint16_t readLe16(const uint8_t* bytes)
-{
-    return uint16_t(bytes[0] | bytes[1] << 8);
-}
-
 int parseResourceHeader(const uint8_t* bytes, int32_t count, ResourceHeader* header)
 {
     if (count < kHeaderSize)

@@ -1,5 +1,8 @@
 #pragma once
 
+// The byte order's one home, shared with the engine's mailbox sectors (a header, no link).
+#include "device/little_endian.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -55,8 +58,14 @@ constexpr int kHeaderBadMagic = 2;    // magic is not kResourceMagic
 constexpr int kHeaderBadFormat = 3;   // formatId is neither known id
 constexpr int kHeaderLevelTooLow = 4; // formatLevel below kResourceMinLevel
 
-uint32_t readLe32(const uint8_t* bytes);
-uint16_t readLe16(const uint8_t* bytes);
+inline uint32_t readLe32(const uint8_t* bytes)
+{
+    return LoadLe32(bytes);
+}
+inline uint16_t readLe16(const uint8_t* bytes)
+{
+    return LoadLe16(bytes);
+}
 
 // Reads the header fields from `count` bytes; the language list is left as stored.
 int parseResourceHeader(const uint8_t* bytes, int32_t count, ResourceHeader* header);
