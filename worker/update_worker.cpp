@@ -6,6 +6,7 @@
 #include "update/update_policy.h"
 #include "worker/forwarding.h"
 
+#include <QFileInfo>
 #include <QMutexLocker>
 
 namespace {
@@ -115,6 +116,7 @@ void CUpdateWorker::finish()
         // settle first.
         HostSleep(kFinishPauseMs);
         FinishCalculators(kVendorId.c_str(), kProductId.c_str());
+        writeHistory();
     } catch (...) {
         // Nothing of the engine throws; a failing pause still has to report the end.
     }
@@ -239,11 +241,14 @@ bool CUpdateWorker::checkSet()
         return true;
     const UpdateSetCheck check =
         checkUpdateSet(set, calculatorDiskSizes(kVendorId.c_str(), kProductId.c_str()));
+    beginHistory(set, check.digests);
     if (check.result == kResultOk) {
         QMutexLocker guard(&lock_);
         digests_ = check.digests;
         return true;
     }
+    history_.outcome = "refused";
+    history_.result = check.result;
     lastResult = check.result;
     requestStop();
     emit updateFailed(check.result, check.reason);
@@ -271,6 +276,55 @@ int CUpdateWorker::runTransfer()
             }
         }
     }
-    return RunCheckedTransfer(kVendorId.c_str(), kProductId.c_str(), source.c_str(), diskOffset(),
-                              checked ? &expected : nullptr, forwardProgress, forwardMessage);
+    const int result =
+        RunCheckedTransfer(kVendorId.c_str(), kProductId.c_str(), source.c_str(), diskOffset(),
+                           checked ? &expected : nullptr, forwardProgress, forwardMessage);
+    noteHistory(path);
+    return result;
+}
+
+void CUpdateWorker::beginHistory(const QVector<UpdateSetEntry>& set,
+                                 const QVector<SourceDigest>& digests)
+{
+    QVector<HistoryFile> files;
+    for (int i = 0; i < set.size(); ++i) {
+        HistoryFile file{set[i].fileName, 0, QByteArray()};
+        if (i < digests.size()) {
+            file.size = digests[i].size;
+            file.sha256 = QByteArray(reinterpret_cast<const char*>(digests[i].sha256),
+                                     sizeof digests[i].sha256);
+        }
+        files.append(file);
+    }
+    const QString folder = set.isEmpty() ? QString() : QFileInfo(set[0].path).absolutePath();
+    history_ = beginHistoryRecord("quillon-fwupdate", QUILLON_VERSION, folder, files);
+    historyOpen_ = true;
+}
+
+void CUpdateWorker::noteHistory(const QString& path)
+{
+    DiskResult disks[kMaxDisks];
+    const int count = GetTransferResults(disks, kMaxDisks);
+    QMutexLocker guard(&lock_);
+    for (int i = 0; i < set_.size(); ++i) {
+        if (set_[i].path == path)
+            noteTransferResults(&history_, i, disks, count < kMaxDisks ? count : kMaxDisks);
+    }
+}
+
+void CUpdateWorker::writeHistory()
+{
+    if (!historyOpen_)
+        return;
+    historyOpen_ = false;
+    if (history_.outcome.isEmpty()) {
+        const bool ok = everyFileWritten(history_);
+        history_.outcome = ok ? "ok" : "failed";
+        history_.result = ok                        ? kResultOk
+                          : lastResult != kResultOk ? int(lastResult)
+                                                    : kResultNoDevice;
+    }
+    QString error;
+    if (!appendHistory(history_, &error))
+        qWarning("The update history was not written: %s", qPrintable(error));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "update/update_history.h"
 #include "worker/update_set.h"
 
 #include <QMutex>
@@ -85,6 +86,10 @@ private:
     int runTransfer();
     // Gives false, having ended the update, when the set may not be written.
     bool checkSet();
+    void beginHistory(const QVector<UpdateSetEntry>& set, const QVector<SourceDigest>& digests);
+    void noteHistory(const QString& path);
+    // Appends the update to the history once, as it ends; a failure goes to the log only.
+    void writeHistory();
     // Gives false when a stop request ended the pause or came during it.
     bool pause(int milliseconds);
 
@@ -97,4 +102,8 @@ private:
     std::int64_t diskOffset_ = 0;
     QVector<UpdateSetEntry> set_;
     QVector<SourceDigest> digests_; // of set_, once checked
+    // The update under way, from the check of its set to the finish command, for the update
+    // history; worker thread only.
+    HistoryRecord history_;
+    bool historyOpen_ = false;
 };
