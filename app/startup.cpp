@@ -3,11 +3,13 @@
 
 #include "app/command_line.h"
 #include "app/single_instance.h"
+#include "text/qt_translations.h"
 #include "ui/update_dialog.h"
 #include "worker/update_worker.h"
 
 #include <QApplication>
 #include <QThread>
+#include <QTranslator>
 
 int runUpdater(QApplication& app)
 {
@@ -17,6 +19,11 @@ int runUpdater(QApplication& app)
     const CommandLine line = parseCommandLine(QCoreApplication::arguments());
     // Lives until the process ends, as do the worker and its thread.
     auto* dialog = new CCalcFWUpdateMSDialog(line.updateFolder, line.language);
+    // Known once the dialog has chosen the language; Qt's own windows (the folder browser) are
+    // made later and speak it too.
+    QTranslator qtTexts;
+    if (loadQtTranslations(qtTexts, dialog->textStore.language(), qtTranslationFolders()))
+        QCoreApplication::installTranslator(&qtTexts);
     QApplication::setActiveWindow(dialog);
     dialog->show();
     dialog->scanUpdateFolder();

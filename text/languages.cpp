@@ -6,7 +6,10 @@
 namespace {
 const char* const kCodes[kLastLanguage + 1] = {nullptr, "En", "Zh", "Fr", "De",
                                                "Es",    "Nl", "Pt", "Ja", "Ru"};
-}
+// The suite's Chinese is the simplified script, its Portuguese Brazilian.
+const char* const kQtLocales[kLastLanguage + 1] = {nullptr, nullptr, "zh_CN", "fr", "de",
+                                                   "es",    "nl",    "pt_BR", "ja", "ru"};
+} // namespace
 
 const char* languageCode(int language)
 {
@@ -26,4 +29,11 @@ int languageByCode(const char* code)
             return language;
     }
     return 0;
+}
+
+const char* qtLocaleName(int language)
+{
+    if (language < 1 || language > kLastLanguage)
+        return nullptr;
+    return kQtLocales[language];
 }

@@ -19,3 +19,7 @@ const char* languageCode(int language);
 
 // The number whose code is `code`, compared without regard to case; 0 when none is.
 int languageByCode(const char* code);
+
+// The locale under which Qt ships its own translations for a language ("de", "zh_CN"), or
+// nullptr where Qt's own English stands: English, and no language chosen.
+const char* qtLocaleName(int language);
