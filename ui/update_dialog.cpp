@@ -2,9 +2,11 @@
 #include "ui/update_dialog.h"
 
 #include "app/settings.h"
+#include "ui/file_line_label.h"
 #include "worker/forwarding.h"
 #include "worker/update_worker.h"
 
+#include <QAccessible>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
@@ -13,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
 CCalcFWUpdateMSDialog* g_dialog = nullptr;
@@ -25,6 +28,12 @@ const char kProgressStyle[] =
 
 constexpr int kMinimumWidth = 525;
 constexpr int kPictureSize = 64;
+constexpr int kWaitingHintMs = 30000;
+
+// The picture drawn at each size it may be shown at: 64 pixels at the scale of 1, the larger
+// ones on high-density screens.
+const char* const kPictureFiles[] = {":/CalculatorIconX64.png", ":/CalculatorIconX128.png",
+                                     ":/CalculatorIconX256.png"};
 
 // A size whose file is missing is left out rather than added as an empty image.
 void addIconFile(QIcon& icon, const QString& name)
@@ -117,12 +126,23 @@ void CCalcFWUpdateMSDialog::startWorker()
 void CCalcFWUpdateMSDialog::buildWidgets()
 {
     for (int i = 0; i < 4; ++i) {
-        textLines[i] = new QLabel(this);
+        textLines[i] = i == 2 ? new CFileLineLabel(this) : new QLabel(this);
         textLines[i]->setObjectName(QString("textLine%1").arg(i + 1));
     }
+    // Hints are sentences: they wrap rather than widen the window.
+    textLines[3]->setWordWrap(true);
     auto* pictureLabel = new QLabel(this);
     pictureLabel->setObjectName("pictureLabel");
-    pictureLabel->setPixmap(appIcon.pixmap(kPictureSize, kPictureSize, QIcon::Normal, QIcon::Off));
+    QIcon picture;
+    for (const char* file : kPictureFiles)
+        addIconFile(picture, file);
+    if (picture.isNull())
+        picture = appIcon;
+    const qreal ratio = devicePixelRatioF();
+    const int pixels = qRound(kPictureSize * ratio);
+    QPixmap pixmap = picture.pixmap(pixels, pixels, QIcon::Normal, QIcon::Off);
+    pixmap.setDevicePixelRatio(ratio);
+    pictureLabel->setPixmap(pixmap);
 
     cancelButton = new QPushButton(translate("Cancel", 2), this);
     cancelButton->setObjectName("cancelButton");
@@ -138,6 +158,34 @@ void CCalcFWUpdateMSDialog::buildWidgets()
     setWindowTitle(translate("Firmware update", 631));
     setWindowIcon(appIcon);
     buildLayout(pictureLabel);
+    describeWidgets();
+
+    waitingHintTimer_ = new QTimer(this);
+    waitingHintTimer_->setObjectName("waitingHintTimer");
+    waitingHintTimer_->setSingleShot(true);
+    waitingHintTimer_->setInterval(kWaitingHintMs);
+}
+
+// What a screen reader says of each part of the window. The lines' names are their texts.
+void CCalcFWUpdateMSDialog::describeWidgets()
+{
+    using namespace WindowTexts;
+    textLines[0]->setAccessibleDescription(translate(kDescribeStatus));
+    textLines[1]->setAccessibleDescription(translate(kDescribeDetails));
+    textLines[2]->setAccessibleDescription(translate(kDescribeFile));
+    textLines[3]->setAccessibleDescription(translate(kDescribeHint));
+    auto* picture = findChild<QLabel*>("pictureLabel");
+    picture->setAccessibleName(translate(kNamePicture));
+    picture->setAccessibleDescription(translate(kDescribePicture));
+    progressBar->setAccessibleName(translate(kNameProgress));
+    progressBar->setAccessibleDescription(translate(kDescribeProgress));
+    cancelButton->setAccessibleDescription(translate(kDescribeButton));
+    browseButton->setAccessibleDescription(translate(kDescribeBrowse));
+}
+
+CFileLineLabel* CCalcFWUpdateMSDialog::fileLine() const
+{
+    return static_cast<CFileLineLabel*>(textLines[2]);
 }
 
 void CCalcFWUpdateMSDialog::buildLayout(QLabel* pictureLabel)
@@ -185,12 +233,45 @@ void CCalcFWUpdateMSDialog::connectSignals()
     connect(browseButton, &QPushButton::clicked, this, &Dialog::onBrowseFolder);
     connect(worker, &CUpdateWorker::updateFailed, this, &Dialog::onUpdateFailed);
     connect(worker, &CUpdateWorker::finishSent, this, &Dialog::onFinishSent);
+    connect(worker, &CUpdateWorker::calculatorsCounted, this, &Dialog::onCalculatorsCounted);
+    connect(waitingHintTimer_, &QTimer::timeout, this, &Dialog::onWaitingTooLong);
 }
 
 void CCalcFWUpdateMSDialog::setLine(const QString& text, int line)
 {
-    if (line >= 1 && line <= 4)
-        textLines[line - 1]->setText(text);
+    if (line < 1 || line > 4)
+        return;
+    textLines[line - 1]->setText(text);
+    if (line == 3)
+        textLines[2]->setToolTip(text); // the whole path, however little of it is drawn
+}
+
+void CCalcFWUpdateMSDialog::setButtonText(const QString& text)
+{
+    if (cancelButton->text() == text)
+        return;
+    cancelButton->setText(text);
+    QAccessibleEvent renamed(cancelButton, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&renamed);
+}
+
+void CCalcFWUpdateMSDialog::setHint(const QString& hint)
+{
+    setLine(hint, 4);
+    // Said at once, as a dialog's message would be, rather than when the line is next read.
+    if (!hint.isEmpty()) {
+        QAccessibleEvent alert(textLines[3], QAccessible::Alert);
+        QAccessible::updateAccessibility(&alert);
+    }
+}
+
+void CCalcFWUpdateMSDialog::setFailureHint(int result, bool updateOver)
+{
+    QString hint = translate(failureHint(result));
+    // The calculator leaves update mode when its update breaks off; a new attempt needs it back.
+    if (updateOver && worker->transferStarted)
+        hint += " " + translate(WindowTexts::kBackIntoUpdateMode);
+    setHint(hint);
 }
 
 void CCalcFWUpdateMSDialog::finishUpdate(const QString& message)
@@ -200,6 +281,10 @@ void CCalcFWUpdateMSDialog::finishUpdate(const QString& message)
     setLine(message, 1);
     setLine(QString(), 2);
     setLine(QString(), 3);
+    fileLine()->setCounter(QString());
+    waitingHintTimer_->stop();
+    setHint(tooManyCalculators_);
+    progressBar->setFormat("%p%");
     updateUnderway_ = false;
     busy = false;
     if (worker->transferStarted) {

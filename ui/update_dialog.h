@@ -1,22 +1,27 @@
 #pragma once
 
 #include "text/text_store.h"
+#include "ui/time_left.h"
 #include "ui/update_files.h"
+#include "ui/window_texts.h"
 
 #include <QByteArray>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QList>
 #include <QString>
 
 #include <atomic>
 
+class CFileLineLabel;
 class CUpdateWorker;
 class QCloseEvent;
 class QLabel;
 class QProgressBar;
 class QPushButton;
 class QThread;
+class QTimer;
 
 // The one window of the updater and the owner of the update's state: it finds the update
 // files, steers the worker (which lives on its own thread and reports by queued signals), and
@@ -35,6 +40,7 @@ public:
     // goes out on the worker's thread; when no transfer has run, only once the window closes.
     void finishUpdate(const QString& message);
     QString translate(const char* englishDefault, int id) const;
+    QString translate(const WindowText& text) const { return translate(text.english, text.id); }
 
     void scanUpdateFolder();
     void detectNewGeneration();
@@ -87,6 +93,8 @@ private slots:
     void onBrowseFolder();
     void onUpdateFailed(int result, const QString& reason);
     void onFinishSent();
+    void onCalculatorsCounted(int found, int updated);
+    void onWaitingTooLong();
 
 private:
     void loadIcons();
@@ -102,6 +110,13 @@ private:
     void sendFinish();
     // The window goes now, the process once the finish command has gone out.
     void leaveWhenFinishSent();
+    // What to do, on line 4; empty clears it.
+    void setHint(const QString& hint);
+    // The right-hand button's text, told to a screen reader as it changes (the countdown).
+    void setButtonText(const QString& text);
+    void setFailureHint(int result, bool updateOver);
+    void describeWidgets();
+    CFileLineLabel* fileLine() const;
 
     // The button reads "Start" while the countdown runs and until the transfer begins.
     bool startOffered_ = false;
@@ -110,6 +125,12 @@ private:
     bool finishDeferred_ = false; // the update ended before any transfer: sent at closing
     bool finishPending_ = false;  // asked of the worker, not sent yet
     bool quitWhenSent_ = false;
+    // Shows the waiting hint once the calculator has been awaited for long.
+    QTimer* waitingHintTimer_ = nullptr;
+    // The last transfer found more calculators than it writes: said until the window goes.
+    QString tooManyCalculators_;
+    CTimeLeft timeLeft_;
+    QElapsedTimer clock_;
 };
 
 // The one dialog, from the start of its construction to the end of the process.

@@ -71,7 +71,7 @@ void CCalcFWUpdateMSDialog::restartUpdate()
     busy = false;
     startOffered_ = false;
     setLine(QString(), 1);
-    cancelButton->setText(translate("Cancel", 2));
+    setButtonText(translate("Cancel", 2));
     cancelButton->setEnabled(true);
     progressBar->reset();
     progressBar->show();

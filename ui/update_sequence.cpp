@@ -2,6 +2,7 @@
 // countdown on the button, retries, the outcome, and the user's buttons.
 #include "ui/update_dialog.h"
 
+#include "ui/file_line_label.h"
 #include "update/update_policy.h"
 #include "worker/update_worker.h"
 
@@ -11,6 +12,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+
+using namespace WindowTexts;
 
 namespace {
 
@@ -26,6 +29,8 @@ void CCalcFWUpdateMSDialog::onFoundDevice()
 {
     if (worker->stopRequested)
         return;
+    waitingHintTimer_->stop();
+    setHint(QString());
     countdownMs = kCountdownMs;
 }
 
@@ -38,6 +43,17 @@ void CCalcFWUpdateMSDialog::onWaitingTicks(int ticks)
     if (ticks > 0)
         text += QString(ticks, '.');
     setLine(text, 1);
+    // Counted from the first report of this wait; the hint stays until a calculator is found.
+    if (!waitingHintTimer_->isActive() && textLines[3]->text().isEmpty())
+        waitingHintTimer_->start();
+}
+
+void CCalcFWUpdateMSDialog::onWaitingTooLong()
+{
+    waitingHintTimer_->stop(); // also when its end was brought forward
+    if (worker->stopRequested || worker->state != Searching)
+        return;
+    setHint(translate(kWaitingHint));
 }
 
 void CCalcFWUpdateMSDialog::onWaitingStart()
@@ -51,7 +67,7 @@ void CCalcFWUpdateMSDialog::onWaitingStart()
     }
     setLine(translate("Waiting to start\xE2\x80\xA6", 7774), 1);
     const int seconds = left / 1000 > 0 ? left / 1000 : 0;
-    cancelButton->setText(translate("Start", 20) + " - " + QString::number(seconds));
+    setButtonText(translate("Start", 20) + " - " + QString::number(seconds));
     startOffered_ = true;
 }
 
@@ -78,9 +94,11 @@ void CCalcFWUpdateMSDialog::onDownloadActive()
         busy = true;
         setLine(QString(), 1);
     }
+    waitingHintTimer_->stop();
+    setHint(QString()); // the hint of a failed attempt, now being tried again
     updateUnderway_ = true;
     startOffered_ = false;
-    cancelButton->setText(translate("Start", 20));
+    setButtonText(translate("Start", 20));
     cancelButton->setEnabled(false);
 }
 
@@ -92,6 +110,26 @@ void CCalcFWUpdateMSDialog::onUpdateMessage(const QString& message)
 void CCalcFWUpdateMSDialog::onUpdateProgress(int percent)
 {
     progressBar->setValue(percent);
+    if (percent < 0 || percent > 100)
+        return;
+    if (!clock_.isValid())
+        clock_.start();
+    timeLeft_.report(percent, clock_.elapsed());
+    const int seconds = timeLeft_.secondsLeft();
+    // Qt's own placeholder stays: the bar keeps showing the percentage in every language.
+    QString format = "%p%";
+    if (seconds >= 0)
+        format += "  \u2013  " + translate(kTimeLeft).arg(formatDuration(seconds));
+    progressBar->setFormat(format);
+}
+
+void CCalcFWUpdateMSDialog::onCalculatorsCounted(int found, int updated)
+{
+    const WindowText& updating = updated == 1 ? kUpdatingOne : kUpdatingMany;
+    setLine(translate(updating).arg(updated), 2);
+    tooManyCalculators_ =
+        found > updated ? translate(kTooManyCalculators).arg(found).arg(updated) : QString();
+    setHint(tooManyCalculators_);
 }
 
 void CCalcFWUpdateMSDialog::onDownloadInactive()
@@ -104,14 +142,17 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int result)
     if (result != 0) {
         const int previous = worker->retryCount.fetch_add(1);
         if (previous >= kRetries) {
-            finishUpdate(QString("Update failed (%1)").arg(result));
+            finishUpdate(translate(kUpdateFailed).arg(result));
+            setFailureHint(result, true);
             return;
         }
-        setLine(QString("Update failed (%1), Retry: %2").arg(result).arg(previous + 1), 1);
+        setLine(translate(kUpdateFailedRetry).arg(result).arg(previous + 1), 1);
+        setLine(QString(), 2); // no transfer runs until the retry
+        setFailureHint(result, false);
         selectCurrentFile();
         return;
     }
-    setLine(QString("Update OK (%1)").arg(worker->lastResult.load()), 1);
+    setLine(translate(kUpdateOk).arg(worker->lastResult.load()), 1);
     if (currentFile + 1 < updateFiles.size()) {
         worker->retryCount = 0;
         ++currentFile;
@@ -144,8 +185,9 @@ void CCalcFWUpdateMSDialog::onExitUpdater()
 
 void CCalcFWUpdateMSDialog::onUpdateFailed(int result, const QString& reason)
 {
-    finishUpdate(QString("Update failed (%1)").arg(result));
+    finishUpdate(translate(kUpdateFailed).arg(result));
     setLine(reason, 2);
+    setFailureHint(result, true);
 }
 
 void CCalcFWUpdateMSDialog::onBrowseFolder()

@@ -33,6 +33,13 @@ void lowerCountdown(std::atomic<int>& countdownMs)
     } while (!countdownMs.compare_exchange_weak(current, lowered));
 }
 
+// Calculators present beyond the engine's limit are counted too, so that the user learns of
+// the ones a transfer leaves alone. One search; no disk is opened for a mere count.
+int countCalculators()
+{
+    return ListCalculatorDisks(kVendorId.c_str(), kProductId.c_str(), nullptr, 0);
+}
+
 } // namespace
 
 CUpdateWorker::CUpdateWorker(std::atomic<int>* countdownMs, std::atomic<bool>* busy)
@@ -218,6 +225,8 @@ void CUpdateWorker::transfer()
     *busy_ = true;
     transferStarted = true;
     beginForwardedFile();
+    const int found = countCalculators();
+    emit calculatorsCounted(found, found < kMaxDisks ? found : kMaxDisks);
     const int result = runTransfer();
     lastResult = result;
     // Stored before the signals: the dialog may answer them by storing Transferring for the

@@ -77,6 +77,9 @@ signals:
     // `reason` says why in a line of its own when there is more to say.
     void updateFailed(int result, const QString& reason);
     void finishSent();
+    // Before each transfer: how many calculators are connected, and how many of them the
+    // transfer writes (the engine takes at most kMaxDisks at once).
+    void calculatorsCounted(int found, int updated);
 
 private:
     void step();

@@ -188,6 +188,8 @@ int main(int argc, char** argv)
     const QString dir = QString::fromLocal8Bit(argv[1]) + "/";
     const bool ok = save(calculator(16, false), dir + "CalculatorIconX16.png") &&
                     save(calculator(64, false), dir + "CalculatorIconX64.png") &&
+                    save(calculator(128, false), dir + "CalculatorIconX128.png") &&
+                    save(calculator(256, false), dir + "CalculatorIconX256.png") &&
                     save(folder(16), dir + "varFolder_16x16.png") &&
                     save(folder(32), dir + "varFolder_32x32.png") && saveIcon(dir + "Updater.ico");
     return ok ? 0 : 1;

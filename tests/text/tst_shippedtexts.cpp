@@ -3,8 +3,10 @@
 #include "text/resource_file.h"
 #include "text/string_table.h"
 #include "text/text_lookup.h"
+#include "ui/window_texts.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QtTest>
 
 namespace {
@@ -25,6 +27,17 @@ QString ownText(TextCatalog* catalog, int language, int id)
                       &table);
     const size_t index = size_t(id % kTableStrings);
     return index < table.strings.size() ? fromUtf16(table.strings[index]) : QString();
+}
+
+// The placeholders of a text, sorted: a translation must keep every one.
+QStringList placeholders(const QString& text)
+{
+    QStringList found;
+    auto it = QRegularExpression("%\\d").globalMatch(text);
+    while (it.hasNext())
+        found << it.next().captured();
+    found.sort();
+    return found;
 }
 
 } // namespace
@@ -62,6 +75,26 @@ private slots:
         // Every language finds its updates in the English file's folder name.
         QCOMPARE(ownText(&catalog, language, kFolderNameId).isEmpty(), language != 1);
         QCOMPARE(fromUtf16(lookupText(&catalog, kFolderNameId, language)), QString("Firmware"));
+    }
+
+    // The window's own texts, each in the language's own file with the English default's
+    // placeholders, so that no line of the window falls back to English.
+    void shouldHoldEveryWindowText_data() { shouldHoldEveryAskedText_data(); }
+    void shouldHoldEveryWindowText()
+    {
+        QFETCH(int, language);
+        TextCatalog catalog;
+        int count = 0;
+        const WindowText* texts = windowTexts(&count);
+        QVERIFY(count > 0);
+        for (int i = 0; i < count; ++i) {
+            const QString own = ownText(&catalog, language, texts[i].id);
+            const QString english = QString::fromUtf8(texts[i].english);
+            QVERIFY2(!own.isEmpty(), qPrintable(QString::number(texts[i].id)));
+            QVERIFY2(placeholders(own) == placeholders(english), qPrintable(own));
+            if (language == 1)
+                QCOMPARE(own, english);
+        }
     }
 };
 

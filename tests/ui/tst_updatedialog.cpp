@@ -1,6 +1,9 @@
 #include "dialog_rig.h"
 
+#include "ui/file_line_label.h"
 #include "worker/update_worker.h"
+
+#include <QAccessible>
 
 #include <QApplication>
 #include <QBoxLayout>
@@ -58,6 +61,12 @@ private slots:
     void shouldForgetDialogWhenItGoes();
     void shouldScanFolderChosenInBrowser_data();
     void shouldScanFolderChosenInBrowser();
+    void shouldKeepFileNameOfLongPathInView();
+    void shouldNameFolderSearchedWhenNoUpdateIsThere();
+    void shouldDescribeEveryWidgetToScreenReader_data();
+    void shouldDescribeEveryWidgetToScreenReader();
+    void shouldRunWholeFlowFromKeyboard();
+    void shouldDrawPictureForHighDensityScreens();
 };
 
 void TestUpdateDialog::shouldBuildWindowAsDescribed()
@@ -238,6 +247,135 @@ void TestUpdateDialog::shouldScanFolderChosenInBrowser()
     QCOMPARE(QDir(dialog.updateFolder).canonicalPath(), QDir(complete).canonicalPath());
     QCOMPARE(dialog.updateFiles.size(), 3);
     QVERIFY(dialog.browseButton->isHidden());
+}
+
+void TestUpdateDialog::shouldKeepFileNameOfLongPathInView()
+{
+    DialogRig rig;
+    rig.addUpdateSet();
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    auto* line = qobject_cast<CFileLineLabel*>(dialog.textLines[2]);
+    QVERIFY(line != nullptr);
+    QCOMPARE(line->counter(), QString("File 1 of 3"));
+    const QString path = QDir::toNativeSeparators(
+        "/home/teacher/Documents/Class materials 2026/Calculators/Zenta firmware/"
+        "Spring term update, checked by the school's IT department/Firmware/ZENTA_KESTOL.DAT");
+    dialog.setLine(path, 3);
+    dialog.resize(dialog.minimumWidth(), dialog.height());
+    QApplication::processEvents();
+    // The window can be narrower than the path: it is cut in the middle instead.
+    QCOMPARE(dialog.width(), dialog.minimumWidth());
+    const QString drawn = line->displayedText();
+    QVERIFY2(drawn.contains(QChar(0x2026)), qPrintable(drawn));
+    QVERIFY2(drawn.endsWith("ZENTA_KESTOL.DAT"), qPrintable(drawn));
+    QVERIFY(drawn.startsWith(path.left(3)));
+    // The counter keeps its room beside it.
+    QVERIFY(line->fontMetrics().horizontalAdvance(drawn) +
+                line->fontMetrics().horizontalAdvance(line->counter()) <=
+            line->contentsRect().width());
+    QCOMPARE(line->text(), path);
+    QCOMPARE(line->toolTip(), path);
+    // A wider window shows more of it, and all of it once there is room.
+    dialog.resize(dialog.width() + 300, dialog.height());
+    QApplication::processEvents();
+    QVERIFY(line->displayedText().size() > drawn.size());
+    dialog.resize(line->fontMetrics().horizontalAdvance(path + "File 1 of 3") + 300,
+                  dialog.height());
+    QApplication::processEvents();
+    QCOMPARE(line->displayedText(), path);
+    // The next file counts on.
+    QMetaObject::invokeMethod(&dialog, "onUpdaterRan", Qt::DirectConnection, Q_ARG(int, 0));
+    QCOMPARE(line->counter(), QString("File 2 of 3"));
+    QCOMPARE(line->toolTip(), dialog.updateFiles[1]->path);
+}
+
+void TestUpdateDialog::shouldNameFolderSearchedWhenNoUpdateIsThere()
+{
+    DialogRig rig;
+    rig.addFile("ZENTA_OS.ROM");
+    rig.start(4);
+    QCOMPARE(rig.line(1), QString("Keine Updates verfügbar"));
+    QVERIFY(rig.line(2).contains("ZENTA_APP.DAT")); // what is missing
+    QCOMPARE(rig.line(4), "Durchsuchter Ordner: " + QDir::toNativeSeparators(rig.folder()));
+}
+
+void TestUpdateDialog::shouldDescribeEveryWidgetToScreenReader_data()
+{
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QString>("picture");
+    QTest::addColumn<QString>("progress");
+    QTest::newRow("English") << 1 << "Calculator"
+                             << "Progress";
+    QTest::newRow("German") << 4 << "Rechner"
+                            << "Fortschritt";
+}
+
+void TestUpdateDialog::shouldDescribeEveryWidgetToScreenReader()
+{
+    QFETCH(int, language);
+    QFETCH(QString, picture);
+    QFETCH(QString, progress);
+    DialogRig rig;
+    rig.addUpdateSet();
+    CCalcFWUpdateMSDialog& dialog = rig.start(language);
+    const auto nameOf = [](QWidget* widget) {
+        return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+    };
+    const auto descriptionOf = [](QWidget* widget) {
+        return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Description);
+    };
+    auto* pictureLabel = dialog.findChild<QLabel*>("pictureLabel");
+    QCOMPARE(nameOf(pictureLabel), picture);
+    QCOMPARE(nameOf(dialog.progressBar), progress);
+    QList<QWidget*> widgets{pictureLabel, dialog.progressBar, dialog.cancelButton,
+                            dialog.browseButton};
+    for (QLabel* line : dialog.textLines)
+        widgets << line;
+    QSet<QString> descriptions;
+    for (QWidget* widget : widgets) {
+        QVERIFY2(!descriptionOf(widget).isEmpty(), qPrintable(widget->objectName()));
+        descriptions << descriptionOf(widget);
+    }
+    QCOMPARE(descriptions.size(), widgets.size()); // each says what it is
+    // A text line is read as what it shows; the file line in full, with its place in the set.
+    QCOMPARE(nameOf(dialog.textLines[2]), dialog.updateFiles[0]->path);
+    QCOMPARE(nameOf(dialog.cancelButton), rig.buttonText());
+}
+
+// Tab, Space and Escape reach everything the mouse does.
+void TestUpdateDialog::shouldRunWholeFlowFromKeyboard()
+{
+    DialogRig rig;
+    rig.addFile("complete/");
+    rig.addUpdateSet(
+        {"complete/ZENTA_APP.DAT", "complete/ZENTA_OS.ROM", "complete/ZENTA_KESTOL.DAT"});
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    QCOMPARE(rig.line(1), QString("No updates are available"));
+    dialog.activateWindow();
+    dialog.browseButton->setFocus();
+    QVERIFY(dialog.browseButton->focusPolicy() & Qt::TabFocus);
+    answerFolderBrowser(QDir(rig.folder()).filePath("complete"), true);
+    QTest::keyClick(dialog.browseButton, Qt::Key_Space);
+    QCOMPARE(dialog.updateFiles.size(), 3);
+    QVERIFY(dialog.cancelButton->isVisible());
+    QVERIFY(dialog.cancelButton->focusPolicy() & Qt::TabFocus);
+    // The countdown: Space on the button starts the transfer at the next step.
+    dialog.countdownMs = 3000;
+    QMetaObject::invokeMethod(&dialog, "onWaitingStart", Qt::DirectConnection);
+    QTest::keyClick(dialog.cancelButton, Qt::Key_Space);
+    QCOMPARE(dialog.countdownMs.load(), 1000);
+    QVERIFY(dialog.isVisible());
+}
+
+void TestUpdateDialog::shouldDrawPictureForHighDensityScreens()
+{
+    DialogRig rig;
+    rig.start(1, false); // the window brings its images
+    for (const char* size : {"64", "128", "256"}) {
+        const QImage image(QString(":/CalculatorIconX%1.png").arg(size));
+        QCOMPARE(image.width(), QString(size).toInt());
+        QCOMPARE(image.height(), image.width());
+    }
 }
 
 int main(int argc, char** argv)

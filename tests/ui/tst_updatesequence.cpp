@@ -141,6 +141,9 @@ private slots:
     void shouldNeverEndOnDoneWhenFileChangesAfterCheck();
     void shouldKeepOutcomeAgainstReportsOfStoppedLoop();
     void shouldRenderEveryPhase();
+    void shouldSayWhenMoreCalculatorsAreThereThanUpdated_data();
+    void shouldSayWhenMoreCalculatorsAreThereThanUpdated();
+    void shouldHintAtUpdateModeAfterHalfAMinuteOfWaiting();
 };
 
 void TestUpdateSequence::shouldWriteAllFilesThenExitThreeSecondsAfterDone_data()
@@ -622,6 +625,71 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     TestUpdateSequence test;
     return QTest::qExec(&test, argc, argv);
+}
+
+void TestUpdateSequence::shouldSayWhenMoreCalculatorsAreThereThanUpdated_data()
+{
+    QTest::addColumn<int>("calculators");
+    QTest::addColumn<QString>("updating");
+    QTest::addColumn<QString>("notice");
+    QTest::newRow("one") << 1 << "Updating 1 calculator" << QString();
+    QTest::newRow("sixteen") << 16 << "Updating 16 calculators" << QString();
+    QTest::newRow("seventeen") << 17 << "Updating 16 calculators"
+                               << "17 calculators are connected, but only 16 are updated at a "
+                                  "time: update the others afterwards.";
+}
+
+void TestUpdateSequence::shouldSayWhenMoreCalculatorsAreThereThanUpdated()
+{
+    QFETCH(int, calculators);
+    QFETCH(QString, updating);
+    QFETCH(QString, notice);
+    DialogRig rig;
+    for (int i = 0; i < calculators; ++i)
+        rig.host().AddCalculator(QString("C%1").arg(i, 2, 10, QChar('0')).toStdString());
+    rig.addUpdateSet();
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    Watch watch(rig);
+    QStringList counts, notices;
+    watch.onProgress = [&] {
+        counts << rig.line(2);
+        notices << rig.line(4);
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(rig.line(1), QString("Done"), kUpdateTimeoutMs);
+    QVERIFY(!counts.isEmpty());
+    QCOMPARE(QSet<QString>(counts.begin(), counts.end()), QSet<QString>{updating});
+    QCOMPARE(QSet<QString>(notices.begin(), notices.end()), QSet<QString>{notice});
+    // Still said when the update is done; the counts of the transfer are not.
+    QCOMPARE(rig.line(4), notice);
+    QVERIFY(rig.line(2).isEmpty());
+    QVERIFY(dialog.findChild<QTimer*>("exitTimer") != nullptr);
+}
+
+void TestUpdateSequence::shouldHintAtUpdateModeAfterHalfAMinuteOfWaiting()
+{
+    DialogRig rig;
+    rig.addUpdateSet();
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.line(1).startsWith("Waiting for connection"), kUpdateTimeoutMs);
+    auto* timer = dialog.findChild<QTimer*>("waitingHintTimer");
+    QVERIFY(timer != nullptr && timer->isActive() && timer->isSingleShot());
+    QCOMPARE(timer->interval(), 30000);
+    QVERIFY(rig.line(4).isEmpty());
+    // Half a minute on: the timer's end now.
+    QMetaObject::invokeMethod(timer, "timeout");
+    const QString hint("No calculator yet: put it into update mode and plug it straight into "
+                       "this computer, not into a hub.");
+    QCOMPARE(rig.line(4), hint);
+    // The dots go on moving under it, and the hint stays until the calculator is there.
+    const QString dots = rig.line(1);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.line(1) != dots, kUpdateTimeoutMs);
+    QCOMPARE(rig.line(4), hint);
+    QVERIFY(!timer->isActive());
+    Watch watch(rig);
+    rig.host().AddCalculator("A1");
+    QTRY_COMPARE_WITH_TIMEOUT(watch.found, 1, kUpdateTimeoutMs);
+    QVERIFY(rig.line(4).isEmpty());
+    QVERIFY(!timer->isActive());
 }
 
 #include "tst_updatesequence.moc"

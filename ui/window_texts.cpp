@@ -1,0 +1,54 @@
+// The window's own texts: which hint answers which result code.
+#include "ui/window_texts.h"
+
+#include "device/engine.h"
+
+#include <QtGlobal>
+
+using namespace WindowTexts;
+
+WindowText failureHint(int result)
+{
+    switch (result) {
+    case kResultOk:
+        return {0, nullptr};
+    case kResultNoDevice:
+        return kHintNoDevice;
+    case kResultSourceOpen:
+        return kHintSourceOpen;
+    case kResultDiskNotOpen:
+#ifdef Q_OS_WIN
+        return kHintDiskNotOpenWindows;
+#else
+        return kHintDiskNotOpenLinux;
+#endif
+    case kResultSourceRead:
+        return kHintSourceRead;
+    case kResultNoMemory:
+        return kHintNoMemory;
+    case kResultOutsideDisk:
+        return kHintOutsideDisk;
+    case kResultWriteFailed:
+        return kHintWriteFailed;
+    case kResultException:
+        return kHintStopped;
+    default:
+        return kHintOther;
+    }
+}
+
+const WindowText* windowTexts(int* count)
+{
+    static const WindowText all[] = {
+        kUpdateOk,         kUpdateFailedRetry,    kUpdateFailed,           kFileOfFiles,
+        kUpdatingOne,      kUpdatingMany,         kTooManyCalculators,     kTimeLeft,
+        kWaitingHint,      kFolderSearched,       kBackIntoUpdateMode,     kHintNoDevice,
+        kHintSourceOpen,   kHintDiskNotOpenLinux, kHintDiskNotOpenWindows, kHintSourceRead,
+        kHintNoMemory,     kHintOutsideDisk,      kHintWriteFailed,        kHintStopped,
+        kHintOther,        kDescribeStatus,       kDescribeDetails,        kDescribeFile,
+        kDescribeHint,     kNamePicture,          kDescribePicture,        kNameProgress,
+        kDescribeProgress, kDescribeButton,       kDescribeBrowse,
+    };
+    *count = int(sizeof all / sizeof all[0]);
+    return all;
+}

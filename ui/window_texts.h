@@ -1,0 +1,79 @@
+#pragma once
+
+// The window's own texts beyond the suite's: outcomes, hints, counts and the time left. Each has
+// an id of table 20 (10240 to 10751), which no other program of the suite uses, and the English
+// default the window shows when a resource file lacks it.
+struct WindowText {
+    int id;
+    const char* english;
+};
+
+namespace WindowTexts {
+
+constexpr WindowText kUpdateOk{10240, "Update OK (%1)"};
+constexpr WindowText kUpdateFailedRetry{10241, "Update failed (%1), Retry: %2"};
+constexpr WindowText kUpdateFailed{10242, "Update failed (%1)"};
+constexpr WindowText kFileOfFiles{10243, "File %1 of %2"};
+// The languages shipped have at most two plural forms, and a count of calculators is never 0.
+constexpr WindowText kUpdatingOne{10244, "Updating %1 calculator"};
+constexpr WindowText kUpdatingMany{10245, "Updating %1 calculators"};
+constexpr WindowText kTooManyCalculators{
+    10246, "%1 calculators are connected, but only %2 are updated at a time: update the "
+           "others afterwards."};
+constexpr WindowText kTimeLeft{10247, "%1 left"};
+constexpr WindowText kWaitingHint{
+    10248, "No calculator yet: put it into update mode and plug it straight into this "
+           "computer, not into a hub."};
+constexpr WindowText kFolderSearched{10249, "Folder searched: %1"};
+constexpr WindowText kBackIntoUpdateMode{
+    10250, "Put the calculator back into update mode before trying again."};
+
+constexpr WindowText kHintNoDevice{
+    10260, "The calculator is gone: check the USB cable and that it is still in update mode."};
+constexpr WindowText kHintSourceOpen{
+    10261, "An update file cannot be opened: check that the folder is still there and that "
+           "its files can be read."};
+// The disk is opened in ways of the host's own; the wording follows the platform built for.
+constexpr WindowText kHintDiskNotOpenLinux{
+    10262, "The calculator cannot be opened: install the updater's device rule, or log in at "
+           "this computer itself rather than remotely."};
+constexpr WindowText kHintDiskNotOpenWindows{
+    10263, "The calculator cannot be opened: close any other program that uses it (Explorer "
+           "windows, backup or virus scanners) and try again."};
+constexpr WindowText kHintSourceRead{
+    10264, "An update file changed while it was read, or its disk failed: copy the update "
+           "files again."};
+constexpr WindowText kHintNoMemory{
+    10265, "The computer ran out of memory: close other programs and try again."};
+constexpr WindowText kHintOutsideDisk{
+    10266, "An update file does not fit the calculator: it is not an update for this "
+           "calculator, or it is damaged. Get the update files again."};
+constexpr WindowText kHintWriteFailed{
+    10267, "The connection to the calculator broke: plug it straight into this computer, "
+           "not into a hub, and try again."};
+constexpr WindowText kHintStopped{
+    10268, "The updater stopped unexpectedly: close it and start the update again."};
+constexpr WindowText kHintOther{
+    10269, "Try again; if it fails again, put the calculator back into update mode first."};
+
+// What a screen reader says of the window's parts.
+constexpr WindowText kDescribeStatus{10280, "Status of the update"};
+constexpr WindowText kDescribeDetails{10281, "Details"};
+constexpr WindowText kDescribeFile{10282, "The update file being written"};
+constexpr WindowText kDescribeHint{10283, "What to do"};
+constexpr WindowText kNamePicture{10284, "Calculator"};
+constexpr WindowText kDescribePicture{10285, "A calculator being updated"};
+constexpr WindowText kNameProgress{10286, "Progress"};
+constexpr WindowText kDescribeProgress{10287, "How much of the current file has been written"};
+constexpr WindowText kDescribeButton{
+    10288, "Cancels the update while waiting; during the countdown, starts it at once"};
+constexpr WindowText kDescribeBrowse{10289, "Chooses another folder with the update files"};
+
+} // namespace WindowTexts
+
+// What to do about a transfer's or the check's result code, as a hint for the user; {0, nullptr}
+// for success.
+WindowText failureHint(int result);
+
+// The ids of every text above, for the check that each language ships them.
+const WindowText* windowTexts(int* count);
