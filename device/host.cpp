@@ -32,6 +32,32 @@ void HostSleep(int milliseconds)
     CurrentHost().Sleep(milliseconds);
 }
 
+// Seeks to offset, moves, and seeks back to where the handle was.
+template <typename Move>
+static bool MoveAt(Host& host, FileHandle file, std::int64_t offset, std::uint32_t* done, Move move)
+{
+    if (done != nullptr)
+        *done = 0;
+    const std::int64_t saved = host.Seek(file, 0, SeekFrom::Current);
+    if (saved < 0 || offset < 0 || host.Seek(file, offset, SeekFrom::Start) != offset)
+        return false;
+    const bool moved = move();
+    host.Seek(file, saved, SeekFrom::Start);
+    return moved;
+}
+
+bool Host::ReadAt(FileHandle file, std::int64_t offset, void* buffer, std::uint32_t length,
+                  std::uint32_t* done)
+{
+    return MoveAt(*this, file, offset, done, [&] { return Read(file, buffer, length, done); });
+}
+
+bool Host::WriteAt(FileHandle file, std::int64_t offset, const void* buffer, std::uint32_t length,
+                   std::uint32_t* done)
+{
+    return MoveAt(*this, file, offset, done, [&] { return Write(file, buffer, length, done); });
+}
+
 HostError Host::OpenError()
 {
     return {HostFailure::Other, 0};

@@ -58,7 +58,8 @@ void FormatHostError(const HostError& error, char* text, int capacity);
 // unchanged; a request that would cross the end of the disk is refused before any byte is
 // written, and no byte outside a request ever changes. A source file is read only: its reads
 // give fewer bytes than asked for only at its end (0 at or past it, and still true); Write on it
-// is refused.
+// is refused. ReadAt and WriteAt do the same at the offset they are given and leave the
+// position as it was; a negative offset is refused.
 //
 // Flush makes every byte written to a disk reach the device; on a source file it has nothing to
 // do and gives true. Size gives a disk's or file's length in bytes.
@@ -96,6 +97,12 @@ public:
     virtual bool Read(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* done) = 0;
     virtual bool Write(FileHandle file, const void* buffer, std::uint32_t length,
                        std::uint32_t* done) = 0;
+    // Positioned: at `offset`, the position untouched. The default seeks there and back, for a
+    // host that only wraps another; the platform hosts move at the offset itself.
+    virtual bool ReadAt(FileHandle file, std::int64_t offset, void* buffer, std::uint32_t length,
+                        std::uint32_t* done);
+    virtual bool WriteAt(FileHandle file, std::int64_t offset, const void* buffer,
+                         std::uint32_t length, std::uint32_t* done);
     // Size in bytes, or -1 on failure.
     virtual std::int64_t Size(FileHandle file) = 0;
     // Makes every written byte reach the device.

@@ -194,6 +194,10 @@ public:
     bool Read(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* done) override;
     bool Write(FileHandle file, const void* buffer, std::uint32_t length,
                std::uint32_t* done) override;
+    bool ReadAt(FileHandle file, std::int64_t offset, void* buffer, std::uint32_t length,
+                std::uint32_t* done) override;
+    bool WriteAt(FileHandle file, std::int64_t offset, const void* buffer, std::uint32_t length,
+                 std::uint32_t* done) override;
     std::int64_t Size(FileHandle file) override;
     bool Flush(FileHandle file) override;
     void Close(FileHandle file) override;
@@ -215,6 +219,11 @@ private:
     // Refuses a request on `object` with the reason; gives false.
     static bool Refuse(OpenFile* object, HostError why, std::uint32_t* done);
     static std::int64_t SizeOf(int fd);
+    // Read and write at `offset`; `advance` moves the handle's position past what moved.
+    static bool ReadFrom(OpenFile* object, std::int64_t offset, bool advance, void* buffer,
+                         std::uint32_t length, std::uint32_t* done);
+    static bool WriteTo(OpenFile* object, std::int64_t offset, bool advance, const void* buffer,
+                        std::uint32_t length, std::uint32_t* done);
 
     std::mutex disksMutex_;
     std::map<std::string, KnownDisk> latestDisks_;
@@ -408,60 +417,85 @@ std::int64_t LinuxHost::Seek(FileHandle file, std::int64_t offset, SeekFrom from
 
 bool LinuxHost::Read(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* done)
 {
-    if (done != nullptr)
-        *done = 0;
     OpenFile* object = Find(file);
-    const HostError refused{HostFailure::BadArgument, 0};
-    if (object == nullptr || done == nullptr || (buffer == nullptr && length > 0) ||
-        object->position > kMaxOffset - static_cast<std::int64_t>(length)) {
-        return Refuse(object, refused, done);
-    }
-    if (object->kind == FileKind::Disk) {
-        // All or nothing: a request across the end is refused before it starts.
-        if (object->diskSize >= 0 && object->position + length > object->diskSize)
-            return Refuse(object, refused, done);
-        FdSectorDevice device(object->fd, object->blockSize);
-        if (!ReadBytes(device, static_cast<std::uint64_t>(object->position), buffer, length))
-            return Refuse(object, SystemError(device.Error()), done);
-        object->position += length;
-        *done = length;
-        return true;
-    }
-    unsigned char* bytes = static_cast<unsigned char*>(buffer);
-    std::uint32_t got = 0;
-    while (got < length) {
-        ssize_t count = pread(object->fd, bytes + got, length - got, object->position + got);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return Refuse(object, SystemError(errno), done);
-        if (count == 0) {
-            break; // end of file
-        }
-        got += static_cast<std::uint32_t>(count);
-    }
-    object->position += got;
-    *done = got;
-    return true;
+    return ReadFrom(object, object != nullptr ? object->position : 0, true, buffer, length, done);
+}
+
+bool LinuxHost::ReadAt(FileHandle file, std::int64_t offset, void* buffer, std::uint32_t length,
+                       std::uint32_t* done)
+{
+    return ReadFrom(Find(file), offset, false, buffer, length, done);
 }
 
 bool LinuxHost::Write(FileHandle file, const void* buffer, std::uint32_t length,
                       std::uint32_t* done)
 {
+    OpenFile* object = Find(file);
+    return WriteTo(object, object != nullptr ? object->position : 0, true, buffer, length, done);
+}
+
+bool LinuxHost::WriteAt(FileHandle file, std::int64_t offset, const void* buffer,
+                        std::uint32_t length, std::uint32_t* done)
+{
+    return WriteTo(Find(file), offset, false, buffer, length, done);
+}
+
+bool LinuxHost::ReadFrom(OpenFile* object, std::int64_t offset, bool advance, void* buffer,
+                         std::uint32_t length, std::uint32_t* done)
+{
     if (done != nullptr)
         *done = 0;
-    OpenFile* object = Find(file);
+    const HostError refused{HostFailure::BadArgument, 0};
+    if (object == nullptr || done == nullptr || (buffer == nullptr && length > 0) || offset < 0 ||
+        offset > kMaxOffset - static_cast<std::int64_t>(length)) {
+        return Refuse(object, refused, done);
+    }
+    if (object->kind == FileKind::Disk) {
+        // All or nothing: a request across the end is refused before it starts.
+        if (object->diskSize >= 0 && offset + length > object->diskSize)
+            return Refuse(object, refused, done);
+        FdSectorDevice device(object->fd, object->blockSize);
+        if (!ReadBytes(device, static_cast<std::uint64_t>(offset), buffer, length))
+            return Refuse(object, SystemError(device.Error()), done);
+        *done = length;
+    } else {
+        unsigned char* bytes = static_cast<unsigned char*>(buffer);
+        std::uint32_t got = 0;
+        while (got < length) {
+            ssize_t count = pread(object->fd, bytes + got, length - got, offset + got);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count < 0)
+                return Refuse(object, SystemError(errno), done);
+            if (count == 0) {
+                break; // end of file
+            }
+            got += static_cast<std::uint32_t>(count);
+        }
+        *done = got;
+    }
+    if (advance)
+        object->position = offset + *done;
+    return true;
+}
+
+bool LinuxHost::WriteTo(OpenFile* object, std::int64_t offset, bool advance, const void* buffer,
+                        std::uint32_t length, std::uint32_t* done)
+{
+    if (done != nullptr)
+        *done = 0;
     const HostError refused{HostFailure::BadArgument, 0};
     if (object == nullptr || done == nullptr || object->kind != FileKind::Disk ||
-        (buffer == nullptr && length > 0) ||
-        object->position > kMaxOffset - static_cast<std::int64_t>(length) ||
-        (object->diskSize >= 0 && object->position + length > object->diskSize)) {
+        (buffer == nullptr && length > 0) || offset < 0 ||
+        offset > kMaxOffset - static_cast<std::int64_t>(length) ||
+        (object->diskSize >= 0 && offset + length > object->diskSize)) {
         return Refuse(object, refused, done);
     }
     FdSectorDevice device(object->fd, object->blockSize);
-    if (!WriteBytes(device, static_cast<std::uint64_t>(object->position), buffer, length))
+    if (!WriteBytes(device, static_cast<std::uint64_t>(offset), buffer, length))
         return Refuse(object, SystemError(device.Error()), done);
-    object->position += length;
+    if (advance)
+        object->position = offset + length;
     *done = length;
     return true;
 }

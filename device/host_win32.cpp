@@ -181,16 +181,19 @@ bool Refuse(OpenFile* file, HostError why, std::uint32_t* done)
 // Positioned disk I/O through the byte-exact sector layer (ReadBytes or WriteBytes), all or
 // nothing: a request across the disk's end is refused before it starts, and the position
 // moves only when the whole request was done.
+// `advance` moves the handle's position past the request.
 template <typename Buffer>
 bool DiskTransfer(OpenFile& disk, bool (*move)(SectorDevice&, std::uint64_t, Buffer*, std::size_t),
-                  Buffer* buffer, std::uint32_t length, std::uint32_t* done)
+                  std::int64_t offset, bool advance, Buffer* buffer, std::uint32_t length,
+                  std::uint32_t* done)
 {
-    if (static_cast<std::int64_t>(length) > INT64_MAX - disk.position ||
-        (disk.diskSize >= 0 && disk.position + length > disk.diskSize))
+    if (offset < 0 || static_cast<std::int64_t>(length) > INT64_MAX - offset ||
+        (disk.diskSize >= 0 && offset + length > disk.diskSize))
         return Refuse(&disk, kRefused, done);
-    if (!move(disk, static_cast<std::uint64_t>(disk.position), buffer, length))
+    if (!move(disk, static_cast<std::uint64_t>(offset), buffer, length))
         return Refuse(&disk, disk.lastError, done);
-    disk.position += length;
+    if (advance)
+        disk.position = offset + length;
     *done = length;
     return true;
 }
@@ -360,8 +363,28 @@ public:
         *done = 0;
         if (length == 0)
             return true;
-        return f->isDisk ? DiskTransfer(*f, ReadBytes, buffer, length, done)
+        return f->isDisk ? DiskTransfer(*f, ReadBytes, f->position, true, buffer, length, done)
                          : FileRead(*f, buffer, length, done);
+    }
+
+    bool ReadAt(FileHandle file, std::int64_t offset, void* buffer, std::uint32_t length,
+                std::uint32_t* done) override
+    {
+        OpenFile* f = Find(file);
+        if (f == nullptr || done == nullptr || (buffer == nullptr && length > 0) || offset < 0)
+            return Refuse(f, kRefused, done);
+        *done = 0;
+        if (f->isDisk)
+            return length == 0 || DiskTransfer(*f, ReadBytes, offset, false, buffer, length, done);
+        // A source file's position is the system's own: moved there and back.
+        std::int64_t saved = 0;
+        std::int64_t reached = 0;
+        if (!MovePointer(f->handle, 0, FILE_CURRENT, &saved) ||
+            !MovePointer(f->handle, offset, FILE_BEGIN, &reached))
+            return Refuse(f, SystemError(::GetLastError()), done);
+        const bool read = length == 0 || FileRead(*f, buffer, length, done);
+        MovePointer(f->handle, saved, FILE_BEGIN, &reached);
+        return read;
     }
 
     bool Write(FileHandle file, const void* buffer, std::uint32_t length,
@@ -372,7 +395,17 @@ public:
         if (f == nullptr || done == nullptr || !f->isDisk || (buffer == nullptr && length > 0))
             return Refuse(f, kRefused, done);
         *done = 0;
-        return DiskTransfer(*f, WriteBytes, buffer, length, done);
+        return DiskTransfer(*f, WriteBytes, f->position, true, buffer, length, done);
+    }
+
+    bool WriteAt(FileHandle file, std::int64_t offset, const void* buffer, std::uint32_t length,
+                 std::uint32_t* done) override
+    {
+        OpenFile* f = Find(file);
+        if (f == nullptr || done == nullptr || !f->isDisk || (buffer == nullptr && length > 0))
+            return Refuse(f, kRefused, done);
+        *done = 0;
+        return DiskTransfer(*f, WriteBytes, offset, false, buffer, length, done);
     }
 
     std::int64_t Size(FileHandle file) override

@@ -8,24 +8,25 @@
 
 namespace {
 
-// A command sector lands only on the mailbox sector: if the seek went anywhere else, the write
-// would overwrite firmware data.
+// The area read goes wherever the position says: a seek that went elsewhere reads nothing.
 bool SeekToMailbox(FileHandle disk)
 {
     return SeekDisk(disk, kMailboxOffset, SeekFrom::Start) == kMailboxOffset;
 }
 
+// Positioned at the mailbox sector: a command can land nowhere else, and the caller's position
+// stays where it was.
 bool WriteSector(FileHandle disk, const MailboxSector& sector)
 {
     std::uint32_t done = 0;
-    return CurrentHost().Write(disk, sector.bytes, kMailboxSectorSize, &done) &&
+    return CurrentHost().WriteAt(disk, kMailboxOffset, sector.bytes, kMailboxSectorSize, &done) &&
            done == kMailboxSectorSize;
 }
 
 bool ReadSector(FileHandle disk, MailboxSector* sector)
 {
     std::uint32_t done = 0;
-    return CurrentHost().Read(disk, sector->bytes, kMailboxSectorSize, &done) &&
+    return CurrentHost().ReadAt(disk, kMailboxOffset, sector->bytes, kMailboxSectorSize, &done) &&
            done == kMailboxSectorSize;
 }
 
@@ -71,18 +72,13 @@ int ReadMailboxArea(FileHandle disk, bool longForm)
 
 bool WriteMailbox(FileHandle disk, const MailboxSector& command)
 {
-    const std::int64_t saved = SeekDisk(disk, 0, SeekFrom::Current);
-    const bool written = SeekToMailbox(disk) && WriteSector(disk, command);
-    SeekDisk(disk, saved, SeekFrom::Start);
-    return written;
+    return WriteSector(disk, command);
 }
 
 bool ExchangeMailbox(FileHandle disk, const MailboxSector& command, MailboxSector* reply)
 {
-    const std::int64_t saved = SeekDisk(disk, 0, SeekFrom::Current);
-    const bool written = SeekToMailbox(disk) && WriteSector(disk, command);
-    const bool read = SeekToMailbox(disk) && ReadSector(disk, reply);
-    SeekDisk(disk, saved, SeekFrom::Start);
+    const bool written = WriteSector(disk, command);
+    const bool read = ReadSector(disk, reply); // read even after a failed write, as ever
     return written && read;
 }
 

@@ -3,8 +3,8 @@
 #include "device/host.h"
 
 // Positioned raw I/O on a calculator disk and the command exchange through its mailbox sector.
-// A handle is used by one thread at a time: the save, seek, write, read, restore sequence of an
-// exchange is not atomic.
+// A handle is used by one thread at a time: an exchange is a write and then a read, and nothing
+// keeps another thread's command from landing between them.
 
 constexpr std::int64_t kMailboxOffset = 87040; // sector 170 of 512-byte sectors
 constexpr std::uint32_t kMailboxMagic = 0xAA5555AA;
@@ -32,7 +32,7 @@ std::int64_t SeekDisk(FileHandle disk, std::int64_t offset, SeekFrom from);
 // Reads and discards 15360 (short) or 15872 (long) bytes from the mailbox offset; the position
 // is left where the read ended. Always 1: the calculator's answer is not examined.
 int ReadMailboxArea(FileHandle disk, bool longForm);
-// Both keep the caller's position.
+// Both keep the caller's position: they write and read at the mailbox offset itself.
 bool WriteMailbox(FileHandle disk, const MailboxSector& command);
 bool ExchangeMailbox(FileHandle disk, const MailboxSector& command, MailboxSector* reply);
 

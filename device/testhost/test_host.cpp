@@ -311,20 +311,34 @@ std::int64_t TestHost::Seek(FileHandle file, std::int64_t offset, SeekFrom from)
 bool TestHost::Read(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* done)
 {
     std::lock_guard<std::recursive_mutex> guard(lock_);
+    Handle* handle = Find(file);
+    return ReadFrom(handle, handle != nullptr ? handle->position : 0, true, buffer, length, done);
+}
+
+bool TestHost::ReadAt(FileHandle file, std::int64_t offset, void* buffer, std::uint32_t length,
+                      std::uint32_t* done)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    return ReadFrom(Find(file), offset, false, buffer, length, done);
+}
+
+bool TestHost::ReadFrom(Handle* handle, std::int64_t at, bool advance, void* buffer,
+                        std::uint32_t length, std::uint32_t* done)
+{
     if (done != nullptr)
         *done = 0;
-    Handle* handle = Find(file);
-    if (handle == nullptr || done == nullptr || (buffer == nullptr && length > 0)) {
+    if (handle == nullptr || done == nullptr || (buffer == nullptr && length > 0) || at < 0) {
         if (handle != nullptr)
             handle->lastError = kRefused;
         return false;
     }
     auto* out = static_cast<unsigned char*>(buffer);
     if (handle->disk >= 0) {
-        const bool ok = DiskRead(*handle, out, length);
-        Record(Op::Read, handle->disk, handle->position, length, 0, 0, ok);
+        const bool ok = DiskRead(*handle, at, out, length);
+        Record(Op::Read, handle->disk, at, length, 0, 0, ok);
         if (ok) {
-            handle->position += length;
+            if (advance)
+                handle->position = at + length;
             *done = length;
         }
         return ok;
@@ -337,61 +351,73 @@ bool TestHost::Read(FileHandle file, void* buffer, std::uint32_t length, std::ui
     std::int64_t end = static_cast<std::int64_t>(source.data.size());
     if (source.readableBytes >= 0)
         end = std::min(end, source.readableBytes);
-    const std::int64_t n =
-        std::max<std::int64_t>(0, std::min<std::int64_t>(length, end - handle->position));
+    const std::int64_t n = std::max<std::int64_t>(0, std::min<std::int64_t>(length, end - at));
     if (n > 0)
-        std::memcpy(out, source.data.data() + handle->position, static_cast<std::size_t>(n));
-    handle->position += n;
+        std::memcpy(out, source.data.data() + at, static_cast<std::size_t>(n));
+    if (advance)
+        handle->position = at + n;
     *done = static_cast<std::uint32_t>(n);
     return true;
 }
 
-bool TestHost::DiskRead(Handle& handle, unsigned char* out, std::uint32_t length)
+bool TestHost::DiskRead(Handle& handle, std::int64_t at, unsigned char* out, std::uint32_t length)
 {
     Disk& disk = disks_[handle.disk];
-    if (!disk.present || handle.position + length > disk.size ||
-        disk.readFault.Hit(&disk.readSeen)) {
-        handle.lastError = !disk.present ? HostError{HostFailure::Gone, 6}
-                           : handle.position + length > disk.size
-                               ? kRefused
-                               : HostError{HostFailure::Other, 5};
+    if (!disk.present || at + length > disk.size || disk.readFault.Hit(&disk.readSeen)) {
+        handle.lastError = !disk.present             ? HostError{HostFailure::Gone, 6}
+                           : at + length > disk.size ? kRefused
+                                                     : HostError{HostFailure::Other, 5};
         return false;
     }
-    if (handle.position == kMailbox && length == 512 && !disk.reply.empty()) {
+    if (at == kMailbox && length == 512 && !disk.reply.empty()) {
         std::memcpy(out, disk.reply.data(), 512);
         return true;
     }
     for (std::uint32_t i = 0; i < length; ++i)
-        out[i] = ByteAt(disk, handle.position + i);
+        out[i] = ByteAt(disk, at + i);
     return true;
 }
 
 bool TestHost::Write(FileHandle file, const void* buffer, std::uint32_t length, std::uint32_t* done)
 {
     std::lock_guard<std::recursive_mutex> guard(lock_);
+    Handle* handle = Find(file);
+    return WriteTo(handle, handle != nullptr ? handle->position : 0, true, buffer, length, done);
+}
+
+bool TestHost::WriteAt(FileHandle file, std::int64_t offset, const void* buffer,
+                       std::uint32_t length, std::uint32_t* done)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    return WriteTo(Find(file), offset, false, buffer, length, done);
+}
+
+bool TestHost::WriteTo(Handle* handle, std::int64_t at, bool advance, const void* buffer,
+                       std::uint32_t length, std::uint32_t* done)
+{
     if (done != nullptr)
         *done = 0;
-    Handle* handle = Find(file);
     if (handle == nullptr || done == nullptr || handle->disk < 0 ||
-        (buffer == nullptr && length > 0)) {
+        (buffer == nullptr && length > 0) || at < 0) {
         if (handle != nullptr)
             handle->lastError = kRefused;
         return false;
     }
     if (length == 0)
         return true;
-    if (!DiskWrite(*handle, static_cast<const unsigned char*>(buffer), length))
+    if (!DiskWrite(*handle, at, static_cast<const unsigned char*>(buffer), length))
         return false;
-    handle->position += length;
+    if (advance)
+        handle->position = at + length;
     *done = length;
     return true;
 }
 
-bool TestHost::DiskWrite(Handle& handle, const unsigned char* data, std::uint32_t length)
+bool TestHost::DiskWrite(Handle& handle, std::int64_t at, const unsigned char* data,
+                         std::uint32_t length)
 {
     const int index = handle.disk;
     Disk& disk = disks_[index];
-    const std::int64_t at = handle.position;
     if (at == kMailbox && length == 512 && IsCommandSector(data)) {
         const bool ok = disk.present && !disk.commandWriteFault.Hit(&disk.commandSeen);
         if (!ok)

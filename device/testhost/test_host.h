@@ -131,6 +131,10 @@ public:
     bool Read(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* done) override;
     bool Write(FileHandle file, const void* buffer, std::uint32_t length,
                std::uint32_t* done) override;
+    bool ReadAt(FileHandle file, std::int64_t offset, void* buffer, std::uint32_t length,
+                std::uint32_t* done) override;
+    bool WriteAt(FileHandle file, std::int64_t offset, const void* buffer, std::uint32_t length,
+                 std::uint32_t* done) override;
     std::int64_t Size(FileHandle file) override;
     bool Flush(FileHandle file) override;
     void Close(FileHandle file) override;
@@ -158,8 +162,13 @@ private:
     int ThreadNumber();
     FileHandle OpenFailed(HostError why);
     Handle* Find(FileHandle file);
-    bool DiskRead(Handle& handle, unsigned char* out, std::uint32_t length);
-    bool DiskWrite(Handle& handle, const unsigned char* data, std::uint32_t length);
+    bool ReadFrom(Handle* handle, std::int64_t at, bool advance, void* buffer, std::uint32_t length,
+                  std::uint32_t* done);
+    bool WriteTo(Handle* handle, std::int64_t at, bool advance, const void* buffer,
+                 std::uint32_t length, std::uint32_t* done);
+    bool DiskRead(Handle& handle, std::int64_t at, unsigned char* out, std::uint32_t length);
+    bool DiskWrite(Handle& handle, std::int64_t at, const unsigned char* data,
+                   std::uint32_t length);
     void TakeCommand(Disk& disk, int index, const unsigned char* sector);
     void Store(Disk& disk, std::int64_t offset, const unsigned char* data, std::int64_t length);
     unsigned char ByteAt(const Disk& disk, std::int64_t offset) const;

@@ -88,13 +88,19 @@ private slots:
         QVERIFY(d.scope.host().TouchedPages(d.disk).empty());
     }
 
-    void shouldNeverWriteACommandWhereTheSeekDidNotLand()
+    // The command is written at the mailbox offset itself: no seek, failed or not, can put it
+    // anywhere else, and the disk's position is not touched.
+    void shouldWriteACommandOnlyAtTheMailboxWhateverTheSeeks()
     {
         OpenDisk d;
-        d.scope.host().EditDisk(d.disk, [](TestHost::Disk& disk) { disk.seekFault = {1, 1}; });
-        QVERIFY(!SendCommand(d.handle, kCmdFinish, 0));
-        QCOMPARE(CountOps(d.scope.host().EventsOf(d.disk), TestHost::Op::Command), 0);
-        QCOMPARE(CountOps(d.scope.host().EventsOf(d.disk), TestHost::Op::Write), 0);
+        QCOMPARE(SeekDisk(d.handle, 4096, SeekFrom::Start), std::int64_t(4096));
+        d.scope.host().EditDisk(d.disk, [](TestHost::Disk& disk) { disk.seekFault = {0, -1}; });
+        QVERIFY(SendCommand(d.handle, kCmdFinish, 0));
+        const auto events = d.scope.host().EventsOf(d.disk);
+        QCOMPARE(CountOps(events, TestHost::Op::Command), 1);
+        QCOMPARE(CountOps(events, TestHost::Op::Write), 0);
+        QCOMPARE(CountOps(events, TestHost::Op::Seek), 1); // the test's own
+        QCOMPARE(events.back().offset, kMailboxOffset);
     }
 
     void shouldFailAnExchangeWhoseReplyCannotBeRead()

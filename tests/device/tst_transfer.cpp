@@ -193,9 +193,10 @@ private slots:
         TestHost& host = scope.host();
         const auto data = AddSource(host, 20000);
         const int disk = host.AddCalculator("1");
-        // The seek back after progress 0 fails, leaving the disk at the mailbox, and so does the
-        // first chunk's own seek: that attempt must not write where the disk happens to be.
-        host.EditDisk(disk, [](TestHost::Disk& d) { d.seekFault = {5, 2}; });
+        // The seek to the file's offset fails, leaving the disk after the mailbox area, and so
+        // does the first chunk's own seek: that attempt must not write where the disk happens to
+        // be.
+        host.EditDisk(disk, [](TestHost::Disk& d) { d.seekFault = {1, 2}; });
         QCOMPARE(Run(0x100000), kResultOk);
         QVERIFY(DiskHoldsExactly(host, disk, 0x100000, data));
     }

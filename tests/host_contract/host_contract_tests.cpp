@@ -65,6 +65,10 @@ void CheckRefused(Context& ctx, FileHandle bad)
     CHECK(!host.Read(bad, buffer, sizeof buffer, &done) && done == 0);
     done = kUntouched;
     CHECK(!host.Write(bad, buffer, sizeof buffer, &done) && done == 0);
+    done = kUntouched;
+    CHECK(!host.ReadAt(bad, 0, buffer, sizeof buffer, &done) && done == 0);
+    done = kUntouched;
+    CHECK(!host.WriteAt(bad, 0, buffer, sizeof buffer, &done) && done == 0);
     CHECK(host.Size(bad) == -1);
     CHECK(!host.Flush(bad));
     CHECK(host.LastError(bad).kind == HostFailure::BadArgument);
@@ -330,6 +334,50 @@ void DiskRequestsAreAllOrNothing(Context& ctx)
     host.Close(handle);
 }
 
+// ReadAt and WriteAt move at their offset and leave the position where it was.
+void CheckPositioned(Context& ctx, FileHandle file, std::int64_t end, bool writable)
+{
+    Host& host = ctx.host;
+    const std::vector<unsigned char> data = Bytes(512, 11);
+    std::vector<unsigned char> buffer(512);
+    std::uint32_t done = kUntouched;
+    CHECK(host.Seek(file, 100, SeekFrom::Start) == 100);
+    if (writable) {
+        CHECK(host.WriteAt(file, 8192, data.data(), 512, &done) && done == 512);
+        done = kUntouched;
+        CHECK(!host.WriteAt(file, end - 256, data.data(), 512, &done) && done == 0);
+        CHECK(!host.WriteAt(file, -512, data.data(), 512, &done));
+        CHECK(!host.WriteAt(file, 8192, data.data(), 512, nullptr));
+    }
+    CHECK(host.ReadAt(file, 8192, buffer.data(), 512, &done) && done == 512);
+    CHECK(!writable || buffer == data);
+    CHECK(!host.ReadAt(file, -1, buffer.data(), 1, &done) && done == 0);
+    CHECK(!host.ReadAt(file, 8192, buffer.data(), 512, nullptr));
+    CHECK(host.Seek(file, 0, SeekFrom::Current) == 100);
+}
+
+void PositionedRequestsKeepThePosition(Context& ctx)
+{
+    Host& host = ctx.host;
+    const std::vector<unsigned char> data = Bytes(10000, 12);
+    const FileHandle file = host.OpenSourceFile(ctx.factory.MakeSourceFile(data).c_str());
+    CHECK(file != kInvalidHandle);
+    CheckPositioned(ctx, file, 10000, false);
+    unsigned char buffer[64];
+    std::uint32_t done = kUntouched;
+    CHECK(host.ReadAt(file, 9990, buffer, sizeof buffer, &done) && done == 10);
+    CHECK(std::memcmp(buffer, data.data() + 9990, 10) == 0);
+    CHECK(host.ReadAt(file, 20000, buffer, sizeof buffer, &done) && done == 0);
+    CHECK(host.Seek(file, 0, SeekFrom::Current) == 100);
+    host.Close(file);
+    ContractDisk disk;
+    const FileHandle handle = OpenTheDisk(ctx, &disk, false);
+    if (handle == kInvalidHandle)
+        return;
+    CheckPositioned(ctx, handle, disk.size, true);
+    host.Close(handle);
+}
+
 void EnumerationRefusesBadArguments(Context& ctx)
 {
     Host& host = ctx.host;
@@ -454,6 +502,7 @@ const Case kCases[] = {
     {"source files are read only", SourceFilesAreReadOnly},
     {"handles keep their own positions", HandlesKeepTheirOwnPositions},
     {"disk requests are all or nothing", DiskRequestsAreAllOrNothing},
+    {"positioned requests keep the position", PositionedRequestsKeepThePosition},
     {"enumeration refuses bad arguments", EnumerationRefusesBadArguments},
     {"I/O buffers are aligned", IoBuffersAreAligned},
     {"threads and sleeps take bad arguments", ThreadsAndSleepsTakeBadArguments},
