@@ -170,6 +170,15 @@ int firstFailure(const HistoryRecord& record)
     return kResultOk;
 }
 
+bool anyReceived(const HistoryRecord& record, int file)
+{
+    for (const HistoryCalculator& calculator : record.calculators) {
+        if (calculator.results.value(file, kNotWritten) == kResultOk)
+            return true;
+    }
+    return false;
+}
+
 bool anyPassedOver(const HistoryRecord& record)
 {
     for (const HistoryCalculator& calculator : record.calculators) {
@@ -200,7 +209,9 @@ int writeUpdate(UpdateRun& run)
             run.record.outcome = "interrupted";
             return kExitInterrupted;
         }
-        if (result != kResultOk) {
+        // One calculator that keeps failing does not hold back the rest of a class set: the
+        // update goes on while any calculator received the file.
+        if (result != kResultOk && !anyReceived(run.record, i)) {
             run.report.failed(QString("%1 could not be written").arg(run.files[i]->fileName),
                               result);
             run.record.outcome = "failed";

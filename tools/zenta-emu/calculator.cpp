@@ -152,6 +152,11 @@ void Calculator::StoreData(std::uint64_t offset, std::uint64_t length, const uns
         return;
     }
     image_.Write(offset, length, in);
+    if (behaviour_.flipByte && *behaviour_.flipByte >= offset &&
+        *behaviour_.flipByte < offset + length) {
+        const unsigned char flipped = in[*behaviour_.flipByte - offset] ^ 1;
+        image_.Write(*behaviour_.flipByte, 1, &flipped);
+    }
     ++dataWrites_;
     if (onData_) {
         onData_(offset, length);

@@ -32,6 +32,8 @@ struct CalculatorBehaviour {
     std::vector<WriteFault> writeFaults;
     // Pulled out of the port, once, right after a data write that holds this byte.
     std::optional<std::uint64_t> pullAtOffset;
+    // A bad cell: every data write that holds this byte stores it with its lowest bit flipped.
+    std::optional<std::uint64_t> flipByte;
 };
 
 struct ProgressStep {

@@ -48,6 +48,11 @@ calculator's /dev node points at, space-separated); exits with PROGRAM's exit co
   --calculators N     with --run: N calculators
   --other-disks N     with --run: N USB sticks of another vendor
   --bandwidth MB/S    with --run: each disk moves at most this many MB (10^6 bytes) a second
+  --state FILE        with --run: afterwards, one line per calculator in FILE: its serial, then
+                      NAME=1 for each file its disk holds whole (=0 otherwise) and finish=1
+                      when it received the finish command
+  --write-fault N:OFFSET  with --run: calculator N (from 1) fails every write holding that byte
+  --flip-byte N:OFFSET    with --run: calculator N stores that byte with its lowest bit flipped
 Exit code: 0 all as expected, 1 a mismatch, 77 skipped (FUSE or umockdev cannot run here).
 )";
 
@@ -93,7 +98,60 @@ struct Setup {
     int calculators = 1;
     int others = 0;
     double megabytesPerSecond = 0;
+    // Faults of single calculators: (index from 1, byte offset).
+    std::vector<std::pair<int, std::uint64_t>> writeFaults;
+    std::vector<std::pair<int, std::uint64_t>> flips;
+    std::string stateFile;
 };
+
+// What each calculator holds at the end of a run of one's own program, for its checks.
+bool WriteState(const RunRecord& record, const std::string& path)
+{
+    std::string text;
+    for (const CalculatorRecord& calculator : record.calculators) {
+        text += calculator.plan.serial;
+        for (std::size_t i = 0; i < record.files.size(); ++i) {
+            const bool whole = i < calculator.state.finalSha256.size() &&
+                               calculator.state.finalSha256[i] == record.files[i].sha256;
+            text += " " + record.files[i].name + (whole ? "=1" : "=0");
+        }
+        text += calculator.state.finishAt ? " finish=1\n" : " finish=0\n";
+    }
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::WriteOnly | QIODevice::Text) &&
+           file.write(text.c_str()) == static_cast<qint64>(text.size());
+}
+
+// "N:OFFSET", N from 1.
+bool ParseFault(const std::string& text, std::vector<std::pair<int, std::uint64_t>>* faults)
+{
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos)
+        return false;
+    char* end = nullptr;
+    const long index = std::strtol(text.c_str(), &end, 10);
+    const unsigned long long offset = std::strtoull(text.c_str() + colon + 1, &end, 0);
+    if (index < 1 || *end != '\0')
+        return false;
+    faults->emplace_back(static_cast<int>(index), offset);
+    return true;
+}
+
+// The faults asked for on the command line, on the calculators they name.
+bool ApplyFaults(const Setup& setup, Scenario* scenario)
+{
+    for (const auto& fault : setup.writeFaults) {
+        if (fault.first > static_cast<int>(scenario->calculators.size()))
+            return false;
+        scenario->calculators[fault.first - 1].behaviour.writeFaults.push_back({fault.second, -1});
+    }
+    for (const auto& flip : setup.flips) {
+        if (flip.first > static_cast<int>(scenario->calculators.size()))
+            return false;
+        scenario->calculators[flip.first - 1].behaviour.flipByte = flip.second;
+    }
+    return true;
+}
 
 // Fills the options; gives the scenario's name, "" after --list, "setup" with --run, or nullptr
 // on a usage error.
@@ -134,6 +192,11 @@ const char* ParseArguments(int argc, char** argv, RunOptions* options, std::stri
             (arg == "--calculators" ? setup->calculators : setup->others) = std::atoi(argv[++i]);
         } else if (arg == "--bandwidth") {
             setup->megabytesPerSecond = std::atof(argv[++i]);
+        } else if (arg == "--state") {
+            setup->stateFile = argv[++i];
+        } else if (arg == "--write-fault" || arg == "--flip-byte") {
+            if (!ParseFault(argv[++i], arg == "--flip-byte" ? &setup->flips : &setup->writeFaults))
+                return nullptr;
         } else if (arg == "--nodes") {
             if (!ParseNodes(argv[++i], &options->nodes)) {
                 return nullptr;
@@ -189,8 +252,12 @@ int main(int argc, char** argv)
         }
         return 0;
     }
-    const Scenario own = SetupScenario(setup.calculators, setup.others,
-                                       static_cast<std::uint64_t>(setup.megabytesPerSecond * 1e6));
+    Scenario own = SetupScenario(setup.calculators, setup.others,
+                                 static_cast<std::uint64_t>(setup.megabytesPerSecond * 1e6));
+    if (!ApplyFaults(setup, &own)) {
+        std::cerr << kUsage;
+        return kExitUsage;
+    }
     const Scenario* scenario = options.run.empty() ? FindScenario(name) : &own;
     if (scenario == nullptr) {
         std::cerr << "zenta-emu: no scenario \"" << name << "\" (see --list)\n";
@@ -203,6 +270,11 @@ int main(int argc, char** argv)
 
     const RunRecord record = RunScenario(*scenario, options);
     if (!options.run.empty()) {
+        if (!setup.stateFile.empty() && record.skipReason.empty() &&
+            !WriteState(record, setup.stateFile)) {
+            std::cerr << "zenta-emu: cannot write " << setup.stateFile << "\n";
+            return kExitMismatch;
+        }
         return RunOutcome(record);
     }
     const Report report = ComposeReport(*scenario, options, record);

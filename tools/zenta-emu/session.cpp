@@ -408,6 +408,9 @@ void Session::Collect()
         record_.others.push_back(
             {scenario_.others[i], disk->Reads(), disk->Writes(), disk->Unchanged()});
     }
+    if (!window_) {
+        return; // a program of one's own: no window, no log of it
+    }
     record_.probeLoaded = window_->ProbeLoaded();
     record_.looks = window_->Looks();
     record_.story = window_->Story();
@@ -498,9 +501,7 @@ RunRecord Session::Run()
             }
             if (plugged && PlugAndPull(0) && StartUpdater()) {
                 Watch();
-                if (options_.run.empty()) {
-                    Collect();
-                }
+                Collect();
             }
         }
         updater_.Stop();
