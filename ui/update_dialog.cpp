@@ -258,6 +258,11 @@ void CCalcFWUpdateMSDialog::setButtonText(const QString& text)
 void CCalcFWUpdateMSDialog::setHint(const QString& hint)
 {
     setLine(hint, 4);
+    // A hint wraps; a window shown already does not grow by itself to the lines it needs.
+    layout()->activate(); // now, not when the queued request comes: the text's lines count
+    const int needed = layout()->totalHeightForWidth(width());
+    if (isVisible() && needed > height())
+        resize(width(), needed);
     // Said at once, as a dialog's message would be, rather than when the line is next read.
     if (!hint.isEmpty()) {
         QAccessibleEvent alert(textLines[3], QAccessible::Alert);

@@ -680,6 +680,10 @@ void TestUpdateSequence::shouldHintAtUpdateModeAfterHalfAMinuteOfWaiting()
     const QString hint("No calculator yet: put it into update mode and plug it straight into "
                        "this computer, not into a hub.");
     QCOMPARE(rig.line(4), hint);
+    // All of its lines in view: the window grows to them.
+    QLabel* hintLine = dialog.textLines[3];
+    QTRY_VERIFY(hintLine->height() >= hintLine->heightForWidth(hintLine->width()));
+    QVERIFY(hintLine->heightForWidth(hintLine->width()) > rig.dialog().textLines[0]->height());
     // The dots go on moving under it, and the hint stays until the calculator is there.
     const QString dots = rig.line(1);
     QTRY_VERIFY_WITH_TIMEOUT(rig.line(1) != dots, kUpdateTimeoutMs);
