@@ -30,6 +30,8 @@ WindowText failureHint(int result)
         return kHintOutsideDisk;
     case kResultWriteFailed:
         return kHintWriteFailed;
+    case kResultVerifyFailed:
+        return kHintVerifyFailed;
     case kResultException:
         return kHintStopped;
     default:
@@ -40,14 +42,38 @@ WindowText failureHint(int result)
 const WindowText* windowTexts(int* count)
 {
     static const WindowText all[] = {
-        kUpdateOk,         kUpdateFailedRetry,    kUpdateFailed,           kFileOfFiles,
-        kUpdatingOne,      kUpdatingMany,         kTooManyCalculators,     kTimeLeft,
-        kWaitingHint,      kFolderSearched,       kBackIntoUpdateMode,     kHintNoDevice,
-        kHintSourceOpen,   kHintDiskNotOpenLinux, kHintDiskNotOpenWindows, kHintSourceRead,
-        kHintNoMemory,     kHintOutsideDisk,      kHintWriteFailed,        kHintStopped,
-        kHintOther,        kDescribeStatus,       kDescribeDetails,        kDescribeFile,
-        kDescribeHint,     kNamePicture,          kDescribePicture,        kNameProgress,
-        kDescribeProgress, kDescribeButton,       kDescribeBrowse,
+        kUpdateOk,
+        kUpdateFailedRetry,
+        kUpdateFailed,
+        kFileOfFiles,
+        kUpdatingOne,
+        kUpdatingMany,
+        kTooManyCalculators,
+        kTimeLeft,
+        kWaitingHint,
+        kFolderSearched,
+        kBackIntoUpdateMode,
+        kHintNoDevice,
+        kHintSourceOpen,
+        kHintDiskNotOpenLinux,
+        kHintDiskNotOpenWindows,
+        kHintSourceRead,
+        kHintNoMemory,
+        kHintOutsideDisk,
+        kHintWriteFailed,
+        kHintStopped,
+        kHintVerifyFailed,
+        kHintOther,
+        kDescribeStatus,
+        kDescribeDetails,
+        kDescribeFile,
+        kDescribeHint,
+        kNamePicture,
+        kDescribePicture,
+        kNameProgress,
+        kDescribeProgress,
+        kDescribeButton,
+        kDescribeBrowse,
     };
     *count = int(sizeof all / sizeof all[0]);
     return all;

@@ -53,6 +53,9 @@ constexpr WindowText kHintWriteFailed{
            "not into a hub, and try again."};
 constexpr WindowText kHintStopped{
     10268, "The updater stopped unexpectedly: close it and start the update again."};
+constexpr WindowText kHintVerifyFailed{
+    10270, "The calculator does not hold what was written: try again, plugged straight into "
+           "this computer; if it fails again, the calculator needs servicing."};
 constexpr WindowText kHintOther{
     10269, "Try again; if it fails again, put the calculator back into update mode first."};
 
