@@ -125,8 +125,9 @@ void CCalcFWUpdateMSDialog::onUpdateProgress(int percent)
 
 void CCalcFWUpdateMSDialog::onCalculatorsCounted(int found, int updated)
 {
+    // None yet: the transfer searches again, and its outcome says what it found.
     const WindowText& updating = updated == 1 ? kUpdatingOne : kUpdatingMany;
-    setLine(translate(updating).arg(updated), 2);
+    setLine(updated > 0 ? translate(updating).arg(updated) : QString(), 2);
     tooManyCalculators_ =
         found > updated ? translate(kTooManyCalculators).arg(found).arg(updated) : QString();
     setHint(tooManyCalculators_);

@@ -165,6 +165,7 @@ void TestWindowTexts::shouldCountCalculatorsInPluralFormOfLanguage_data()
     row("Chinese, three", 2, 3, "正在更新 3 台计算器");
     row("Japanese, one", 8, 1, "1 台の電卓をアップデートしています");
     row("Japanese, sixteen", 8, 16, "16 台の電卓をアップデートしています");
+    row("none found yet", 3, 0, "");
 }
 
 void TestWindowTexts::shouldCountCalculatorsInPluralFormOfLanguage()
