@@ -256,12 +256,12 @@ public:
     {
         SP_DEVICE_INTERFACE_DATA data = {};
         data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
-        if (list != nullptr && index >= 0 && (path == nullptr || capacity <= 0))
-            return InterfaceStatus::TooLong;
         if (list == nullptr || index < 0 ||
             !::SetupDiEnumDeviceInterfaces(list, nullptr, &kDiskInterfaceClass,
                                            static_cast<DWORD>(index), &data))
             return InterfaceStatus::End;
+        if (path == nullptr || capacity <= 0)
+            return InterfaceStatus::TooLong;
         DWORD required = 0;
         ::SetupDiGetDeviceInterfaceDetailW(list, &data, nullptr, 0, &required, nullptr);
         if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))

@@ -391,6 +391,8 @@ void EnumerationRefusesBadArguments(Context& ctx)
         return;
     }
     CHECK(host.DiskInterfacePath(list, -1, path, kDiskPathChars) == InterfaceStatus::End);
+    // Past the last member the list ends, whatever else is wrong: a caller's loop stops.
+    CHECK(host.DiskInterfacePath(list, 1 << 20, nullptr, 0) == InterfaceStatus::End);
     int listed = -1;
     for (int i = 0; i < 4096 && listed < 0; ++i) {
         const InterfaceStatus status = host.DiskInterfacePath(list, i, path, kDiskPathChars);
@@ -408,7 +410,7 @@ void EnumerationRefusesBadArguments(Context& ctx)
         CHECK(host.DiskInterfacePath(list, listed, path, 1) == InterfaceStatus::TooLong);
         CHECK(path[0] == 0x41); // nothing copied
     } else {
-        ctx.skipped = disk.path.empty() ? disk.why : "the host lists no disk";
+        ctx.partly = disk.path.empty() ? disk.why : "the host lists no disk";
     }
     host.EndDiskInterfaces(list);
 }
@@ -535,7 +537,7 @@ int RunHostContract(HostContractFactory& factory, const std::string& only)
             if (ctx.partly.empty())
                 std::printf("  ok\n");
             else
-                std::printf("  ok on files; skipped on a disk: %s\n", ctx.partly.c_str());
+                std::printf("  ok, its part on a disk skipped: %s\n", ctx.partly.c_str());
         }
         std::fflush(stdout);
     }
