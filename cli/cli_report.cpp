@@ -92,7 +92,7 @@ void CliReport::found(const QVector<DiskResult>& disks)
     std::lock_guard<std::mutex> guard(lock_);
     live_.clear();
     for (int i = 0; i < disks.size() && i < kMaxDisks; ++i)
-        live_.append({fromWide(disks[i].serial), -1, 0, -1});
+        live_.append({fromWide(disks[i].serial), -1, 0, -1, -1});
     if (mode_ == Mode::Json) {
         QJsonArray list;
         for (int i = 0; i < disks.size(); ++i)
@@ -128,7 +128,7 @@ void CliReport::fileStarted(int index, const HistoryFile& file, int attempt)
     std::lock_guard<std::mutex> guard(lock_);
     file_ = file;
     for (Live& live : live_)
-        live = {live.serial, -1, clock_.elapsed(), -1};
+        live = {live.serial, -1, clock_.elapsed(), -1, -1};
     drawnLines_ = 0;
     if (mode_ == Mode::Json) {
         emitJson({{"event", "fileStarted"},
@@ -148,7 +148,7 @@ QString CliReport::liveLine(const Live& live, qint64 nowMs) const
 {
     if (live.percent < 0)
         return QString("  %1  %2  waiting").arg(live.serial, -20).arg(file_.name);
-    const double seconds = (nowMs - live.startedMs) / 1000.0;
+    const double seconds = ((live.doneMs >= 0 ? live.doneMs : nowMs) - live.startedMs) / 1000.0;
     const double bytes = file_.size * live.percent / 100.0;
     const double rate = seconds > 0 ? bytes / seconds : 0;
     const QString left = rate > 0 ? duration((file_.size - bytes) / rate) : QString("-:--");
@@ -183,6 +183,7 @@ void CliReport::progress(int disk, int percent)
     Live& live = live_[disk];
     if (percent == 0 || live.percent < 0)
         live.startedMs = clock_.elapsed();
+    live.doneMs = percent == 100 ? clock_.elapsed() : -1;
     live.percent = percent;
     if (mode_ == Mode::Terminal) {
         drawLive(percent == 100);
@@ -271,6 +272,7 @@ void CliReport::interrupting(bool transferring)
         emitJson({{"event", "interrupted"}, {"afterFile", transferring}, {"message", text}});
     else
         line(text);
+    drawnLines_ = 0; // the live lines go on below the message, never over it
 }
 
 void CliReport::printTable(const HistoryRecord& record)

@@ -40,6 +40,7 @@ private:
         int percent = -1;
         qint64 startedMs = 0;
         int lastEventPercent = -1;
+        qint64 doneMs = -1; // when 100 came: the rate shown stays that of the file
     };
 
     void emitJson(const QJsonObject& object);

@@ -3,11 +3,15 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QSemaphore>
+#include <QTemporaryDir>
 
 #include <memory>
 
 PacedHost::PacedHost()
 {
+    // Updates on the test host go to a history of the test run's own, never the user's.
+    static QTemporaryDir stateHome;
+    qputenv("XDG_STATE_HOME", stateHome.path().toLocal8Bit());
     host_.onSleep = [this](int ms) { pace(ms, nullptr); };
     host_.onSleepUnless = [this](int ms, const std::atomic<bool>& wake) { pace(ms, &wake); };
     SetHost(&host_);
