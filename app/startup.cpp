@@ -3,6 +3,7 @@
 
 #include "app/command_line.h"
 #include "app/single_instance.h"
+#include "device/engine.h"
 #include "text/qt_translations.h"
 #include "ui/update_dialog.h"
 #include "worker/update_worker.h"
@@ -17,6 +18,8 @@ int runUpdater(QApplication& app)
     if (!instance.take())
         return 0; // another copy runs: it is the one the user sees
     const CommandLine line = parseCommandLine(QCoreApplication::arguments());
+    // Why a calculator disk failed (busy, permission, gone) goes to the log, never the window.
+    SetEngineLog([](const char* reason) { qWarning("%s", reason); });
     // Lives until the process ends, as do the worker and its thread.
     auto* dialog = new CCalcFWUpdateMSDialog(line.updateFolder, line.language);
     // Known once the dialog has chosen the language; Qt's own windows (the folder browser) are
