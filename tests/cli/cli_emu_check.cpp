@@ -188,10 +188,14 @@ int oneFails(const QString& cli, const QString& stateHome)
     return 0;
 }
 
+// Also: a history that cannot be written (its folder is a file) changes nothing of the update.
 int seventeen(const QString& cli, const QString& stateHome)
 {
-    const Run run =
-        runCli(cli, {"update", qEnvironmentVariable("ZENTA_EMU_FOLDER"), "--yes"}, stateHome);
+    QFile blocker(stateHome + "/blocked");
+    check(blocker.open(QIODevice::WriteOnly), "cannot make the blocking file");
+    blocker.close();
+    const Run run = runCli(cli, {"update", qEnvironmentVariable("ZENTA_EMU_FOLDER"), "--yes"},
+                           blocker.fileName());
     check(run.exitCode == 5, QString("exit code %1").arg(run.exitCode));
     const QStringList rows = table(run.finished);
     check(rows.size() == 17 && rows.value(16) == "zt0017: passed over",
