@@ -148,10 +148,13 @@ QString CliReport::liveLine(const Live& live, qint64 nowMs) const
 {
     if (live.percent < 0)
         return QString("  %1  %2  waiting").arg(live.serial, -20).arg(file_.name);
-    const double seconds = ((live.doneMs >= 0 ? live.doneMs : nowMs) - live.startedMs) / 1000.0;
-    const double bytes = file_.size * live.percent / 100.0;
+    // Milliseconds and file sizes lie far below 2^53: exact as doubles.
+    const qint64 elapsedMs = (live.doneMs >= 0 ? live.doneMs : nowMs) - live.startedMs;
+    const double seconds = static_cast<double>(elapsedMs) / 1000.0;
+    const double size = static_cast<double>(file_.size);
+    const double bytes = size * live.percent / 100.0;
     const double rate = seconds > 0 ? bytes / seconds : 0;
-    const QString left = rate > 0 ? duration((file_.size - bytes) / rate) : QString("-:--");
+    const QString left = rate > 0 ? duration((size - bytes) / rate) : QString("-:--");
     return QString("  %1  %2  %3%  %4 MB/s  %5 left")
         .arg(live.serial, -20)
         .arg(file_.name)

@@ -76,7 +76,7 @@ int waitForCalculator(double waitSeconds, CliReport& report)
     for (qint64 waitedMs = 0;; waitedMs += kPollMs) {
         if (IsCalculatorConnected(kVendorId.c_str(), kProductId.c_str()))
             return kExitOk;
-        if (waitSeconds >= 0 && waitedMs >= waitSeconds * 1000)
+        if (waitSeconds >= 0 && static_cast<double>(waitedMs) >= waitSeconds * 1000)
             return kExitNoCalculator;
         if (!pauseUnlessInterrupted(kPollMs))
             return kExitInterrupted;
