@@ -261,6 +261,9 @@ void TestUpdateDialog::shouldKeepFileNameOfLongPathInView()
         "/home/teacher/Documents/Class materials 2026/Calculators/Zenta firmware/"
         "Spring term update, checked by the school's IT department/Firmware/ZENTA_KESTOL.DAT");
     dialog.setLine(path, 3);
+    // A platform plugin without fonts (the minimal one) measures every text as empty.
+    if (line->fontMetrics().horizontalAdvance(path) < dialog.minimumWidth())
+        QSKIP("texts have no width on this platform");
     dialog.resize(dialog.minimumWidth(), dialog.height());
     QApplication::processEvents();
     // The window can be narrower than the path: it is cut in the middle instead.
