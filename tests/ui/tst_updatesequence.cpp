@@ -683,7 +683,9 @@ void TestUpdateSequence::shouldHintAtUpdateModeAfterHalfAMinuteOfWaiting()
     // All of its lines in view: the window grows to them.
     QLabel* hintLine = dialog.textLines[3];
     QTRY_VERIFY(hintLine->height() >= hintLine->heightForWidth(hintLine->width()));
-    QVERIFY(hintLine->heightForWidth(hintLine->width()) > rig.dialog().textLines[0]->height());
+    // More than one line wherever texts have a width (not on the minimal platform plugin).
+    if (hintLine->fontMetrics().horizontalAdvance(hint) > dialog.width())
+        QVERIFY(hintLine->heightForWidth(hintLine->width()) > dialog.textLines[0]->height());
     // The dots go on moving under it, and the hint stays until the calculator is there.
     const QString dots = rig.line(1);
     QTRY_VERIFY_WITH_TIMEOUT(rig.line(1) != dots, kUpdateTimeoutMs);
