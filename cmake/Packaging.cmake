@@ -28,4 +28,7 @@ set(CPACK_STRIP_FILES ON)
 # udev applies the rule; without it the program runs but needs root for the disks.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://kz.example/quillon")
+if(WIN32)
+    include(${CMAKE_CURRENT_LIST_DIR}/PackagingWindows.cmake)
+endif()
 include(CPack)

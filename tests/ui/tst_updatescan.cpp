@@ -142,7 +142,8 @@ void TestUpdateScan::shouldFindOneGenerationOfFiles()
     Offsets found;
     for (const CUpdateFile* file : dialog.updateFiles) {
         found.insert(file->fileName, file->diskOffset);
-        QCOMPARE(file->path, QDir(rig.folder()).filePath(file->fileName)); // "/" kept
+        // The system's own separators: "\" on Windows, where the engine opens the file by it.
+        QCOMPARE(file->path, QDir::toNativeSeparators(QDir(rig.folder()).filePath(file->fileName)));
         QCOMPARE(file->size, QFileInfo(file->path).size());
         QVERIFY(file->note.isEmpty());
     }

@@ -336,7 +336,10 @@ void TestUpdateWorker::shouldHandEngineWholePath_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("result");
     const QString longName = "/updates/" + QString(300, 'a') + "/ZENTA_OS.ROM";
-    QTest::newRow("path longer than 259 characters") << longName << 0;
+    // Where the engine's field is as long as the platform's longest path (Windows: 260 units),
+    // such a path is refused as too long, by the next row.
+    if (longName.size() < kSourcePathChars)
+        QTest::newRow("path longer than 259 characters") << longName << 0;
     QTest::newRow("path longer than the engine takes")
         << "/updates/" + QString(kSourcePathChars, 'b') << 105;
     QTest::newRow("path with a NUL inside") << QString("/updates/c") + QChar(0) + "d" << 105;
