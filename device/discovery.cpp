@@ -80,8 +80,7 @@ void DescribeDisk(const WChar* path, DiskResult* disk)
 {
     Copy16(disk->devicePath, kDiskPathChars, path);
     SerialOf(path, disk->serial, kDiskNameChars);
-    // No host names its nodes to the engine yet; the interface path identifies the disk.
-    disk->node[0] = 0;
+    CurrentHost().DiskNode(path, disk->node, kDiskNameChars);
 }
 
 int ListCalculatorDisks(const WChar* vendorId, const WChar* productId, DiskResult* disks,

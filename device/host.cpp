@@ -58,6 +58,13 @@ bool Host::WriteAt(FileHandle file, std::int64_t offset, const void* buffer, std
     return MoveAt(*this, file, offset, done, [&] { return Write(file, buffer, length, done); });
 }
 
+bool Host::DiskNode(const WChar*, WChar* node, int capacity)
+{
+    if (node != nullptr && capacity > 0)
+        node[0] = 0;
+    return false;
+}
+
 HostError Host::OpenError()
 {
     return {HostFailure::Other, 0};

@@ -86,6 +86,9 @@ public:
     // A disk interface path from the latest enumeration, opened for raw, unbuffered,
     // write-through reading and writing; kInvalidHandle when it cannot be opened.
     virtual FileHandle OpenDisk(const WChar* path) = 0;
+    // The host's own name of a listed disk ("/dev/sdb"), for people to recognise it; false, and
+    // an empty name, when the host has none or the path is not in the latest enumeration.
+    virtual bool DiskNode(const WChar* path, WChar* node, int capacity);
     // A file opened for reading from its first byte; kInvalidHandle on failure.
     virtual FileHandle OpenSourceFile(const WChar* path) = 0;
 

@@ -189,6 +189,7 @@ public:
     void EndDiskInterfaces(void* list) override;
 
     FileHandle OpenDisk(const WChar* path) override;
+    bool DiskNode(const WChar* path, WChar* node, int capacity) override;
     FileHandle OpenSourceFile(const WChar* path) override;
     std::int64_t Seek(FileHandle file, std::int64_t offset, SeekFrom from) override;
     bool Read(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* done) override;
@@ -276,6 +277,20 @@ InterfaceStatus LinuxHost::DiskInterfacePath(void* list, int index, WChar* path,
 void LinuxHost::EndDiskInterfaces(void* list)
 {
     delete static_cast<DiskList*>(list);
+}
+
+bool LinuxHost::DiskNode(const WChar* path, WChar* node, int capacity)
+{
+    if (node == nullptr || capacity <= 0)
+        return false;
+    node[0] = 0;
+    std::string name;
+    if (path == nullptr || !Utf16ToUtf8(path, &name))
+        return false;
+    std::lock_guard<std::mutex> lock(disksMutex_);
+    const auto known = latestDisks_.find(name);
+    return known != latestDisks_.end() &&
+           Copy16(node, capacity, Utf8ToUtf16(known->second.devnode).c_str());
 }
 
 FileHandle LinuxHost::OpenDisk(const WChar* path)

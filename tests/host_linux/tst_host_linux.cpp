@@ -1,6 +1,7 @@
 // Before Qt: GLib names a member "signals", which Qt defines as a macro.
 #include <umockdev.h>
 
+#include "device/engine.h"
 #include "device/host.h"
 #include "device/linux_disk_paths.h"
 #include "device/text16.h"
@@ -202,11 +203,18 @@ void TestHostLinux::openOnlyWhatTheLatestEnumerationListed()
     FileHandle file = host.OpenDisk(ToHost(listed).c_str());
     QVERIFY(file != kInvalidHandle);
     host.Close(file);
+    // Its node, for people to recognise the disk; none for a path that was not listed.
+    WChar node[kDiskNameChars];
+    QVERIFY(host.DiskNode(ToHost(listed).c_str(), node, kDiskNameChars));
+    QCOMPARE(QString::fromUtf16(node), QString("/dev/sdb"));
+    QVERIFY(!host.DiskNode(ToHost(refused.first()).c_str(), node, kDiskNameChars));
+    QCOMPARE(node[0], WChar(0));
 
     // Listed by an earlier enumeration only: the disk is gone.
     umockdev_testbed_remove_device(testbed_, ("/sys" + kUsbBus + "/1-2").constData());
     QCOMPARE(Enumerate(), QStringList());
     QCOMPARE(host.OpenDisk(ToHost(listed).c_str()), kInvalidHandle);
+    QVERIFY(!host.DiskNode(ToHost(listed).c_str(), node, kDiskNameChars));
 }
 
 void TestHostLinux::openChecksTheNodeIsStillTheListedDisk_data()
