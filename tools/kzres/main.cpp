@@ -33,7 +33,7 @@ const char kHelp[] =
     "\n"
     "Exit codes: 0 done; 1 the source has an error or the file is damaged; 2 wrong usage\n"
     "or a file that cannot be read or written. The source format is described in\n"
-    "docs/kzres.md.\n";
+    "kzres(1).\n";
 
 void printError(const QString& where, const QString& message)
 {
