@@ -2,6 +2,7 @@
 # The Windows installer and program under Wine, on a virtual X display, in a fresh Wine prefix:
 # silent install under Program Files with a Start-menu entry, the suite's settings in the
 # registry (French, an empty work folder), the installed program's window with its French title,
+# its French message for a folder without an update and its browse button (read from its picture),
 # a second copy that ends at once with 0, the first ended by closing its window (exit code 0),
 # and a silent uninstall that removes the program and keeps the suite's settings.
 #
@@ -9,7 +10,7 @@
 #
 # The build folder is the one scripts/build-windows made (it holds the installer).
 set -euo pipefail
-[ $# -ge 1 ] && [ $# -le 2 ] || { sed -n '8,10p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+[ $# -ge 1 ] && [ $# -le 2 ] || { sed -n '9,11p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 build=$(cd "$1" && pwd)
 shot=${2:-}
 installer=$(ls "$build"/quillon-fwupdate-*-win64.exe | head -n1)
@@ -83,11 +84,18 @@ count=$(xdotool search --onlyvisible --name "^$title\$" | wc -l)
 [ "$count" -eq 1 ] || fail "$count windows after the second start"
 echo "a second copy ended with 0 and showed nothing"
 
-if [ -n "$shot" ]; then
-    sleep 1 # the scan's texts are painted right after the window is mapped
-    import -window "$window" "$shot"
-    echo "screenshot: $shot"
-fi
+# What the window shows, read from its picture: Qt draws its widgets itself, so they are no
+# windows that could be asked for their texts.
+sleep 1 # the scan's texts are painted right after the window is mapped
+picture=${shot:-$work/window.png}
+import -window "$window" "$picture"
+[ -z "$shot" ] || echo "screenshot: $shot"
+convert "$picture" -resize 300% -colorspace Gray "$work/large.png"
+seen=$(tesseract "$work/large.png" - -l fra 2>/dev/null | tr -s ' \n' ' ')
+for text in "Aucune mise à jour disponible" "Rechercher les fichiers de mise à jour"; do
+    [[ $seen == *"$text"* ]] || fail "the window does not show \"$text\"; it shows: $seen"
+done
+echo "the window shows \"Aucune mise à jour disponible\" and the browse button"
 
 # Closing the window (the message Windows sends to close it) ends the program with 0.
 "$wine" taskkill /IM quillon-fwupdate.exe >/dev/null 2>&1 || true
