@@ -1,0 +1,31 @@
+# cmake -DCOMPILER=... -DINCLUDES=<dir;dir> -DSEEN=<header> -DUNSEEN=<header> -DWORK=<folder> -P
+# Fails unless SEEN compiles with those include folders and UNSEEN is not found in them.
+set(flags -std=c++17 -fPIC -fsyntax-only)
+foreach(dir ${INCLUDES})
+    list(APPEND flags -I${dir})
+endforeach()
+file(MAKE_DIRECTORY ${WORK})
+
+function(compile header out_result out_output)
+    string(MAKE_C_IDENTIFIER ${header} name)
+    set(source ${WORK}/${name}.cpp)
+    file(WRITE ${source} "#include \"${header}\"\n")
+    execute_process(COMMAND ${COMPILER} ${flags} ${source}
+        RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    set(${out_result} ${result} PARENT_SCOPE)
+    set(${out_output} "${output}" PARENT_SCOPE)
+endfunction()
+
+compile(${SEEN} result output)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${SEEN} should compile here and does not:\n${output}")
+endif()
+compile(${UNSEEN} result output)
+if(result EQUAL 0)
+    message(FATAL_ERROR "${UNSEEN} is reachable from here: the layer includes what it does not link")
+endif()
+string(REPLACE "." "\\." pattern ${UNSEEN})
+if(NOT output MATCHES "${pattern}['‘’]?:? (No such file|file not found)")
+    message(FATAL_ERROR "${UNSEEN} was found or failed for another reason:\n${output}")
+endif()
+message(STATUS "${SEEN} seen, ${UNSEEN} not found")
