@@ -68,8 +68,12 @@ void answerFolderBrowser(const QString& folder, bool accept, const QString& sele
         if (browser == nullptr)
             qFatal("the folder browser did not open");
         browser->setDirectory(folder);
-        if (!select.isEmpty())
+        if (!select.isEmpty()) {
+            // The browser leaves alone a name field that has the keyboard, as on Windows.
+            if (QWidget* focused = browser->focusWidget())
+                focused->clearFocus();
             browser->selectFile(select);
+        }
         QDialog* asDialog = browser; // accept() is public there, and runs the browser's own
         if (accept)
             asDialog->accept();

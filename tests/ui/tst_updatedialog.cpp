@@ -10,15 +10,23 @@
 #include <QDir>
 #include <QProgressBar>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QtTest>
 
 namespace {
 
 QTemporaryDir* g_home = nullptr;
 
+// The file the updater's settings come from in this run (main points them there).
+#ifdef Q_OS_WIN
+const char kSettingsFile[] = "/config/KZ/Quillon.ini";
+#else
+const char kSettingsFile[] = "/config/KZ/Quillon.conf";
+#endif
+
 void store(const QVariantMap& values)
 {
-    QSettings settings(g_home->path() + "/config/KZ/Quillon.conf", QSettings::IniFormat);
+    QSettings settings(g_home->path() + kSettingsFile, QSettings::IniFormat);
     settings.clear();
     for (auto it = values.begin(); it != values.end(); ++it)
         settings.setValue(it.key(), it.value());
@@ -176,7 +184,12 @@ void TestUpdateDialog::shouldTakeFolderAndLanguageFromSettings_data()
     QTest::addColumn<QVariantMap>("stored");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("title");
+#ifdef Q_OS_WIN
+    // The profile's documents folder is the shell's, whatever HOME says.
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+#else
     const QString documents = QDir(g_home->path()).filePath("Documents");
+#endif
     QTest::newRow("nothing stored, English system")
         << QVariantMap() << documents + "/Quillon/Firmware"
         << "Firmware update";
@@ -391,6 +404,12 @@ int main(int argc, char** argv)
     qunsetenv("LC_ALL");
     qunsetenv("LC_NUMERIC");
     qputenv("LANG", "en_US.UTF-8");
+#ifdef Q_OS_WIN
+    // Windows keeps the settings in the registry: this run's come from a file of its own.
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home.path() + "/config");
+    QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, home.path() + "/system");
+#endif
     // Qt's own folder browser, whatever the platform offers.
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication app(argc, argv);

@@ -89,6 +89,8 @@ void TestUpdateScan::shouldFindOneGenerationOfFiles_data()
     QTest::newRow("hidden and other files ignored")
         << newNames + QStringList{".ZENTA_OS.ROM", ".hidden", "README.TXT"} << newSet << true
         << QString();
+#ifndef Q_OS_WIN
+    // Windows' file systems take both cases for one name: the second file is the first one.
     QTest::newRow("same name in two cases")
         << newNames + QStringList{"zenta_app.dat"}
         << Offsets{{"ZENTA_APP.DAT", 0x500000},
@@ -103,6 +105,7 @@ void TestUpdateScan::shouldFindOneGenerationOfFiles_data()
         << false
         << notOne + "no applications image (ZENTA_APP.DAT); 2 operating-system images "
                     "(ZENTA_OS.ROM, zenta_os.rom).";
+#endif
     const QString longS = QString::fromUtf8("zenta_ke\u017Ftol.dat"); // upper-cases to "S"
     QTest::newRow("long s folds onto a role")
         << QStringList{"ZENTA_APP.DAT", "ZENTA_KESTOL.DAT", longS}
@@ -112,11 +115,14 @@ void TestUpdateScan::shouldFindOneGenerationOfFiles_data()
                "no operating-system image (ZENTA_OS.ROM); 2 KESTOL data files "
                "(ZENTA_KESTOL.DAT, " +
                longS + ").";
-    // Opening it would never end, or write whatever the device gives.
+#ifndef Q_OS_WIN
+    // Opening it would never end, or write whatever the device gives. (A link made on Windows
+    // is a shortcut file, a plain file.)
     QTest::newRow("link to a device")
         << QStringList{"ZENTA_APP.DAT", "ZENTA_OS.ROM", "ZENTA_KESTOL.DAT>/dev/null"}
         << Offsets{{"ZENTA_APP.DAT", 0x500000}, {"ZENTA_OS.ROM", 0}, {"ZENTA_KESTOL.DAT", 0x100000}}
         << false << QString("ZENTA_KESTOL.DAT: not a plain file");
+#endif
     QTest::newRow("empty folder")
         << QStringList() << Offsets() << false
         << QString("The folder holds none of the update files (ZENTA_APP.DAT, ZENTA_OS.ROM, "
@@ -259,7 +265,7 @@ void TestUpdateScan::shouldSeeOnlyNewFolderAfterBrowsing()
     QCOMPARE(dialog.updateFolder, other);
     QCOMPARE(dialog.updateFiles.size(), 3);
     for (const CUpdateFile* file : dialog.updateFiles)
-        QVERIFY(file->path.startsWith(other + "/"));
+        QVERIFY(file->path.startsWith(QDir::toNativeSeparators(other + "/")));
     QVERIFY(!dialog.newGeneration);
     QVERIFY(dialog.browseButton->isHidden());
     QVERIFY(dialog.cancelButton->isVisible());
