@@ -13,14 +13,18 @@ struct RoleNames {
     UpdateRole role;
     const char* newName;
     const char* legacyName;
-    const char* what; // in a message: "no <what>", "2 <what>s"
+    ProblemText missing; // "no <what> (<expected name>)"
+    ProblemText doubled; // "<count> <what>s (<names>)"
 };
 
 // In the order a message names them.
 constexpr RoleNames kRoles[] = {
-    {UpdateRole::Applications, "ZENTA_APP.DAT", "LUNAPACK.DAT", "applications image"},
-    {UpdateRole::System, "ZENTA_OS.ROM", "QORVAARM.ROM", "operating-system image"},
-    {UpdateRole::Kestol, "ZENTA_KESTOL.DAT", "KESTOL.DAT", "KESTOL data file"},
+    {UpdateRole::Applications, "ZENTA_APP.DAT", "LUNAPACK.DAT", ProblemText::NoApplications,
+     ProblemText::ManyApplications},
+    {UpdateRole::System, "ZENTA_OS.ROM", "QORVAARM.ROM", ProblemText::NoSystem,
+     ProblemText::ManySystem},
+    {UpdateRole::Kestol, "ZENTA_KESTOL.DAT", "KESTOL.DAT", ProblemText::NoKestol,
+     ProblemText::ManyKestol},
 };
 
 const RoleNames* namesOf(const QString& name, bool* isNew)
@@ -82,11 +86,17 @@ std::int64_t placeEndFor(const QString& name)
 
 QString updateSetProblem(const QStringList& fileNames, bool newGeneration)
 {
+    return describeProblem(updateSetProblemOf(fileNames, newGeneration));
+}
+
+UpdateProblem updateSetProblemOf(const QStringList& fileNames, bool newGeneration)
+{
     if (fileNames.isEmpty()) {
-        return QString("The folder holds none of the update files (%1, %2, %3).")
-            .arg(kRoles[0].newName, kRoles[1].newName, kRoles[2].newName);
+        return {ProblemText::NoUpdateFiles,
+                {kRoles[0].newName, kRoles[1].newName, kRoles[2].newName},
+                {}};
     }
-    QStringList problems;
+    QVector<UpdateProblem> problems;
     for (const RoleNames& names : kRoles) {
         QStringList ofRole;
         for (const QString& name : fileNames) {
@@ -95,16 +105,16 @@ QString updateSetProblem(const QStringList& fileNames, bool newGeneration)
         }
         const char* expected = newGeneration ? names.newName : names.legacyName;
         if (ofRole.isEmpty()) {
-            problems << QString("no %1 (%2)").arg(names.what, expected);
+            problems.append({names.missing, {expected}, {}});
         } else if (ofRole.size() > 1) {
             std::sort(ofRole.begin(), ofRole.end()); // the listing's order is the platform's
-            problems
-                << QString("%1 %2s (%3)").arg(ofRole.size()).arg(names.what, ofRole.join(", "));
+            problems.append(
+                {names.doubled, {QString::number(ofRole.size()), ofRole.join(", ")}, {}});
         }
     }
     if (problems.isEmpty())
-        return QString();
-    return "The folder does not hold one update: " + problems.join("; ") + ".";
+        return {};
+    return {ProblemText::NotOneUpdate, {}, problems};
 }
 
 QVector<UpdateSetEntry> updateSetOf(const QList<CUpdateFile*>& files)

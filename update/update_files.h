@@ -37,6 +37,7 @@ std::int64_t placeEndFor(const QString& name);
 // Why these accepted file names are not one update of their generation (a role missing or
 // there more than once), as one line naming the files; empty when they are.
 QString updateSetProblem(const QStringList& fileNames, bool newGeneration);
+UpdateProblem updateSetProblemOf(const QStringList& fileNames, bool newGeneration);
 
 // The files in the order they are written, as the check before the first transfer takes them.
 QVector<UpdateSetEntry> updateSetOf(const QList<CUpdateFile*>& files);

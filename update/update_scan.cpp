@@ -49,21 +49,27 @@ QList<CUpdateFile*> updateFilesOf(const QFileInfoList& listing, bool newGenerati
 QString updateFolderProblem(const QString& folder, const QList<CUpdateFile*>& files,
                             bool newGeneration)
 {
+    return describeProblem(updateFolderProblemOf(folder, files, newGeneration));
+}
+
+UpdateProblem updateFolderProblemOf(const QString& folder, const QList<CUpdateFile*>& files,
+                                    bool newGeneration)
+{
     if (folder.isEmpty())
-        return QString("No update folder is set.");
+        return {ProblemText::NoFolderSet, {}, {}};
     if (!QFileInfo(folder).isDir())
-        return QString("The folder %1 does not exist.").arg(QDir::toNativeSeparators(folder));
+        return {ProblemText::FolderMissing, {QDir::toNativeSeparators(folder)}, {}};
     QStringList names;
     for (const CUpdateFile* file : files)
         names << file->fileName;
-    QString problem = updateSetProblem(names, newGeneration);
+    UpdateProblem problem = updateSetProblemOf(names, newGeneration);
     const QVector<UpdateSetEntry> set = updateSetOf(files);
-    for (int i = 0; problem.isEmpty() && i < set.size(); ++i) {
+    for (int i = 0; problem.isNone() && i < set.size(); ++i) {
         // A link to a pipe or a device is listed too; reading it may never end.
         if (!QFileInfo(files[i]->path).isFile())
-            problem = QString("%1: not a plain file").arg(files[i]->fileName);
+            problem = {ProblemText::NotPlainFile, {files[i]->fileName}, {}};
         else
-            problem = placeProblem(set[i], files[i]->size, {});
+            problem = placeProblemOf(set[i], files[i]->size, {});
     }
     return problem;
 }

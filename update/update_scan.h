@@ -23,3 +23,5 @@ QList<CUpdateFile*> updateFilesOf(const QFileInfoList& listing, bool newGenerati
 // Why the files found are not an update, as one line for the user; empty when they are one.
 QString updateFolderProblem(const QString& folder, const QList<CUpdateFile*>& files,
                             bool newGeneration);
+UpdateProblem updateFolderProblemOf(const QString& folder, const QList<CUpdateFile*>& files,
+                                    bool newGeneration);

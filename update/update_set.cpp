@@ -8,17 +8,17 @@
 
 namespace {
 
-QString digestProblem(const QString& fileName, int result)
+UpdateProblem digestProblem(const QString& fileName, int result)
 {
     switch (result) {
     case kResultSourceOpen:
-        return QString("%1: cannot be opened as a plain file").arg(fileName);
+        return {ProblemText::CannotOpen, {fileName}, {}};
     case kResultSourceRead:
-        return QString("%1: cannot be read to its end").arg(fileName);
+        return {ProblemText::CannotReadToEnd, {fileName}, {}};
     case kResultNoMemory:
-        return QString("%1: not enough memory to read it").arg(fileName);
+        return {ProblemText::NoMemoryToRead, {fileName}, {}};
     default:
-        return QString("%1: cannot be read (%2)").arg(fileName).arg(result);
+        return {ProblemText::CannotRead, {fileName, QString::number(result)}, {}};
     }
 }
 
@@ -32,12 +32,13 @@ int digestFile(const QString& path, SourceDigest* digest)
     return DigestSourceFile(source.c_str(), digest);
 }
 
-UpdateSetCheck refusal(int index, int result, const QString& reason)
+UpdateSetCheck refusal(int index, int result, const UpdateProblem& problem)
 {
     UpdateSetCheck check;
     check.result = result;
     check.refused = index;
-    check.reason = reason;
+    check.reason = describeProblem(problem);
+    check.problem = problem;
     return check;
 }
 
@@ -46,6 +47,12 @@ UpdateSetCheck refusal(int index, int result, const QString& reason)
 QString placeProblem(const UpdateSetEntry& entry, std::int64_t size,
                      const QVector<std::int64_t>& diskSizes)
 {
+    return describeProblem(placeProblemOf(entry, size, diskSizes));
+}
+
+UpdateProblem placeProblemOf(const UpdateSetEntry& entry, std::int64_t size,
+                             const QVector<std::int64_t>& diskSizes)
+{
     // A place ends where the next image begins, and never past the end of any disk.
     std::int64_t end = entry.placeEnd;
     for (std::int64_t diskSize : diskSizes) {
@@ -53,13 +60,12 @@ QString placeProblem(const UpdateSetEntry& entry, std::int64_t size,
             end = diskSize;
     }
     if (entry.diskOffset >= 0 && (end < 0 || size <= end - entry.diskOffset))
-        return QString();
+        return {};
     const std::int64_t room =
         entry.diskOffset >= 0 ? std::max<std::int64_t>(end - entry.diskOffset, 0) : 0;
-    return QString("%1: %2 bytes, but its place on the calculator holds %3")
-        .arg(entry.fileName)
-        .arg(size)
-        .arg(room);
+    return {ProblemText::DoesNotFit,
+            {entry.fileName, QString::number(size), QString::number(room)},
+            {}};
 }
 
 UpdateSetCheck checkUpdateSet(const QVector<UpdateSetEntry>& set,
@@ -72,8 +78,8 @@ UpdateSetCheck checkUpdateSet(const QVector<UpdateSetEntry>& set,
             return refusal(i, result, digestProblem(set[i].fileName, result));
     }
     for (int i = 0; i < set.size(); ++i) {
-        const QString problem = placeProblem(set[i], digests[i].size, diskSizes);
-        if (!problem.isEmpty())
+        const UpdateProblem problem = placeProblemOf(set[i], digests[i].size, diskSizes);
+        if (!problem.isNone())
             return refusal(i, kResultOutsideDisk, problem);
     }
     UpdateSetCheck check;

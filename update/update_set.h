@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/engine.h"
+#include "update/update_problem.h"
 
 #include <QString>
 #include <QVector>
@@ -20,6 +21,7 @@ struct UpdateSetCheck {
     int result = kResultOk;        // 0, or the refused file's code: 105, 109, 110 or 111
     int refused = -1;              // index in the set of the refused file; -1 when none is
     QString reason;                // one line naming the refused file and why; empty on success
+    UpdateProblem problem;         // the same, for a front end to word
     QVector<SourceDigest> digests; // on success, one per file in set order, for the transfers
 };
 
@@ -33,6 +35,8 @@ UpdateSetCheck checkUpdateSet(const QVector<UpdateSetEntry>& set,
 // does: "ZENTA_OS.ROM: 2097152 bytes, but its place on the calculator holds 1048576".
 QString placeProblem(const UpdateSetEntry& entry, std::int64_t size,
                      const QVector<std::int64_t>& diskSizes);
+UpdateProblem placeProblemOf(const UpdateSetEntry& entry, std::int64_t size,
+                             const QVector<std::int64_t>& diskSizes);
 
 // The sizes of the calculator disks present now, in disk-table order; -1 for one whose size
 // cannot be read. Empty when none is present.

@@ -45,6 +45,8 @@ int countCalculators()
 CUpdateWorker::CUpdateWorker(std::atomic<int>* countdownMs, std::atomic<bool>* busy)
     : countdownMs_(countdownMs), busy_(busy)
 {
+    // The refusal's problem crosses to the dialog's thread in a queued signal.
+    qRegisterMetaType<UpdateProblem>();
 }
 
 CUpdateWorker::~CUpdateWorker() = default;
@@ -260,7 +262,7 @@ bool CUpdateWorker::checkSet()
     history_.result = check.result;
     lastResult = check.result;
     requestStop();
-    emit updateFailed(check.result, check.reason);
+    emit updateFailed(check.result, check.reason, check.problem);
     return false;
 }
 

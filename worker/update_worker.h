@@ -74,8 +74,10 @@ signals:
     void waitingTicks(int ticks);
     void updaterRan(int result);
     // The update cannot go on: the loop has ended with this result (-2: a step threw), and
-    // `reason` says why in a line of its own when there is more to say.
-    void updateFailed(int result, const QString& reason);
+    // `reason` says why in a line of its own when there is more to say, in English; `problem` is
+    // the same for the window to word in the user's language (none when the loop threw).
+    void updateFailed(int result, const QString& reason,
+                      const UpdateProblem& problem = UpdateProblem());
     void finishSent();
     // Before each transfer: how many calculators are connected, and how many of them the
     // transfer writes (the engine takes at most kMaxDisks at once).
