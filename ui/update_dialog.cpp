@@ -89,6 +89,12 @@ QString CCalcFWUpdateMSDialog::translate(const char* englishDefault, int id) con
     return textStore.textOrDefault(englishDefault, id);
 }
 
+QString CCalcFWUpdateMSDialog::describe(const UpdateProblem& problem) const
+{
+    return describeProblem(problem,
+                           [this](ProblemText text) { return translate(problemText(text)); });
+}
+
 void CCalcFWUpdateMSDialog::loadIcons()
 {
     loadBuiltInImages();

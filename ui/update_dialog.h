@@ -41,6 +41,8 @@ public:
     void finishUpdate(const QString& message);
     QString translate(const char* englishDefault, int id) const;
     QString translate(const WindowText& text) const { return translate(text.english, text.id); }
+    // Why the folder or the set is not an update, in the user's language.
+    QString describe(const UpdateProblem& problem) const;
 
     void scanUpdateFolder();
     void detectNewGeneration();
@@ -91,7 +93,8 @@ private slots:
     void onWaitingTicks(int ticks);
     void onExitUpdater();
     void onBrowseFolder();
-    void onUpdateFailed(int result, const QString& reason);
+    void onUpdateFailed(int result, const QString& reason,
+                        const UpdateProblem& problem = UpdateProblem());
     void onFinishSent();
     void onCalculatorsCounted(int found, int updated);
     void onWaitingTooLong();

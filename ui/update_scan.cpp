@@ -34,10 +34,10 @@ void CCalcFWUpdateMSDialog::scanUpdateFolder()
     detectNewGeneration();
     clearUpdateFiles();
     updateFiles = updateFilesOf(listUpdateFolder(updateFolder), newGeneration, note);
-    const QString problem = updateFolderProblem(updateFolder, updateFiles, newGeneration);
-    if (!problem.isEmpty()) {
+    const UpdateProblem problem = updateFolderProblemOf(updateFolder, updateFiles, newGeneration);
+    if (!problem.isNone()) {
         finishUpdate(translate("No updates are available", 622));
-        setLine(problem, 2);
+        setLine(describe(problem), 2);
         setHint(translate(WindowTexts::kFolderSearched)
                     .arg(QDir::toNativeSeparators(QDir::cleanPath(updateFolder))));
         browseButton->show();

@@ -184,10 +184,11 @@ void CCalcFWUpdateMSDialog::onExitUpdater()
     QCoreApplication::exit(0);
 }
 
-void CCalcFWUpdateMSDialog::onUpdateFailed(int result, const QString& reason)
+void CCalcFWUpdateMSDialog::onUpdateFailed(int result, const QString& reason,
+                                           const UpdateProblem& problem)
 {
     finishUpdate(translate(kUpdateFailed).arg(result));
-    setLine(reason, 2);
+    setLine(problem.isNone() ? reason : describe(problem), 2);
     setFailureHint(result, true);
 }
 

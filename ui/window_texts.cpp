@@ -39,6 +39,47 @@ WindowText failureHint(int result)
     }
 }
 
+WindowText problemText(ProblemText text)
+{
+    switch (text) {
+    case ProblemText::None:
+        break;
+    case ProblemText::NoFolderSet:
+        return kProblemNoFolderSet;
+    case ProblemText::FolderMissing:
+        return kProblemFolderMissing;
+    case ProblemText::NoUpdateFiles:
+        return kProblemNoUpdateFiles;
+    case ProblemText::NotOneUpdate:
+        return kProblemNotOneUpdate;
+    case ProblemText::NoApplications:
+        return kProblemNoApplications;
+    case ProblemText::NoSystem:
+        return kProblemNoSystem;
+    case ProblemText::NoKestol:
+        return kProblemNoKestol;
+    case ProblemText::ManyApplications:
+        return kProblemManyApplications;
+    case ProblemText::ManySystem:
+        return kProblemManySystem;
+    case ProblemText::ManyKestol:
+        return kProblemManyKestol;
+    case ProblemText::NotPlainFile:
+        return kProblemNotPlainFile;
+    case ProblemText::CannotOpen:
+        return kProblemCannotOpen;
+    case ProblemText::CannotReadToEnd:
+        return kProblemCannotReadToEnd;
+    case ProblemText::NoMemoryToRead:
+        return kProblemNoMemoryToRead;
+    case ProblemText::CannotRead:
+        return kProblemCannotRead;
+    case ProblemText::DoesNotFit:
+        return kProblemDoesNotFit;
+    }
+    return {0, nullptr};
+}
+
 const WindowText* windowTexts(int* count)
 {
     static const WindowText all[] = {
@@ -74,6 +115,22 @@ const WindowText* windowTexts(int* count)
         kDescribeProgress,
         kDescribeButton,
         kDescribeBrowse,
+        kProblemNoFolderSet,
+        kProblemFolderMissing,
+        kProblemNoUpdateFiles,
+        kProblemNotOneUpdate,
+        kProblemNoApplications,
+        kProblemNoSystem,
+        kProblemNoKestol,
+        kProblemManyApplications,
+        kProblemManySystem,
+        kProblemManyKestol,
+        kProblemNotPlainFile,
+        kProblemCannotOpen,
+        kProblemCannotReadToEnd,
+        kProblemNoMemoryToRead,
+        kProblemCannotRead,
+        kProblemDoesNotFit,
     };
     *count = int(sizeof all / sizeof all[0]);
     return all;

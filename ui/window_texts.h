@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/update_problem.h"
+
 // The window's own texts beyond the suite's: outcomes, hints, counts and the time left. Each has
 // an id of table 20 (10240 to 10751), which no other program of the suite uses, and the English
 // default the window shows when a resource file lacks it.
@@ -72,11 +74,34 @@ constexpr WindowText kDescribeButton{
     10288, "Cancels the update while waiting; during the countdown, starts it at once"};
 constexpr WindowText kDescribeBrowse{10289, "Chooses another folder with the update files"};
 
+// Why the folder is not an update, or why the check before the first byte refused a file.
+constexpr WindowText kProblemNoFolderSet{10290, "No update folder is set."};
+constexpr WindowText kProblemFolderMissing{10291, "The folder %1 does not exist."};
+constexpr WindowText kProblemNoUpdateFiles{
+    10292, "The folder holds none of the update files (%1, %2, %3)."};
+constexpr WindowText kProblemNotOneUpdate{10293, "The folder does not hold one update: %1."};
+constexpr WindowText kProblemNoApplications{10294, "no applications image (%1)"};
+constexpr WindowText kProblemNoSystem{10295, "no operating-system image (%1)"};
+constexpr WindowText kProblemNoKestol{10296, "no KESTOL data file (%1)"};
+constexpr WindowText kProblemManyApplications{10297, "%1 applications images (%2)"};
+constexpr WindowText kProblemManySystem{10298, "%1 operating-system images (%2)"};
+constexpr WindowText kProblemManyKestol{10299, "%1 KESTOL data files (%2)"};
+constexpr WindowText kProblemNotPlainFile{10300, "%1: not a plain file"};
+constexpr WindowText kProblemCannotOpen{10301, "%1: cannot be opened as a plain file"};
+constexpr WindowText kProblemCannotReadToEnd{10302, "%1: cannot be read to its end"};
+constexpr WindowText kProblemNoMemoryToRead{10303, "%1: not enough memory to read it"};
+constexpr WindowText kProblemCannotRead{10304, "%1: cannot be read (%2)"};
+constexpr WindowText kProblemDoesNotFit{10305,
+                                        "%1: %2 bytes, but its place on the calculator holds %3"};
+
 } // namespace WindowTexts
 
 // What to do about a transfer's or the check's result code, as a hint for the user; {0, nullptr}
 // for success.
 WindowText failureHint(int result);
+
+// The text a problem of the folder or the set is worded with; {0, nullptr} for none.
+WindowText problemText(ProblemText text);
 
 // The ids of every text above, for the check that each language ships them.
 const WindowText* windowTexts(int* count);

@@ -5,12 +5,17 @@
 #include "worker/update_worker.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <QtTest>
 
+#include <algorithm>
+
 namespace {
+
+constexpr int kUpdateTimeoutMs = 20000;
 
 const QString kBackIntoUpdateMode("Put the calculator back into update mode before trying again.");
 
@@ -39,6 +44,12 @@ private slots:
     void shouldLoadQtTranslationsOfLanguage_data();
     void shouldLoadQtTranslationsOfLanguage();
     void shouldPreferQtTranslationsBesideProgram();
+    void shouldWordFolderProblemInLanguage_data();
+    void shouldWordFolderProblemInLanguage();
+    void shouldWordRefusalOfSetInLanguage_data();
+    void shouldWordRefusalOfSetInLanguage();
+    void shouldWordEveryProblemWithItsOwnText_data();
+    void shouldWordEveryProblemWithItsOwnText();
 };
 
 void TestWindowTexts::shouldHintWhatToDoForEveryFailure_data()
@@ -259,6 +270,141 @@ void TestWindowTexts::shouldPreferQtTranslationsBesideProgram()
     QVERIFY(!translator.isEmpty());
     QTranslator none;
     QVERIFY(!loadQtTranslations(none, 4, {empty.path(), shipped.path()}));
+}
+
+void TestWindowTexts::shouldWordFolderProblemInLanguage_data()
+{
+    QTest::addColumn<int>("language");
+    QTest::addColumn<bool>("folderGone");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("oversized"); // a file too big for its place
+    QTest::addColumn<QString>("note");      // %1: the folder
+    const QStringList none;
+    const QStringList systemOnly{"ZENTA_OS.ROM"};
+    const QStringList twoSystems{"ZENTA_APP.DAT", "ZENTA_OS.ROM", "ZENTA_KESTOL.DAT",
+                                 "zenta_os.rom"};
+    const QStringList rest{"ZENTA_APP.DAT", "ZENTA_KESTOL.DAT"};
+    const auto row = [](const char* name, int language, bool gone, const QStringList& files,
+                        const char* oversized, const char* note) {
+        QTest::newRow(name) << language << gone << files << QString(oversized)
+                            << QString::fromUtf8(note);
+    };
+    row("folder gone, English", 1, true, none, "", "The folder %1 does not exist.");
+    row("folder gone, French", 3, true, none, "", "Le dossier %1 n'existe pas.");
+    row("no update file, English", 1, false, {"README.TXT"}, "",
+        "The folder holds none of the update files (ZENTA_APP.DAT, ZENTA_OS.ROM, "
+        "ZENTA_KESTOL.DAT).");
+    row("no update file, German", 4, false, {"README.TXT"}, "",
+        "Der Ordner enthält keine der Update-Dateien (ZENTA_APP.DAT, ZENTA_OS.ROM, "
+        "ZENTA_KESTOL.DAT).");
+    row("roles missing, English", 1, false, systemOnly, "",
+        "The folder does not hold one update: no applications image (ZENTA_APP.DAT); no KESTOL "
+        "data file (ZENTA_KESTOL.DAT).");
+    row("roles missing, French", 3, false, systemOnly, "",
+        "Le dossier ne contient pas exactement une mise à jour : aucune image des applications "
+        "(ZENTA_APP.DAT); aucun fichier de données KESTOL (ZENTA_KESTOL.DAT).");
+    row("role twice, English", 1, false, twoSystems, "",
+        "The folder does not hold one update: 2 operating-system images (ZENTA_OS.ROM, "
+        "zenta_os.rom).");
+    row("role twice, Japanese", 8, false, twoSystems, "",
+        "フォルダーの内容がひとつのアップデートになっていません: OS イメージが 2 個あります "
+        "(ZENTA_OS.ROM, zenta_os.rom)。");
+    row("too big for its place, English", 1, false, rest, "ZENTA_OS.ROM",
+        "ZENTA_OS.ROM: 2097152 bytes, but its place on the calculator holds 1048576");
+    row("too big for its place, Spanish", 5, false, rest, "ZENTA_OS.ROM",
+        "ZENTA_OS.ROM: 2097152 bytes, pero su lugar en la calculadora solo admite 1048576");
+}
+
+// The note after "No updates are available" says in the user's language what is wrong.
+void TestWindowTexts::shouldWordFolderProblemInLanguage()
+{
+    QFETCH(int, language);
+    QFETCH(bool, folderGone);
+    QFETCH(QStringList, files);
+    QFETCH(QString, oversized);
+    QFETCH(QString, note);
+    DialogRig rig;
+    for (const QString& name : files)
+        rig.addFile(name);
+    if (!oversized.isEmpty())
+        rig.addFile(oversized, 0x200000);
+    const QString gone = QDir::toNativeSeparators(rig.folder() + "/gone");
+    CCalcFWUpdateMSDialog& dialog =
+        folderGone ? rig.construct(gone, language) : rig.start(language, false);
+    dialog.scanUpdateFolder();
+    QCOMPARE(rig.line(2), note.contains("%1") ? note.arg(gone) : note);
+}
+
+void TestWindowTexts::shouldWordRefusalOfSetInLanguage_data()
+{
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("reason"); // %1: the refused file, or the applications image's size
+    QTest::newRow("cannot open, English") << 1 << "open"
+                                          << "%1: cannot be opened as a plain file";
+    QTest::newRow("cannot open, French")
+        << 3 << "open" << QString::fromUtf8("%1 : ne peut pas être ouvert comme fichier ordinaire");
+    QTest::newRow("cannot read, English") << 1 << "read"
+                                          << "%1: cannot be read to its end";
+    QTest::newRow("cannot read, Dutch") << 6 << "read"
+                                        << "%1: kan niet tot het einde worden gelezen";
+    QTest::newRow("past the disk's end, English")
+        << 1 << "disk"
+        << "ZENTA_APP.DAT: %1 bytes, but its place on the calculator holds 1000";
+    QTest::newRow("past the disk's end, French")
+        << 3 << "disk"
+        << QString::fromUtf8(
+               "ZENTA_APP.DAT : %1 octets, mais sa place sur la calculatrice n'en contient "
+               "que 1000");
+}
+
+// The check before the first byte names the refused file and why in the user's language.
+void TestWindowTexts::shouldWordRefusalOfSetInLanguage()
+{
+    QFETCH(int, language);
+    QFETCH(QString, fault);
+    QFETCH(QString, reason);
+    DialogRig rig;
+    const int disk = rig.host().AddCalculator("A1");
+    rig.addUpdateSet();
+    CCalcFWUpdateMSDialog& dialog = rig.start(language);
+    QCOMPARE(dialog.updateFiles.size(), 3);
+    const CUpdateFile* last = dialog.updateFiles.last();
+    const std::string lastPath = last->path.toStdString();
+    if (fault == "open")
+        rig.host().EditSourceFile(lastPath, [](TestHost::SourceFile& f) { f.openFault = {0, -1}; });
+    if (fault == "read")
+        rig.host().EditSourceFile(lastPath, [](TestHost::SourceFile& f) { f.readFault = {0, -1}; });
+    if (fault == "disk")
+        rig.host().EditDisk(disk, [](TestHost::Disk& d) { d.size = 0x500000 + 1000; });
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog.busy && !rig.line(2).isEmpty(), kUpdateTimeoutMs);
+    const CUpdateFile* applications =
+        *std::find_if(dialog.updateFiles.begin(), dialog.updateFiles.end(),
+                      [](const CUpdateFile* file) { return file->fileName == "ZENTA_APP.DAT"; });
+    QCOMPARE(rig.line(2),
+             reason.arg(fault == "disk" ? QString::number(applications->size) : last->fileName));
+    dialog.close();
+}
+
+void TestWindowTexts::shouldWordEveryProblemWithItsOwnText_data()
+{
+    QTest::addColumn<int>("kind");
+    for (int kind = int(ProblemText::NoFolderSet); kind <= int(ProblemText::DoesNotFit); ++kind)
+        QTest::newRow(englishProblemText(ProblemText(kind))) << kind;
+}
+
+// Each kind has a text of the window's own, with the same English default as the command line's.
+void TestWindowTexts::shouldWordEveryProblemWithItsOwnText()
+{
+    QFETCH(int, kind);
+    const WindowText text = problemText(ProblemText(kind));
+    QVERIFY(text.english);
+    QCOMPARE(QString(text.english), QString(englishProblemText(ProblemText(kind))));
+    int count = 0;
+    const WindowText* all = windowTexts(&count);
+    QVERIFY(std::any_of(all, all + count, [&](const WindowText& t) { return t.id == text.id; }));
+    for (int other = int(ProblemText::NoFolderSet); other <= int(ProblemText::DoesNotFit); ++other)
+        QVERIFY(other == kind || problemText(ProblemText(other)).id != text.id);
 }
 
 QTEST_MAIN(TestWindowTexts)
