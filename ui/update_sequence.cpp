@@ -44,7 +44,9 @@ void CCalcFWUpdateMSDialog::onWaitingTicks(int ticks)
         text += QString(ticks, '.');
     setLine(text, 1);
     // Counted from the first report of this wait; the hint stays until a calculator is found.
-    if (!waitingHintTimer_->isActive() && textLines[3]->text().isEmpty())
+    // The "waiting" line the worker still shows for a moment after it found one starts nothing.
+    if (worker->state == Searching && !waitingHintTimer_->isActive() &&
+        textLines[3]->text().isEmpty())
         waitingHintTimer_->start();
 }
 

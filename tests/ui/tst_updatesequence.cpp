@@ -696,6 +696,9 @@ void TestUpdateSequence::shouldHintAtUpdateModeAfterHalfAMinuteOfWaiting()
     QTRY_COMPARE_WITH_TIMEOUT(watch.found, 1, kUpdateTimeoutMs);
     QVERIFY(rig.line(4).isEmpty());
     QVERIFY(!timer->isActive());
+    // Nor does the "waiting" line the worker still shows for a moment after the find.
+    QTRY_VERIFY_WITH_TIMEOUT(!watch.buttons.isEmpty(), kUpdateTimeoutMs);
+    QVERIFY(!timer->isActive());
 }
 
 #include "tst_updatesequence.moc"
