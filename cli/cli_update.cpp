@@ -17,8 +17,8 @@
 
 namespace {
 
-const String16 kVendorId = Utf8ToUtf16(kCalculatorVendorId);
-const String16 kProductId = Utf8ToUtf16(kCalculatorProductId);
+const WChar* const kVendorId = kCalculatorVendorId16.text;
+const WChar* const kProductId = kCalculatorProductId16.text;
 
 constexpr int kPollMs = 500;
 constexpr int kStepMs = 100; // how soon a pause notices Ctrl-C
@@ -63,8 +63,7 @@ String16 wide(const QString& text)
 QVector<DiskResult> listCalculators()
 {
     QVector<DiskResult> disks(kListCapacity);
-    const int found =
-        ListCalculatorDisks(kVendorId.c_str(), kProductId.c_str(), disks.data(), kListCapacity);
+    const int found = ListCalculatorDisks(kVendorId, kProductId, disks.data(), kListCapacity);
     disks.resize(std::min(found, kListCapacity));
     return disks;
 }
@@ -74,7 +73,7 @@ int waitForCalculator(double waitSeconds, CliReport& report)
 {
     report.waiting(waitSeconds);
     for (qint64 waitedMs = 0;; waitedMs += kPollMs) {
-        if (IsCalculatorConnected(kVendorId.c_str(), kProductId.c_str()))
+        if (IsCalculatorConnected(kVendorId, kProductId))
             return kExitOk;
         if (waitSeconds >= 0 && static_cast<double>(waitedMs) >= waitSeconds * 1000)
             return kExitNoCalculator;
@@ -106,9 +105,8 @@ int verifyFile(UpdateRun& run, int index, DiskResult* disks, int count)
     const CUpdateFile& file = *run.files[index];
     run.report.verifying(run.record.files[index]);
     DiskResult checked[kMaxDisks];
-    const int read =
-        VerifyCalculatorDisks(kVendorId.c_str(), kProductId.c_str(), wide(file.path).c_str(),
-                              file.diskOffset, run.digests[index], checked, kMaxDisks);
+    const int read = VerifyCalculatorDisks(kVendorId, kProductId, wide(file.path).c_str(),
+                                           file.diskOffset, run.digests[index], checked, kMaxDisks);
     if (read == 0)
         return kResultNoDevice;
     int result = kResultOk;
@@ -127,8 +125,8 @@ int verifyFile(UpdateRun& run, int index, DiskResult* disks, int count)
 int transferOnce(UpdateRun& run, int index)
 {
     const CUpdateFile& file = *run.files[index];
-    int result = RunCheckedTransfer(kVendorId.c_str(), kProductId.c_str(), wide(file.path).c_str(),
-                                    file.diskOffset, &run.digests[index], onProgress, onMessage);
+    int result = RunCheckedTransfer(kVendorId, kProductId, wide(file.path).c_str(), file.diskOffset,
+                                    &run.digests[index], onProgress, onMessage);
     DiskResult disks[kMaxDisks];
     const int count = std::min(GetTransferResults(disks, kMaxDisks), kMaxDisks);
     if (result == kResultOk && run.options.verify)
@@ -191,8 +189,8 @@ bool anyPassedOver(const HistoryRecord& record)
 // Checks the set and writes it; gives the update's code and sets the record's outcome.
 int writeUpdate(UpdateRun& run)
 {
-    const UpdateSetCheck check = checkUpdateSet(
-        updateSetOf(run.files), calculatorDiskSizes(kVendorId.c_str(), kProductId.c_str()));
+    const UpdateSetCheck check =
+        checkUpdateSet(updateSetOf(run.files), calculatorDiskSizes(kVendorId, kProductId));
     if (check.result != kResultOk) {
         run.report.failed(check.reason, check.result);
         run.record.outcome = "refused";
@@ -258,7 +256,7 @@ int updateWithCalculators(UpdateRun& run)
         noticeInterrupt(false);
     run.record.result = code;
     // Whatever the outcome: the calculators leave update mode only on this command.
-    const bool finishSent = FinishCalculators(kVendorId.c_str(), kProductId.c_str()) == kResultOk;
+    const bool finishSent = FinishCalculators(kVendorId, kProductId) == kResultOk;
     QString error;
     if (!appendHistory(run.record, &error))
         run.report.warning("the update history was not written: " + error);

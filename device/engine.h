@@ -2,6 +2,8 @@
 
 #include "device/types.h"
 
+#include <cstddef>
+
 // The device transfer engine: finds the calculator disks, writes one file onto every one of
 // them, and sends the finish command. Plain functions, integer results, no exceptions. The
 // entries below never overlap: each holds the engine lock for its whole length.
@@ -27,10 +29,24 @@ enum : int {
 
 constexpr int kMaxDisks = 16;
 
-// The ids a calculator in update mode gives its disk, in UTF-8: callers convert them once and
-// pass them to every entry that searches for the calculator.
+// The ids a calculator in update mode gives its disk, and the same in the engine's own text, as
+// every entry that searches for the calculator takes them. Made at compile time: nothing to
+// destroy at exit while a thread may still be searching.
 constexpr char kCalculatorVendorId[] = "KZ";
 constexpr char kCalculatorProductId[] = "Zenta update";
+
+template <std::size_t N> struct WideId {
+    WChar text[N];
+};
+template <std::size_t N> constexpr WideId<N> Widen(const char (&ascii)[N])
+{
+    WideId<N> wide{};
+    for (std::size_t i = 0; i < N; ++i)
+        wide.text[i] = static_cast<WChar>(ascii[i]);
+    return wide;
+}
+constexpr WideId<sizeof kCalculatorVendorId> kCalculatorVendorId16 = Widen(kCalculatorVendorId);
+constexpr WideId<sizeof kCalculatorProductId> kCalculatorProductId16 = Widen(kCalculatorProductId);
 
 // Called on the transfer threads, possibly at the same time from several of them. The text
 // belongs to the calling thread and lives until that thread ends: copy it to keep it.

@@ -11,8 +11,8 @@
 
 namespace {
 
-const String16 kVendorId = Utf8ToUtf16(kCalculatorVendorId);
-const String16 kProductId = Utf8ToUtf16(kCalculatorProductId);
+const WChar* const kVendorId = kCalculatorVendorId16.text;
+const WChar* const kProductId = kCalculatorProductId16.text;
 
 constexpr int kStartPauseMs = 500;
 constexpr int kPollPauseMs = 500;
@@ -37,7 +37,7 @@ void lowerCountdown(std::atomic<int>& countdownMs)
 // the ones a transfer leaves alone. One search; no disk is opened for a mere count.
 int countCalculators()
 {
-    return ListCalculatorDisks(kVendorId.c_str(), kProductId.c_str(), nullptr, 0);
+    return ListCalculatorDisks(kVendorId, kProductId, nullptr, 0);
 }
 
 } // namespace
@@ -124,7 +124,7 @@ void CUpdateWorker::finish()
         // The engine takes one operation at a time; the pause lets a stopped loop's last step
         // settle first.
         HostSleep(kFinishPauseMs);
-        FinishCalculators(kVendorId.c_str(), kProductId.c_str());
+        FinishCalculators(kVendorId, kProductId);
         writeHistory();
     } catch (...) {
         // Nothing of the engine throws; a failing pause still has to report the end.
@@ -191,7 +191,7 @@ void CUpdateWorker::step()
 void CUpdateWorker::search()
 {
     tickCount = (tickCount + 1) % 5;
-    if (!IsCalculatorConnected(kVendorId.c_str(), kProductId.c_str())) {
+    if (!IsCalculatorConnected(kVendorId, kProductId)) {
         emit waitingTicks(tickCount);
         pause(kPollPauseMs);
         return;
@@ -250,8 +250,7 @@ bool CUpdateWorker::checkSet()
     }
     if (set.isEmpty())
         return true;
-    const UpdateSetCheck check =
-        checkUpdateSet(set, calculatorDiskSizes(kVendorId.c_str(), kProductId.c_str()));
+    const UpdateSetCheck check = checkUpdateSet(set, calculatorDiskSizes(kVendorId, kProductId));
     beginHistory(set, check.digests);
     if (check.result == kResultOk) {
         QMutexLocker guard(&lock_);
@@ -288,7 +287,7 @@ int CUpdateWorker::runTransfer()
         }
     }
     const int result =
-        RunCheckedTransfer(kVendorId.c_str(), kProductId.c_str(), source.c_str(), diskOffset(),
+        RunCheckedTransfer(kVendorId, kProductId, source.c_str(), diskOffset(),
                            checked ? &expected : nullptr, forwardProgress, forwardMessage);
     noteHistory(path);
     return result;
