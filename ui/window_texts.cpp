@@ -76,6 +76,8 @@ WindowText problemText(ProblemText text)
         return kProblemCannotRead;
     case ProblemText::DoesNotFit:
         return kProblemDoesNotFit;
+    case ProblemText::PartSeparator:
+        return kProblemPartSeparator;
     }
     return {0, nullptr};
 }
@@ -131,6 +133,7 @@ const WindowText* windowTexts(int* count)
         kProblemNoMemoryToRead,
         kProblemCannotRead,
         kProblemDoesNotFit,
+        kProblemPartSeparator,
     };
     *count = int(sizeof all / sizeof all[0]);
     return all;

@@ -91,6 +91,7 @@ constexpr WindowText kProblemCannotOpen{10301, "%1: cannot be opened as a plain 
 constexpr WindowText kProblemCannotReadToEnd{10302, "%1: cannot be read to its end"};
 constexpr WindowText kProblemNoMemoryToRead{10303, "%1: not enough memory to read it"};
 constexpr WindowText kProblemCannotRead{10304, "%1: cannot be read (%2)"};
+constexpr WindowText kProblemPartSeparator{10306, "; "};
 constexpr WindowText kProblemDoesNotFit{10305,
                                         "%1: %2 bytes, but its place on the calculator holds %3"};
 

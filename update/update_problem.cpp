@@ -38,6 +38,8 @@ const char* englishProblemText(ProblemText text)
         return "%1: cannot be read (%2)";
     case ProblemText::DoesNotFit:
         return "%1: %2 bytes, but its place on the calculator holds %3";
+    case ProblemText::PartSeparator:
+        return "; ";
     }
     return "";
 }
@@ -51,7 +53,7 @@ QString describeProblem(const UpdateProblem& problem, const ProblemWording& word
         QStringList parts;
         for (const UpdateProblem& part : problem.parts)
             parts << describeProblem(part, wording);
-        args = QStringList{parts.join("; ")};
+        args = QStringList{parts.join(wording(ProblemText::PartSeparator))};
     }
     // All values in one pass: a "%2" inside a folder's name is not a placeholder.
     const QString sentence = wording(problem.text);

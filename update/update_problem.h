@@ -29,6 +29,7 @@ enum class ProblemText {
     NoMemoryToRead,   // %1 file
     CannotRead,       // %1 file, %2 the engine's result code
     DoesNotFit,       // %1 file, %2 its size, %3 the room of its place
+    PartSeparator,    // between the roles' problems of NotOneUpdate
 };
 
 struct UpdateProblem {
@@ -46,8 +47,7 @@ const char* englishProblemText(ProblemText text);
 // Gives the sentence (with its placeholders) a front end words a text with.
 using ProblemWording = std::function<QString(ProblemText)>;
 
-// The problem as one line; empty for none. The parts of a folder that is not one update are
-// joined with "; ".
+// The problem as one line; empty for none.
 QString describeProblem(const UpdateProblem& problem, const ProblemWording& wording);
 // In English, as the command line and the log say it.
 QString describeProblem(const UpdateProblem& problem);

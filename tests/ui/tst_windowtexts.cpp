@@ -302,7 +302,7 @@ void TestWindowTexts::shouldWordFolderProblemInLanguage_data()
         "data file (ZENTA_KESTOL.DAT).");
     row("roles missing, French", 3, false, systemOnly, "",
         "Le dossier ne contient pas exactement une mise à jour : aucune image des applications "
-        "(ZENTA_APP.DAT); aucun fichier de données KESTOL (ZENTA_KESTOL.DAT).");
+        "(ZENTA_APP.DAT) ; aucun fichier de données KESTOL (ZENTA_KESTOL.DAT).");
     row("role twice, English", 1, false, twoSystems, "",
         "The folder does not hold one update: 2 operating-system images (ZENTA_OS.ROM, "
         "zenta_os.rom).");
@@ -389,7 +389,7 @@ void TestWindowTexts::shouldWordRefusalOfSetInLanguage()
 void TestWindowTexts::shouldWordEveryProblemWithItsOwnText_data()
 {
     QTest::addColumn<int>("kind");
-    for (int kind = int(ProblemText::NoFolderSet); kind <= int(ProblemText::DoesNotFit); ++kind)
+    for (int kind = int(ProblemText::NoFolderSet); kind <= int(ProblemText::PartSeparator); ++kind)
         QTest::newRow(englishProblemText(ProblemText(kind))) << kind;
 }
 
@@ -403,7 +403,8 @@ void TestWindowTexts::shouldWordEveryProblemWithItsOwnText()
     int count = 0;
     const WindowText* all = windowTexts(&count);
     QVERIFY(std::any_of(all, all + count, [&](const WindowText& t) { return t.id == text.id; }));
-    for (int other = int(ProblemText::NoFolderSet); other <= int(ProblemText::DoesNotFit); ++other)
+    for (int other = int(ProblemText::NoFolderSet); other <= int(ProblemText::PartSeparator);
+         ++other)
         QVERIFY(other == kind || problemText(ProblemText(other)).id != text.id);
 }
 
