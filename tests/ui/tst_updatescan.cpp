@@ -243,7 +243,7 @@ void TestUpdateScan::shouldReportMissingFolder()
     dialog.show();
     dialog.scanUpdateFolder();
     QCOMPARE(rig.line(1), QString::fromUtf8("Aucune mise à jour disponible"));
-    QCOMPARE(rig.line(2), QString("The folder %1 does not exist.")
+    QCOMPARE(rig.line(2), QString::fromUtf8("Le dossier %1 n'existe pas.")
                               .arg(QDir::toNativeSeparators(rig.folder() + "/absent")));
     QVERIFY(dialog.browseButton->isVisible());
     QVERIFY(dialog.updateFiles.isEmpty());
