@@ -55,8 +55,9 @@ echo "installed, with its Start-menu entry: ${menu#"$drive_c"/}"
 # picture then shows the title bar.
 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
 
-# The suite's settings: French and a work folder that holds no update.
-mkdir -p "$drive_c/quillon-work"
+# The suite's settings: French and a work folder whose update folder is there but empty (the
+# program adds the "Firmware" folder, by its French name, which is the same).
+mkdir -p "$drive_c/quillon-work/Firmware"
 "$wine" reg add 'HKCU\Software\KZ\Quillon' /v Language /t REG_DWORD /d 3 /f >/dev/null
 "$wine" reg add 'HKCU\Software\KZ\Quillon' /v WorkFolder /t REG_SZ /d 'C:\quillon-work' /f >/dev/null
 
