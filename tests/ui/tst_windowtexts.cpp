@@ -281,8 +281,6 @@ void TestWindowTexts::shouldWordFolderProblemInLanguage_data()
     QTest::addColumn<QString>("note");      // %1: the folder
     const QStringList none;
     const QStringList systemOnly{"ZENTA_OS.ROM"};
-    const QStringList twoSystems{"ZENTA_APP.DAT", "ZENTA_OS.ROM", "ZENTA_KESTOL.DAT",
-                                 "zenta_os.rom"};
     const QStringList rest{"ZENTA_APP.DAT", "ZENTA_KESTOL.DAT"};
     const auto row = [](const char* name, int language, bool gone, const QStringList& files,
                         const char* oversized, const char* note) {
@@ -303,12 +301,17 @@ void TestWindowTexts::shouldWordFolderProblemInLanguage_data()
     row("roles missing, French", 3, false, systemOnly, "",
         "Le dossier ne contient pas exactement une mise à jour : aucune image des applications "
         "(ZENTA_APP.DAT) ; aucun fichier de données KESTOL (ZENTA_KESTOL.DAT).");
+#ifndef Q_OS_WIN
+    // Two names that differ only in letter case are two files only where names keep their case.
+    const QStringList twoSystems{"ZENTA_APP.DAT", "ZENTA_OS.ROM", "ZENTA_KESTOL.DAT",
+                                 "zenta_os.rom"};
     row("role twice, English", 1, false, twoSystems, "",
         "The folder does not hold one update: 2 operating-system images (ZENTA_OS.ROM, "
         "zenta_os.rom).");
     row("role twice, Japanese", 8, false, twoSystems, "",
         "フォルダーの内容がひとつのアップデートになっていません: OS イメージが 2 個あります "
         "(ZENTA_OS.ROM, zenta_os.rom)。");
+#endif
     row("too big for its place, English", 1, false, rest, "ZENTA_OS.ROM",
         "ZENTA_OS.ROM: 2097152 bytes, but its place on the calculator holds 1048576");
     row("too big for its place, Spanish", 5, false, rest, "ZENTA_OS.ROM",
