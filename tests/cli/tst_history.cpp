@@ -23,6 +23,8 @@ HistoryRecord record()
         disks[i].result = i == 0 ? 0 : 112;
     }
     noteTransferResults(&r, 0, disks, 2);
+    // Fixed, so that two records built a second apart still compare equal.
+    r.time = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7), Qt::UTC);
     r.outcome = "failed";
     r.result = 112;
     return r;
