@@ -135,7 +135,8 @@ void CCalcFWUpdateMSDialog::buildWidgets()
         textLines[i] = i == 2 ? new CFileLineLabel(this) : new QLabel(this);
         textLines[i]->setObjectName(QString("textLine%1").arg(i + 1));
     }
-    // Hints are sentences: they wrap rather than widen the window.
+    // Notes and hints are sentences: they wrap rather than run under the picture.
+    textLines[1]->setWordWrap(true);
     textLines[3]->setWordWrap(true);
     auto* pictureLabel = new QLabel(this);
     pictureLabel->setObjectName("pictureLabel");
@@ -250,6 +251,17 @@ void CCalcFWUpdateMSDialog::setLine(const QString& text, int line)
     textLines[line - 1]->setText(text);
     if (line == 3)
         textLines[2]->setToolTip(text); // the whole path, however little of it is drawn
+    if (textLines[line - 1]->wordWrap())
+        growToLines();
+}
+
+// A window shown already does not grow by itself to the lines a wrapped text needs.
+void CCalcFWUpdateMSDialog::growToLines()
+{
+    layout()->activate(); // now, not when the queued request comes: the text's lines count
+    const int needed = layout()->totalHeightForWidth(width());
+    if (isVisible() && needed > height())
+        resize(width(), needed);
 }
 
 void CCalcFWUpdateMSDialog::setButtonText(const QString& text)
@@ -264,11 +276,6 @@ void CCalcFWUpdateMSDialog::setButtonText(const QString& text)
 void CCalcFWUpdateMSDialog::setHint(const QString& hint)
 {
     setLine(hint, 4);
-    // A hint wraps; a window shown already does not grow by itself to the lines it needs.
-    layout()->activate(); // now, not when the queued request comes: the text's lines count
-    const int needed = layout()->totalHeightForWidth(width());
-    if (isVisible() && needed > height())
-        resize(width(), needed);
     // Said at once, as a dialog's message would be, rather than when the line is next read.
     if (!hint.isEmpty()) {
         QAccessibleEvent alert(textLines[3], QAccessible::Alert);

@@ -115,6 +115,7 @@ private:
     void leaveWhenFinishSent();
     // What to do, on line 4; empty clears it.
     void setHint(const QString& hint);
+    void growToLines();
     // The right-hand button's text, told to a screen reader as it changes (the countdown).
     void setButtonText(const QString& text);
     void setFailureHint(int result, bool updateOver);

@@ -61,6 +61,17 @@ bool DialogRig::calculatorHolds(int disk, const QString& name, std::int64_t offs
     return host().DiskBytes(disk, offset, size) == fileBytes(size);
 }
 
+bool showsWholeLine(const CCalcFWUpdateMSDialog& dialog, int number)
+{
+    const QLabel* line = dialog.textLines[number - 1];
+    const QLabel* picture = dialog.findChild<QLabel*>("pictureLabel");
+    const int flags = line->wordWrap() ? Qt::TextWordWrap : 0;
+    const QRect needed =
+        line->fontMetrics().boundingRect(QRect(0, 0, line->width(), 100000), flags, line->text());
+    return needed.width() <= line->width() && needed.height() <= line->height() &&
+           !line->geometry().intersects(picture->geometry());
+}
+
 void answerFolderBrowser(const QString& folder, bool accept, const QString& select)
 {
     QTimer::singleShot(0, [folder, accept, select] {

@@ -45,6 +45,10 @@ private:
     std::unique_ptr<CCalcFWUpdateMSDialog> dialog_;
 };
 
+// Whether all of a text line is in view: its text fits in the line, wrapped where the line
+// wraps, and the line keeps clear of the calculator's picture.
+bool showsWholeLine(const CCalcFWUpdateMSDialog& dialog, int number);
+
 // Once the folder browser is open (inside its modal loop): shows `folder` in it, selects the
 // entry `select` there when one is given, and accepts or rejects.
 void answerFolderBrowser(const QString& folder, bool accept, const QString& select = QString());
