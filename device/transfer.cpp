@@ -261,14 +261,34 @@ int TransferThread(void* arg)
     return result;
 }
 
-int RunTransferThreads(const TransferRequest& request, int* diskResults)
+// Runs `proc` on a thread of its own for each of `count` tasks and gives each task's exit code.
+// A task whose thread did not start, or whose code the host could not read, did not get its
+// work done: that must not read as success.
+template <typename Task> void RunDiskThreads(ThreadProc proc, Task* tasks, int count, int* results)
 {
     Host& host = CurrentHost();
-    TransferTask tasks[kMaxDisks];
     ThreadHandle threads[kMaxDisks];
-    int threadDisk[kMaxDisks];
-    int results[kMaxDisks];
+    int threadTask[kMaxDisks];
+    int exitCodes[kMaxDisks];
     int started = 0;
+    for (int i = 0; i < count; ++i) {
+        results[i] = kResultNoMemory;
+        const ThreadHandle thread = host.StartThread(proc, &tasks[i]);
+        if (thread != 0) {
+            threadTask[started] = i;
+            exitCodes[started] = kResultNoMemory;
+            threads[started++] = thread;
+        }
+    }
+    if (started > 0)
+        host.JoinThreads(threads, started, exitCodes);
+    for (int t = 0; t < started; ++t)
+        results[threadTask[t]] = exitCodes[t];
+}
+
+int RunTransferThreads(const TransferRequest& request, int* diskResults)
+{
+    TransferTask tasks[kMaxDisks];
     for (int i = 0; i < g_diskCount; ++i) {
         tasks[i] = {i,
                     g_diskHandles[i],
@@ -277,21 +297,9 @@ int RunTransferThreads(const TransferRequest& request, int* diskResults)
                     request.sourcePath,
                     request.displayText,
                     request.expected};
-        // A disk without its thread did not get the file: that must not read as success.
-        results[i] = kResultNoMemory;
-        const ThreadHandle thread = host.StartThread(TransferThread, &tasks[i]);
-        if (thread != 0) {
-            threadDisk[started] = i;
-            threads[started++] = thread;
-        }
     }
-    int exitCodes[kMaxDisks];
-    for (int t = 0; t < started; ++t)
-        exitCodes[t] = kResultNoMemory; // a result the host could not read is no success
-    if (started > 0)
-        host.JoinThreads(threads, started, exitCodes);
-    for (int t = 0; t < started; ++t)
-        results[threadDisk[t]] = exitCodes[t];
+    int results[kMaxDisks];
+    RunDiskThreads(TransferThread, tasks, g_diskCount, results);
     if (diskResults != nullptr)
         std::copy(results, results + g_diskCount, diskResults);
     for (int i = 0; i < g_diskCount; ++i) {
@@ -376,31 +384,15 @@ int VerifyCalculatorDisks(const WChar* vendorId, const WChar* productId, const W
     if (g_diskCount == 0)
         return 0;
     OpenCalculatorDisks();
-    Host& host = CurrentHost();
     VerifyTask tasks[kMaxDisks];
-    ThreadHandle threads[kMaxDisks];
-    int threadDisk[kMaxDisks];
-    int exitCodes[kMaxDisks];
-    int started = 0;
-    for (int i = 0; i < g_diskCount; ++i) {
+    for (int i = 0; i < g_diskCount; ++i)
         tasks[i] = {g_diskHandles[i], diskOffset, sourcePath, &expected};
-        const ThreadHandle thread = host.StartThread(VerifyThread, &tasks[i]);
-        if (thread != 0) {
-            threadDisk[started] = i;
-            exitCodes[started] = kResultNoMemory;
-            threads[started++] = thread;
-        }
-    }
-    if (started > 0)
-        host.JoinThreads(threads, started, exitCodes);
+    int diskResults[kMaxDisks];
+    RunDiskThreads(VerifyThread, tasks, g_diskCount, diskResults);
     for (int i = 0; i < g_diskCount && i < capacity; ++i) {
         DescribeDisk(g_diskPaths[i], &results[i]);
         results[i].size = -1;
-        results[i].result = kResultNoMemory; // a disk whose thread never ran was not read
-    }
-    for (int t = 0; t < started; ++t) {
-        if (threadDisk[t] < capacity)
-            results[threadDisk[t]].result = exitCodes[t];
+        results[i].result = diskResults[i];
     }
     CloseCalculatorDisks();
     return g_diskCount;
