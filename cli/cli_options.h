@@ -12,6 +12,7 @@ enum CliExit : int {
     kExitNoUpdate = 3,     // the folder holds no complete update
     kExitNoCalculator = 4, // no calculator within --wait (list: none present)
     kExitPassedOver = 5,   // more calculators than one update writes: the rest were passed over
+    kExitBusy = 6,         // another copy of the updater (window or command line) is running
     kExitInterrupted = 130 // stopped by Ctrl-C before every file was written
     // A failed file ends with the engine's code of the first calculator that failed it (104 to
     // 113), a set refused before its first byte with the refusing code (105, 109, 110, 111).

@@ -3,6 +3,7 @@
 #include "cli_update.h"
 
 #include "app/settings.h"
+#include "app/single_instance.h"
 #include "device/text16.h"
 #include "interrupt.h"
 #include "update/update_policy.h"
@@ -99,22 +100,26 @@ bool samePath(const WChar* a, const WChar* b)
     return *a == *b;
 }
 
-// A failed read-back makes that calculator's result 113 (or the read-back's own code).
+// A failed read-back makes that calculator's result 113 (or the read-back's own code). A
+// calculator that took the file but is missing from the read-back was not checked: it is no
+// success either (104, as for a calculator gone).
 int verifyFile(UpdateRun& run, int index, DiskResult* disks, int count)
 {
     const CUpdateFile& file = *run.files[index];
     run.report.verifying(run.record.files[index]);
     DiskResult checked[kMaxDisks];
-    const int read = VerifyCalculatorDisks(kVendorId, kProductId, wide(file.path).c_str(),
-                                           file.diskOffset, run.digests[index], checked, kMaxDisks);
-    if (read == 0)
-        return kResultNoDevice;
-    int result = kResultOk;
+    const int read =
+        std::min(VerifyCalculatorDisks(kVendorId, kProductId, wide(file.path).c_str(),
+                                       file.diskOffset, run.digests[index], checked, kMaxDisks),
+                 kMaxDisks);
+    int result = read > 0 ? kResultOk : kResultNoDevice;
     for (int i = 0; i < count; ++i) {
-        for (int j = 0; j < read; ++j) {
-            if (samePath(disks[i].devicePath, checked[j].devicePath) &&
-                checked[j].result != kResultOk)
-                disks[i].result = checked[j].result;
+        if (disks[i].result == kResultOk) {
+            disks[i].result = kResultNoDevice;
+            for (int j = 0; j < read; ++j) {
+                if (samePath(disks[i].devicePath, checked[j].devicePath))
+                    disks[i].result = checked[j].result;
+            }
         }
         if (result == kResultOk)
             result = disks[i].result;
@@ -201,9 +206,14 @@ int writeUpdate(UpdateRun& run)
         run.record.files[i].sha256 = QByteArray(
             reinterpret_cast<const char*>(run.digests[i].sha256), sizeof run.digests[i].sha256);
     for (int i = 0; i < run.files.size(); ++i) {
-        const int result = writeFile(run, i);
+        // Between files (the first one included: Ctrl-C may come while the set is checked) the
+        // update stops at once; a file under way is never cut, and after one whose last try
+        // failed the update stops too rather than going on to the next file.
+        if (interruptCount() > 0)
+            noticeInterrupt(false);
+        const int result = interruptCount() > 0 ? kExitInterrupted : writeFile(run, i);
         if (result == kExitInterrupted ||
-            (result == kResultOk && interruptCount() > 0 && i + 1 < run.files.size())) {
+            (interruptCount() > 0 && (result != kResultOk || i + 1 < run.files.size()))) {
             run.record.outcome = "interrupted";
             return kExitInterrupted;
         }
@@ -276,8 +286,16 @@ int runUpdate(const CliOptions& options, CliReport& report)
     run.files = updateFilesOf(listing, newGeneration);
     const QString problem = updateFolderProblem(folder, run.files, newGeneration);
     int code = kExitNoUpdate;
+    // The window and every other update from the command line hold the same guard for as long
+    // as they may write: two writers must never reach one calculator.
+    SingleInstance guard;
     if (!problem.isEmpty()) {
         report.failed(problem, kExitNoUpdate);
+    } else if (!guard.take()) {
+        code = kExitBusy;
+        report.failed("another copy of the updater (its window or an update from the command "
+                      "line) is running; it may be writing the calculators",
+                      code);
     } else {
         code = waitForCalculator(options.waitSeconds, report);
         if (code == kExitNoCalculator)
@@ -286,8 +304,9 @@ int runUpdate(const CliOptions& options, CliReport& report)
             noticeInterrupt(false);
     }
     if (code == kExitOk) {
-        run.record = beginHistoryRecord("quillon-fwupdate-cli", QUILLON_VERSION, folder,
-                                        historyFiles(run.files));
+        run.record =
+            beginHistoryRecord("quillon-fwupdate-cli", QUILLON_VERSION,
+                               QFileInfo(folder).absoluteFilePath(), historyFiles(run.files));
         code = updateWithCalculators(run);
     }
     qDeleteAll(run.files);

@@ -132,6 +132,17 @@ QString historyFilePath()
     return QDir::toNativeSeparators(base + "/history.jsonl");
 }
 
+namespace {
+
+// The history's older part, which a rotation moved aside: history.1.jsonl beside history.jsonl.
+QString olderHistoryPath(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.absolutePath() + "/" + info.completeBaseName() + ".1.jsonl";
+}
+
+} // namespace
+
 bool appendHistory(const HistoryRecord& record, QString* error, const QString& path)
 {
     const QString target = path.isEmpty() ? historyFilePath() : path;
@@ -143,7 +154,7 @@ bool appendHistory(const HistoryRecord& record, QString* error, const QString& p
     }
     const QFileInfo info(target);
     if (info.exists() && info.size() + line.size() > kHistoryRotateBytes) {
-        const QString older = info.absolutePath() + "/" + info.completeBaseName() + ".1.jsonl";
+        const QString older = olderHistoryPath(target);
         QFile::remove(older);
         QFile::rename(target, older); // if it fails, the file only grows past the bound
     }
@@ -160,12 +171,11 @@ bool appendHistory(const HistoryRecord& record, QString* error, const QString& p
     return true;
 }
 
-bool readHistory(QVector<QJsonObject>* records, int* unreadable, QString* error,
-                 const QString& path)
+namespace {
+
+bool readHistoryFile(const QString& source, QVector<QJsonObject>* records, int* unreadable,
+                     QString* error)
 {
-    const QString source = path.isEmpty() ? historyFilePath() : path;
-    records->clear();
-    *unreadable = 0;
     QFile file(source);
     if (!file.exists())
         return true;
@@ -186,4 +196,17 @@ bool readHistory(QVector<QJsonObject>* records, int* unreadable, QString* error,
             records->append(document.object());
     }
     return true;
+}
+
+} // namespace
+
+bool readHistory(QVector<QJsonObject>* records, int* unreadable, QString* error,
+                 const QString& path)
+{
+    const QString source = path.isEmpty() ? historyFilePath() : path;
+    records->clear();
+    *unreadable = 0;
+    // Oldest first: what the last rotation moved aside, then the file being appended to.
+    return readHistoryFile(olderHistoryPath(source), records, unreadable, error) &&
+           readHistoryFile(source, records, unreadable, error);
 }

@@ -68,7 +68,8 @@ constexpr qint64 kHistoryRotateBytes = 4 << 20;
 // reason, when it cannot be written.
 bool appendHistory(const HistoryRecord& record, QString* error, const QString& path = QString());
 
-// The records of the history at `path`, oldest first; the lines that are not records are counted
+// The records of the history at `path`, oldest first (those a rotation moved to history.1.jsonl
+// before the others); the lines that are not records are counted
 // in `unreadable` and left out. False, with the reason, when the file exists but cannot be read;
 // a missing history is an empty one.
 bool readHistory(QVector<QJsonObject>* records, int* unreadable, QString* error,

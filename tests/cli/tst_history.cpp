@@ -1,10 +1,14 @@
 // The update history file, and the command line's answers to bad input.
+#include "app/single_instance.h"
 #include "update/update_history.h"
 
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sched.h>
+#include <unistd.h>
 
 namespace {
 
@@ -91,6 +95,14 @@ private slots:
         QVERIFY(appendHistory(record(), &error, path));
         QCOMPARE(readAll(dir.path() + "/history.1.jsonl"), old);
         QCOMPARE(readAll(path).count('\n'), 1);
+        // What was moved aside is still read, before the newer records.
+        writeAll(dir.path() + "/history.1.jsonl",
+                 QJsonDocument(historyJson(record())).toJson(QJsonDocument::Compact) + "\nx\n");
+        QVector<QJsonObject> records;
+        int unreadable = 0;
+        QVERIFY(readHistory(&records, &unreadable, &error, path));
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(unreadable, 1);
     }
 
     void shouldTellWhyItCannotWrite()
@@ -172,6 +184,27 @@ private slots:
         QVERIFY(!QFile::exists(dir.path() + "/state/quillon/history.jsonl")); // no update ran
     }
 
+    // The window holds the same guard for its whole life: an update from the command line while
+    // it (or another update) runs could reach a calculator it writes.
+    void shouldNotUpdateWhileAnotherCopyRuns()
+    {
+        QTemporaryDir dir;
+        for (const char* name : {"ZENTA_OS.ROM", "ZENTA_APP.DAT", "ZENTA_KESTOL.DAT"})
+            writeAll(dir.path() + "/" + name, "data");
+        SingleInstance window;
+        QVERIFY(window.take());
+        QProcess cli;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_STATE_HOME", dir.path() + "/state");
+        cli.setProcessEnvironment(env);
+        cli.start(QCoreApplication::applicationDirPath() + "/quillon-fwupdate-cli",
+                  {"update", dir.path(), "--wait", "0", "--yes"});
+        QVERIFY(cli.waitForFinished(30000));
+        const QString output = cli.readAllStandardOutput() + cli.readAllStandardError();
+        QCOMPARE(cli.exitCode(), 6);
+        QVERIFY2(output.contains("another copy of the updater"), qPrintable(output));
+    }
+
     void shouldListAHistoryWithDamagedLines()
     {
         QTemporaryDir dir;
@@ -196,5 +229,14 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestHistory)
+int main(int argc, char** argv)
+{
+    // As root the test runs in a network namespace of its own, where the guard's name lives:
+    // updaters running elsewhere on the machine then neither hold it nor see it held.
+    if (geteuid() == 0)
+        unshare(CLONE_NEWNET);
+    QCoreApplication app(argc, argv);
+    TestHistory test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_history.moc"
