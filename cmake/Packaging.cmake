@@ -25,8 +25,9 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The build keeps its debug information; the package does not need it.
 set(CPACK_STRIP_FILES ON)
-# udev applies the rule; without it the program runs but needs root for the disks.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
+# udev applies the rule; without it the program runs but needs root for the disks. Qt's own
+# translations put the folder browser into the window's language.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev, qttranslations5-l10n")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://kz.example/quillon")
 if(WIN32)
     include(${CMAKE_CURRENT_LIST_DIR}/PackagingWindows.cmake)

@@ -43,7 +43,7 @@ export DISPLAY=:$display
 "$wineserver" -w
 drive_c=$WINEPREFIX/drive_c
 appdir="$drive_c/Program Files/Quillon Firmware Updater/bin"
-for f in quillon-fwupdate.exe icons/varFolder_16x16.png resource/HelpFr.kzresource; do
+for f in quillon-fwupdate.exe icons/varFolder_16x16.png resource/HelpFr.kzresource translations/qtbase_fr.qm; do
     [ -f "$appdir/$f" ] || fail "not installed: $f"
 done
 [ -f "$drive_c/Program Files/Quillon Firmware Updater/Uninstall.exe" ] || fail "no uninstaller"
