@@ -30,46 +30,57 @@ QString elidePath(const QString& path, const QFontMetrics& metrics, int room)
 
 } // namespace
 
-CFileLineLabel::CFileLineLabel(QWidget* parent) : QLabel(parent)
+FileLineLabel::FileLineLabel(QWidget* parent) : QLabel(parent)
 {
     setTextFormat(Qt::PlainText);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 }
 
-void CFileLineLabel::setCounter(const QString& counter)
+void FileLineLabel::setDescription(const QString& description)
+{
+    description_ = description;
+    describe();
+}
+
+void FileLineLabel::setCounter(const QString& counter)
 {
     if (counter == counter_)
         return;
     counter_ = counter;
-    setAccessibleDescription(counter_);
+    describe();
     updateGeometry();
     update();
 }
 
-int CFileLineLabel::counterWidth() const
+void FileLineLabel::describe()
+{
+    setAccessibleDescription(counter_.isEmpty() ? description_ : description_ + '\n' + counter_);
+}
+
+int FileLineLabel::counterWidth() const
 {
     return counter_.isEmpty() ? 0 : fontMetrics().horizontalAdvance(counter_) + kCounterGap;
 }
 
-QString CFileLineLabel::displayedText() const
+QString FileLineLabel::displayedText() const
 {
     const int room = qMax(0, contentsRect().width() - counterWidth());
     return elidePath(text(), fontMetrics(), room);
 }
 
-QSize CFileLineLabel::sizeHint() const
+QSize FileLineLabel::sizeHint() const
 {
     const QSize whole = QLabel::sizeHint();
     return {whole.width() + counterWidth(), whole.height()};
 }
 
-QSize CFileLineLabel::minimumSizeHint() const
+QSize FileLineLabel::minimumSizeHint() const
 {
     const QSize whole = QLabel::minimumSizeHint();
     return {qMin(whole.width(), kMinimumWidth), whole.height()};
 }
 
-void CFileLineLabel::paintEvent(QPaintEvent*)
+void FileLineLabel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     const QRect area = contentsRect();

@@ -9,13 +9,13 @@ constexpr std::int64_t kMinimumMs = 2000;
 
 } // namespace
 
-void CTimeLeft::reset()
+void TimeLeft::reset()
 {
     startPercent_ = -1;
     percent_ = -1;
 }
 
-void CTimeLeft::report(int percent, std::int64_t nowMs)
+void TimeLeft::report(int percent, std::int64_t nowMs)
 {
     // The shown percentage never goes back within a file: one that does starts another.
     if (startPercent_ < 0 || percent < percent_) {
@@ -26,7 +26,7 @@ void CTimeLeft::report(int percent, std::int64_t nowMs)
     lastMs_ = nowMs;
 }
 
-int CTimeLeft::secondsLeft() const
+int TimeLeft::secondsLeft() const
 {
     if (startPercent_ < 0 || percent_ >= 100)
         return -1;

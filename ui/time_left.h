@@ -6,7 +6,7 @@
 
 // The time left for the file being written, from the progress of the slowest calculator: the
 // rate since the file's first report, once enough of it has gone by to be worth a guess.
-class CTimeLeft {
+class TimeLeft {
 public:
     // A new file (or a new attempt) starts: what was measured so far no longer holds.
     void reset();

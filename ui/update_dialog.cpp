@@ -132,7 +132,7 @@ void CCalcFWUpdateMSDialog::startWorker()
 void CCalcFWUpdateMSDialog::buildWidgets()
 {
     for (int i = 0; i < 4; ++i) {
-        textLines[i] = i == 2 ? new CFileLineLabel(this) : new QLabel(this);
+        textLines[i] = i == 2 ? new FileLineLabel(this) : new QLabel(this);
         textLines[i]->setObjectName(QString("textLine%1").arg(i + 1));
     }
     // Notes and hints are sentences: they wrap rather than run under the picture.
@@ -179,7 +179,7 @@ void CCalcFWUpdateMSDialog::describeWidgets()
     using namespace WindowTexts;
     textLines[0]->setAccessibleDescription(translate(kDescribeStatus));
     textLines[1]->setAccessibleDescription(translate(kDescribeDetails));
-    textLines[2]->setAccessibleDescription(translate(kDescribeFile));
+    fileLine()->setDescription(translate(kDescribeFile));
     textLines[3]->setAccessibleDescription(translate(kDescribeHint));
     auto* picture = findChild<QLabel*>("pictureLabel");
     picture->setAccessibleName(translate(kNamePicture));
@@ -190,9 +190,9 @@ void CCalcFWUpdateMSDialog::describeWidgets()
     browseButton->setAccessibleDescription(translate(kDescribeBrowse));
 }
 
-CFileLineLabel* CCalcFWUpdateMSDialog::fileLine() const
+FileLineLabel* CCalcFWUpdateMSDialog::fileLine() const
 {
-    return static_cast<CFileLineLabel*>(textLines[2]);
+    return static_cast<FileLineLabel*>(textLines[2]);
 }
 
 void CCalcFWUpdateMSDialog::buildLayout(QLabel* pictureLabel)
@@ -289,6 +289,9 @@ void CCalcFWUpdateMSDialog::setFailureHint(int result, bool updateOver)
     // The calculator leaves update mode when its update breaks off; a new attempt needs it back.
     if (updateOver && worker->transferStarted)
         hint += " " + translate(WindowTexts::kBackIntoUpdateMode);
+    // Nor does a failure hide that the calculators past the sixteenth got nothing.
+    if (updateOver && !tooManyCalculators_.isEmpty())
+        hint += " " + tooManyCalculators_;
     setHint(hint);
 }
 

@@ -14,7 +14,7 @@
 
 #include <atomic>
 
-class CFileLineLabel;
+class FileLineLabel;
 class CUpdateWorker;
 class QCloseEvent;
 class QLabel;
@@ -120,7 +120,7 @@ private:
     void setButtonText(const QString& text);
     void setFailureHint(int result, bool updateOver);
     void describeWidgets();
-    CFileLineLabel* fileLine() const;
+    FileLineLabel* fileLine() const;
 
     // The button reads "Start" while the countdown runs and until the transfer begins.
     bool startOffered_ = false;
@@ -133,7 +133,7 @@ private:
     QTimer* waitingHintTimer_ = nullptr;
     // The last transfer found more calculators than it writes: said until the window goes.
     QString tooManyCalculators_;
-    CTimeLeft timeLeft_;
+    TimeLeft timeLeft_;
     QElapsedTimer clock_;
 };
 

@@ -267,7 +267,7 @@ void TestUpdateDialog::shouldKeepFileNameOfLongPathInView()
     DialogRig rig;
     rig.addUpdateSet();
     CCalcFWUpdateMSDialog& dialog = rig.start();
-    auto* line = qobject_cast<CFileLineLabel*>(dialog.textLines[2]);
+    auto* line = qobject_cast<FileLineLabel*>(dialog.textLines[2]);
     QVERIFY(line != nullptr);
     QCOMPARE(line->counter(), QString("File 1 of 3"));
     const QString path = QDir::toNativeSeparators(
@@ -320,10 +320,13 @@ void TestUpdateDialog::shouldDescribeEveryWidgetToScreenReader_data()
     QTest::addColumn<int>("language");
     QTest::addColumn<QString>("picture");
     QTest::addColumn<QString>("progress");
+    QTest::addColumn<QString>("file");
     QTest::newRow("English") << 1 << "Calculator"
-                             << "Progress";
+                             << "Progress"
+                             << "The update file being written";
     QTest::newRow("German") << 4 << "Rechner"
-                            << "Fortschritt";
+                            << "Fortschritt"
+                            << "Die Update-Datei, die gerade geschrieben wird";
 }
 
 void TestUpdateDialog::shouldDescribeEveryWidgetToScreenReader()
@@ -331,6 +334,7 @@ void TestUpdateDialog::shouldDescribeEveryWidgetToScreenReader()
     QFETCH(int, language);
     QFETCH(QString, picture);
     QFETCH(QString, progress);
+    QFETCH(QString, file);
     DialogRig rig;
     rig.addUpdateSet();
     CCalcFWUpdateMSDialog& dialog = rig.start(language);
@@ -355,6 +359,9 @@ void TestUpdateDialog::shouldDescribeEveryWidgetToScreenReader()
     QCOMPARE(descriptions.size(), widgets.size()); // each says what it is
     // A text line is read as what it shows; the file line in full, with its place in the set.
     QCOMPARE(nameOf(dialog.textLines[2]), dialog.updateFiles[0]->path);
+    const auto* fileLine = qobject_cast<FileLineLabel*>(dialog.textLines[2]);
+    QVERIFY(!fileLine->counter().isEmpty());
+    QCOMPARE(descriptionOf(dialog.textLines[2]), file + "\n" + fileLine->counter());
     QCOMPARE(nameOf(dialog.cancelButton), rig.buttonText());
 }
 

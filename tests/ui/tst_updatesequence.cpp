@@ -143,6 +143,7 @@ private slots:
     void shouldRenderEveryPhase();
     void shouldSayWhenMoreCalculatorsAreThereThanUpdated_data();
     void shouldSayWhenMoreCalculatorsAreThereThanUpdated();
+    void shouldStillSayCalculatorsWereLeftOutAfterFailure();
     void shouldHintAtUpdateModeAfterHalfAMinuteOfWaiting();
 };
 
@@ -663,6 +664,23 @@ void TestUpdateSequence::shouldSayWhenMoreCalculatorsAreThereThanUpdated()
     QCOMPARE(rig.line(4), notice);
     QVERIFY(rig.line(2).isEmpty());
     QVERIFY(dialog.findChild<QTimer*>("exitTimer") != nullptr);
+}
+
+// The hint of a failure does not hide that the calculators past sixteen got nothing.
+void TestUpdateSequence::shouldStillSayCalculatorsWereLeftOutAfterFailure()
+{
+    DialogRig rig;
+    for (int i = 0; i < 17; ++i)
+        rig.host().AddCalculator(QString("C%1").arg(i, 2, 10, QChar('0')).toStdString());
+    rig.host().EditDisk(0, [](TestHost::Disk& d) { d.dataWriteFault = {0, -1}; });
+    rig.addUpdateSet();
+    CCalcFWUpdateMSDialog& dialog = rig.start();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.line(1), QString("Update failed (112)"), kUpdateTimeoutMs);
+    QVERIFY(waitForLoopEnd(dialog));
+    QVERIFY2(rig.line(4).startsWith("The connection to the calculator broke"),
+             qPrintable(rig.line(4)));
+    QVERIFY2(rig.line(4).contains("17 calculators are connected, but only 16 are updated"),
+             qPrintable(rig.line(4)));
 }
 
 void TestUpdateSequence::shouldHintAtUpdateModeAfterHalfAMinuteOfWaiting()

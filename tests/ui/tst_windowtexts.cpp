@@ -215,7 +215,7 @@ void TestWindowTexts::shouldEstimateTimeLeftFromProgress()
     QFETCH(QList<int>, times);
     QFETCH(int, secondsLeft);
     QFETCH(QString, shown);
-    CTimeLeft estimate;
+    TimeLeft estimate;
     for (int i = 0; i < percents.size(); ++i)
         estimate.report(percents[i], times[i]);
     QCOMPARE(estimate.secondsLeft(), secondsLeft);
