@@ -1,3 +1,5 @@
+// What the command line asks for: an update folder and a language number, or only the usage
+// or the version printed.
 #pragma once
 
 #include <QString>

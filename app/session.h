@@ -1,3 +1,5 @@
+// Whether there is a graphical session to show the window in, and the plain exit of a start
+// that has none.
 #pragma once
 
 // The exit code of a start that has no graphical session to show its window in.

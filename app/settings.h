@@ -1,3 +1,5 @@
+// The suite's identity and stored settings, the system locale's language and the file prefixes
+// beside the program.
 #pragma once
 
 #include <QString>

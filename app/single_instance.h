@@ -1,3 +1,4 @@
+// The guard that lets one copy of the updater run at a time.
 #pragma once
 
 #include <QString>

@@ -1,3 +1,5 @@
+// The single-instance guard on Linux: a name in the abstract Unix socket namespace, one for
+// the whole machine, which the kernel frees when its holder ends.
 #include "app/single_instance.h"
 
 #include <QByteArray>

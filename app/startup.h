@@ -1,3 +1,4 @@
+// The updater's run, from the single-instance guard to the end of the event loop.
 #pragma once
 
 class QApplication;

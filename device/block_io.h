@@ -1,3 +1,4 @@
+// Byte-exact reads and writes on top of a disk that takes only whole, aligned sectors.
 #pragma once
 
 #include <cstddef>

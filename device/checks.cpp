@@ -1,11 +1,10 @@
+// What an update set is checked against before any transfer: the files' digests and the room on
+// the calculators' disks.
 #include "device/discovery.h"
 #include "device/engine_state.h"
 #include "device/host.h"
 #include "device/sha256.h"
 #include "device/transfer.h"
-
-// What an update set is checked against before any transfer: the files' digests and the room on
-// the calculators' disks.
 
 namespace {
 

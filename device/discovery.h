@@ -1,8 +1,7 @@
+// Finding the calculator disks among the host's disk interfaces, and opening them.
 #pragma once
 
 #include "device/engine.h"
-
-// Finding the calculator disks among the host's disk interfaces, and opening them.
 
 // Units of an id token, terminator included: ids give at most 31 characters.
 constexpr int kIdTokenChars = 32;

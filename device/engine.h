@@ -1,12 +1,11 @@
+// The device transfer engine: finds the calculator disks, writes one file onto every one of
+// them, and sends the finish command. Plain functions, integer results, no exceptions. The
+// entries below never overlap: each holds the engine lock for its whole length.
 #pragma once
 
 #include "device/types.h"
 
 #include <cstddef>
-
-// The device transfer engine: finds the calculator disks, writes one file onto every one of
-// them, and sends the finish command. Plain functions, integer results, no exceptions. The
-// entries below never overlap: each holds the engine lock for its whole length.
 
 // Result codes of a transfer, shown to the user as decimal numbers.
 enum : int {

@@ -1,12 +1,11 @@
+// The engine's process-wide tables. Only the three engine entries touch them, each holding
+// g_engineLock for its whole length; transfer threads get their own copies of what they need.
 #pragma once
 
 #include "device/engine.h"
 #include "device/host.h"
 
 #include <mutex>
-
-// The engine's process-wide tables. Only the three engine entries touch them, each holding
-// g_engineLock for its whole length; transfer threads get their own copies of what they need.
 
 extern WChar g_diskPaths[kMaxDisks][kDiskPathChars];
 extern FileHandle g_diskHandles[kMaxDisks];

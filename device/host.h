@@ -1,11 +1,10 @@
+// The one road from the engine to the operating system. A Linux, a Windows and a test host
+// implement it; the engine and everything above it never learn which one runs.
 #pragma once
 
 #include "device/types.h"
 
 #include <atomic>
-
-// The one road from the engine to the operating system. A Linux, a Windows and a test host
-// implement it; the engine and everything above it never learn which one runs.
 
 enum class SeekFrom { Start, Current };
 

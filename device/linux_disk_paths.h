@@ -1,11 +1,10 @@
+// Linux names a disk /dev/sdX, which says nothing of what it is and changes between plug-ins.
+// The engine recognises a calculator by the device interface path that Windows gives it, so the
+// Linux host forms that same path from what sysfs knows of the disk.
 #pragma once
 
 #include <string>
 #include <vector>
-
-// Linux names a disk /dev/sdX, which says nothing of what it is and changes between plug-ins.
-// The engine recognises a calculator by the device interface path that Windows gives it, so the
-// Linux host forms that same path from what sysfs knows of the disk.
 
 // The bus a disk hangs on. Only Usb yields "usbstor", the form a calculator's path has.
 enum class DiskBus { Usb, Scsi, Nvme, Virtio, Mmc, Other };

@@ -1,3 +1,4 @@
+// What udev knows of the disks: the Linux host's only use of it.
 #pragma once
 
 #include "device/linux_disk_paths.h"
@@ -5,8 +6,6 @@
 #include <string>
 #include <sys/types.h>
 #include <vector>
-
-// What udev knows of the disks: the Linux host's only use of it.
 
 // What the latest enumeration saw of one disk: enough to open it and to check, once open, that
 // the node still belongs to the same disk.

@@ -1,10 +1,9 @@
-#pragma once
-
-#include <cstdint>
-
 // Little-endian numbers in byte buffers: the mailbox sectors, and the text store's resource files
 // (text/ reads its numbers through these too; the tests' hosts keep copies of their own, as
 // independent checks).
+#pragma once
+
+#include <cstdint>
 
 inline std::uint16_t LoadLe16(const unsigned char* bytes)
 {

@@ -1,10 +1,9 @@
-#pragma once
-
-#include "device/host.h"
-
 // Positioned raw I/O on a calculator disk and the command exchange through its mailbox sector.
 // A handle is used by one thread at a time: an exchange is a write and then a read, and nothing
 // keeps another thread's command from landing between them.
+#pragma once
+
+#include "device/host.h"
 
 constexpr std::int64_t kMailboxOffset = 87040; // sector 170 of 512-byte sectors
 constexpr std::uint32_t kMailboxMagic = 0xAA5555AA;

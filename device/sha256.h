@@ -1,11 +1,11 @@
+// SHA-256 without a crypto library, so that the engine can prove the bytes it wrote. Where the
+// processor has SHA instructions they do the work (several times faster, and the digest runs in
+// line with every calculator's writes); plain C++ elsewhere.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-// SHA-256 without a crypto library, so that the engine can prove the bytes it wrote. Where the
-// processor has SHA instructions they do the work (several times faster, and the digest runs in
-// line with every calculator's writes); plain C++ elsewhere.
 // Feed the data in pieces of any size with Sha256Update, then take the 32 bytes once.
 
 struct Sha256 {

@@ -1,3 +1,4 @@
+// Small helpers for the engine's NUL-terminated UTF-16 strings.
 #pragma once
 
 #include "device/types.h"
@@ -5,8 +6,6 @@
 #include <string>
 
 using String16 = std::basic_string<WChar>;
-
-// Small helpers for the engine's NUL-terminated UTF-16 strings.
 
 int Length16(const WChar* text);
 // Copies text with its terminator when it fits capacity units; otherwise copies nothing and

@@ -1,3 +1,5 @@
+// The transfer and the read-back: one file written onto every calculator disk, a thread per
+// disk, with its progress commands, and read back from every disk to compare it with the file.
 #include "device/transfer.h"
 
 #include "device/discovery.h"

@@ -1,8 +1,7 @@
+// One file written onto every calculator disk, one thread per disk.
 #pragma once
 
 #include "device/engine.h"
-
-// One file written onto every calculator disk, one thread per disk.
 
 constexpr std::uint32_t kChunkSize = 16384;
 constexpr int kWriteAttempts = 7;

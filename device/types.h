@@ -1,3 +1,4 @@
+// The engine's basic types: its UTF-16 text, the sizes of its path fields, and the host's handles.
 #pragma once
 
 #include <cstddef>

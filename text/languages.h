@@ -1,3 +1,4 @@
+// Language numbers, the codes that name their text resource files, and Qt's locales for them.
 #pragma once
 
 // Language numbers shared by the settings, the dialog and the text resource files.

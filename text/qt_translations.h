@@ -1,3 +1,4 @@
+// Finding and loading Qt's own translations for a language number.
 #pragma once
 
 #include <QStringList>

@@ -1,3 +1,4 @@
+// Opening a file for reading only when it is a regular file, without waiting on anything else.
 #pragma once
 
 #include <QFile>

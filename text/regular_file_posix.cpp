@@ -1,3 +1,4 @@
+// openRegularFile on POSIX systems: opened without blocking, then checked on the open descriptor.
 #include "text/regular_file.h"
 
 #include <QFileInfo>

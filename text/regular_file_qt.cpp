@@ -1,3 +1,4 @@
+// openRegularFile elsewhere: checked with QFileInfo, then opened.
 #include "text/regular_file.h"
 
 #include <QFileInfo>

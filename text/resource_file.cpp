@@ -1,3 +1,5 @@
+// What a text resource file holds, read as it is needed: the header when it opens, the code
+// tree and the directory once each, a table's bytes when asked for.
 #include "text/resource_file.h"
 
 #include "text/languages.h"

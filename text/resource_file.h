@@ -1,3 +1,5 @@
+// The text resource files of a registry: each language's file opened once, and what it holds
+// read from it when first needed.
 #pragma once
 
 #include "text/resource_format.h"

@@ -1,3 +1,5 @@
+// Parsing a text resource file's header and directory, and the byte ranges of its tree, directory
+// and tables.
 #include "text/resource_format.h"
 
 #include <limits>

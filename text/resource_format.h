@@ -1,3 +1,6 @@
+// Byte layout of the suite's text resource files ("Help" + language code + ".kzresource").
+// Every multi-byte field is little-endian; offsets count from the start of the file, except
+// table offsets, which count from `dataBase`.
 #pragma once
 
 // The byte order's one home, shared with the engine's mailbox sectors (a header, no link).
@@ -6,10 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-// Byte layout of the suite's text resource files ("Help" + language code + ".kzresource").
-// Every multi-byte field is little-endian; offsets count from the start of the file, except
-// table offsets, which count from `dataBase`.
 
 constexpr uint32_t kResourceMagic = 0xB28A617C;
 constexpr uint32_t kResourceFormatId = 0xFE84125D;

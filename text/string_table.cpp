@@ -1,3 +1,5 @@
+// Decoding a string table: prefix-coded bits followed through the file's code tree, or plain
+// UTF-16 units.
 #include "text/string_table.h"
 
 #include "text/resource_format.h"

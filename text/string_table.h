@@ -1,3 +1,4 @@
+// A decoded string table, and the decoder that fills it from a table's bytes.
 #pragma once
 
 #include <cstddef>

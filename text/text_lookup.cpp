@@ -1,3 +1,5 @@
+// Looking a text up along the primary file's language chain: from the table cache, or from the
+// table read and decoded into it.
 #include "text/text_lookup.h"
 
 #include "text/languages.h"

@@ -1,3 +1,4 @@
+// The text lookup and what it keeps between calls: the files opened and the decoded tables.
 #pragma once
 
 #include "text/resource_file.h"

@@ -1,3 +1,5 @@
+// The text store: lookups in its language, the English default, and the current store whose
+// language is the current language.
 #include "text/text_store.h"
 
 #include "text/languages.h"

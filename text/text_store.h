@@ -1,3 +1,4 @@
+// The dialog's text store: its language and the catalog of files and tables its lookups keep.
 #pragma once
 
 #include "text/text_lookup.h"

@@ -1,12 +1,11 @@
+// The engine's progress and message callbacks turn into the signals `updateProgress(int)` and
+// `updateMessage(QString)` of one receiver, the dialog, which registers itself here. They are
+// emitted on the calling transfer thread, so a receiver on the GUI thread gets them queued.
 #pragma once
 
 #include "device/types.h"
 
 class QObject;
-
-// The engine's progress and message callbacks turn into the signals `updateProgress(int)` and
-// `updateMessage(QString)` of one receiver, the dialog, which registers itself here. They are
-// emitted on the calling transfer thread, so a receiver on the GUI thread gets them queued.
 
 // nullptr: the callbacks emit nothing.
 void setForwardingReceiver(QObject* receiver);

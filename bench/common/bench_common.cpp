@@ -1,3 +1,5 @@
+// What the bench programs share: the monotonic clock, the result table, a sample update folder
+// and the updater started in an environment of its own.
 #include "bench_common.h"
 
 #include <QDir>

@@ -1,3 +1,5 @@
+// Helpers of the bench programs and their probe plugins: the clock, the result table, the
+// update and runtime folders, and starting the updater.
 #ifndef QUILLON_BENCH_COMMON_H
 #define QUILLON_BENCH_COMMON_H
 

@@ -1,3 +1,5 @@
+// The transfer bench's host: every call passed on to the native host, the disks' data writes
+// and the mailbox commands and replies timed on the way.
 #include "loop_calculator_host.h"
 
 #include "device/text16.h"

@@ -1,3 +1,5 @@
+// The transfer bench's host: the native one, timing the engine's disk I/O, and showing a loop
+// device to the engine as a calculator.
 #pragma once
 
 #include "device/host.h"

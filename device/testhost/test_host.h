@@ -1,3 +1,5 @@
+// The engine's test host: in-memory disks and source files, scripted faults, a clock that takes
+// no time, and a log of every operation.
 #pragma once
 
 #include "device/host.h"

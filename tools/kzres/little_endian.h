@@ -1,7 +1,6 @@
-#pragma once
-
 // Writing the file's little-endian numbers into its byte vectors; the text store reads them back
 // with readLe16 and readLe32.
+#pragma once
 
 #include <cstddef>
 #include <cstdint>

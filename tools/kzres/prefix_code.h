@@ -1,3 +1,4 @@
+// The prefix code of the coded tables: a Huffman code of their UTF-16 units, and its code tree.
 #pragma once
 
 #include <cstddef>

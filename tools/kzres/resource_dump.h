@@ -1,3 +1,4 @@
+// `kzres dump`: a text resource file read back into source form, with what is damaged in it.
 #pragma once
 
 #include <QString>

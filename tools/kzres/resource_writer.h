@@ -1,3 +1,4 @@
+// Writing the bytes of a .kzresource file from one language's texts, prefix-coded or plain.
 #pragma once
 
 #include "tools/kzres/source_text.h"

@@ -1,3 +1,4 @@
+// The source form of a text resource file: reading it, and the escapes of its texts.
 #pragma once
 
 #include <QString>

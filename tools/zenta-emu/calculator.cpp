@@ -1,3 +1,5 @@
+// The calculator in update mode: data stored on its disk, commands taken at its mailbox sector
+// and answered there, and a record of every transfer it saw.
 #include "calculator.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The emulated calculator, how it misbehaves when asked to, and what it records of a run.
 #pragma once
 
 #include "emulated_disk.h"

@@ -1,3 +1,5 @@
+// The updater as a child process that dies with the emulator: started, polled and stopped; and
+// the environment lists it is given.
 #include "child_process.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// A child process of the emulator, and the environment lists it is started with.
 #pragma once
 
 #include <optional>

@@ -1,3 +1,4 @@
+// The link's pace of an emulated disk, and the plain disk that only stores and counts.
 #include "emulated_disk.h"
 
 #include <thread>

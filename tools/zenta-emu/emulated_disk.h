@@ -1,3 +1,5 @@
+// The disks the emulator serves: what every one of them answers, and a plain disk that is not a
+// calculator.
 #pragma once
 
 #include "sparse_image.h"

@@ -1,3 +1,4 @@
+// Merged byte ranges: adding and covering them, and the first byte outside or within others.
 #include "extents.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Sets of byte ranges, for what a transfer wrote and what changed on a disk.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// The FUSE file system of the emulated disks: one file per disk, direct I/O only, served by
+// threads enough for every disk's requests at once.
 #define FUSE_USE_VERSION 312
 #include "fuse_disks.h"
 

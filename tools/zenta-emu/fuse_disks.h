@@ -1,3 +1,4 @@
+// The emulated disks as the files of one FUSE mount.
 #pragma once
 
 #include "emulated_disk.h"

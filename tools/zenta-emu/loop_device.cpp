@@ -1,3 +1,5 @@
+// Attaching a loop device over a disk file (direct I/O, cleared after its last user) and letting
+// go of it.
 #include "loop_device.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// A loop device over one of the emulator's disk files.
 #pragma once
 
 #include <string>

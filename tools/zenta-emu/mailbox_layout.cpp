@@ -1,3 +1,4 @@
+// The mailbox sector's bytes: commands decoded and encoded, replies encoded.
 #include "mailbox_layout.h"
 
 #include <cstring>

@@ -1,10 +1,9 @@
+// What the calculator's update firmware knows of the host's mailbox sector: a command written
+// there is taken as a command, and the next read of the sector gives the reply.
 #pragma once
 
 #include <cstdint>
 #include <optional>
-
-// What the calculator's update firmware knows of the host's mailbox sector: a command written
-// there is taken as a command, and the next read of the sector gives the reply.
 
 constexpr std::uint64_t kSectorSize = 512;
 constexpr std::uint64_t kMailboxOffset = 87040; // sector 170

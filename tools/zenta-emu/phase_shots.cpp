@@ -1,3 +1,5 @@
+// One picture of the window for each phase of an update, picked by the window's shape and saved
+// under the phase's name.
 #include "phase_shots.h"
 
 #include <QDir>

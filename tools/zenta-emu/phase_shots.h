@@ -1,3 +1,4 @@
+// Picking and saving one picture of the window for each phase of an update.
 #pragma once
 
 #include "window_log.h"

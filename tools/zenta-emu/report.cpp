@@ -1,3 +1,5 @@
+// The run's report: the update folder, the updater and its window, each calculator and other
+// disk with its checks, and the verdict.
 #include "report.h"
 
 #include "child_process.h"

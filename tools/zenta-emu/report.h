@@ -1,3 +1,4 @@
+// The report of a run and its count of mismatches.
 #pragma once
 
 #include "scenario.h"

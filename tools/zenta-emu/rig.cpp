@@ -1,3 +1,6 @@
+// The rig at work: every disk served through FUSE and plugged into the test bed and out again,
+// on a new port and node name each time; as root over a loop device, its file system mounted
+// where the scenario asks.
 #include "rig.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// The emulated hardware as a whole: the disks, their FUSE mount and the test bed.
 #pragma once
 
 #include "calculator.h"

@@ -1,3 +1,5 @@
+// The built-in scenarios: the calculators, disks, folder, changes and window actions of each,
+// and what each run must end with.
 #include "scenario.h"
 
 namespace {

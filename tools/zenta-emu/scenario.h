@@ -1,3 +1,5 @@
+// What a scenario sets up and what it expects: calculators, other disks, the update folder, the
+// changes and actions during the run, and how the window ends.
 #pragma once
 
 #include "calculator.h"

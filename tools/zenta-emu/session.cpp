@@ -1,3 +1,5 @@
+// One run of a scenario: its working folder and rig, the updater started in the test bed, the
+// plugging, changes and actions the scenario asks for, and what it all recorded.
 #include "session.h"
 
 #include "child_process.h"

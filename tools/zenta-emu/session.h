@@ -1,3 +1,4 @@
+// A run's options and its record, and the entry that runs a scenario.
 #pragma once
 
 #include "calculator.h"

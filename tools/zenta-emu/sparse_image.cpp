@@ -1,3 +1,5 @@
+// The sparse disk image: written blocks kept in memory, other bytes read as the seed's pattern
+// or the earlier contents, and the bytes that differ from them.
 #include "sparse_image.h"
 
 #include <QCryptographicHash>

@@ -1,3 +1,4 @@
+// The in-memory image behind each emulated disk.
 #pragma once
 
 #include "extents.h"

@@ -1,3 +1,4 @@
+// The umockdev test bed: the sysfs and /dev the updater sees, and the disks plugged into it.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// Update folders: the three firmware files under their new or legacy names, folders of other
+// entries, existing folders read, and the changes made to a file during a run.
 #include "update_folder.h"
 
 #include <QCryptographicHash>

@@ -1,3 +1,4 @@
+// The update folder the updater is started with: three firmware files of one generation.
 #pragma once
 
 #include "calculator.h"
@@ -5,8 +6,6 @@
 
 #include <string>
 #include <vector>
-
-// The update folder the updater is started with: three firmware files of one generation.
 
 enum class Generation { New, Legacy };
 

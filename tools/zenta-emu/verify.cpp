@@ -1,3 +1,5 @@
+// The verdict on a run: what each calculator, other disk and the updater's window must show,
+// and the transfers and commands in the report's words.
 #include "verify.h"
 
 #include <QRegularExpression>

@@ -1,3 +1,4 @@
+// The checks of a run's verdict, and the summaries of transfers and commands for the report.
 #pragma once
 
 #include "scenario.h"

@@ -1,3 +1,5 @@
+// Reading the window probe's log into looks of the window, and what they showed, for the checks
+// and the report.
 #include "window_log.h"
 
 #include <QFile>

@@ -1,3 +1,4 @@
+// What the window probe saw inside the updater, read from its log.
 #pragma once
 
 #include <QStringList>

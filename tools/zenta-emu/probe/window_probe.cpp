@@ -1,3 +1,5 @@
+// The window probe at work: a look at the window every 50 ms and as a window hides, a line of
+// the log per change (a picture too, when asked), and the keys and clicks the emulator asks for.
 #include "window_probe.h"
 
 #include <QAbstractButton>

@@ -1,3 +1,5 @@
+// The window probe: a Qt generic plugin, loaded into the updater, that logs what its window
+// shows and acts on it as a person would.
 #pragma once
 
 #include <QElapsedTimer>
