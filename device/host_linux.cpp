@@ -482,9 +482,8 @@ bool LinuxHost::ReadFrom(OpenFile* object, std::int64_t offset, bool advance, vo
                 continue;
             if (count < 0)
                 return Refuse(object, SystemError(errno), done);
-            if (count == 0) {
+            if (count == 0)
                 break; // end of file
-            }
             got += static_cast<std::uint32_t>(count);
         }
         *done = got;

@@ -91,9 +91,8 @@ int Calculator::Read(std::uint64_t offset, std::uint64_t length, unsigned char* 
     }
     image_.Read(offset, length, out);
     if (replyHeld_ && HoldsMailbox(offset, length) && offset <= kMailboxOffset &&
-        offset + length >= kMailboxOffset + kSectorSize) {
+        offset + length >= kMailboxOffset + kSectorSize)
         std::memcpy(out + (kMailboxOffset - offset), reply_, kSectorSize);
-    }
     if (offset == kMailboxOffset && length > kSectorSize) {
         // The host reads this stretch before a transfer, after one and before finishing.
         areaReadSinceCommand_ = true;
@@ -107,9 +106,8 @@ bool Calculator::FaultHits(std::uint64_t offset, std::uint64_t length)
 {
     for (WriteFault& fault : behaviour_.writeFaults) {
         if (fault.failures != 0 && fault.offset >= offset && fault.offset < offset + length) {
-            if (fault.failures > 0) {
+            if (fault.failures > 0)
                 --fault.failures;
-            }
             return true;
         }
     }
@@ -125,17 +123,15 @@ int Calculator::Write(std::uint64_t offset, std::uint64_t length, const unsigned
     }
     TransferRecord* transfer = Current();
     if (FaultHits(offset, length)) {
-        if (transfer != nullptr) {
+        if (transfer != nullptr)
             ++transfer->failedWrites;
-        }
         return -EIO;
     }
     const bool wholeMailbox =
         offset <= kMailboxOffset && offset + length >= kMailboxOffset + kSectorSize;
     std::optional<MailboxCommand> command;
-    if (wholeMailbox) {
+    if (wholeMailbox)
         command = DecodeCommand(in + (kMailboxOffset - offset));
-    }
     if (!command) {
         StoreData(offset, length, in);
         return 0;
@@ -150,9 +146,8 @@ int Calculator::Write(std::uint64_t offset, std::uint64_t length, const unsigned
 
 void Calculator::StoreData(std::uint64_t offset, std::uint64_t length, const unsigned char* in)
 {
-    if (length == 0) {
+    if (length == 0)
         return;
-    }
     image_.Write(offset, length, in);
     if (behaviour_.flipByte && *behaviour_.flipByte >= offset &&
         *behaviour_.flipByte < offset + length) {
@@ -160,15 +155,12 @@ void Calculator::StoreData(std::uint64_t offset, std::uint64_t length, const uns
         image_.Write(*behaviour_.flipByte, 1, &flipped);
     }
     ++dataWrites_;
-    if (onData_) {
+    if (onData_)
         onData_(offset, length);
-    }
-    if (HoldsMailbox(offset, length)) {
+    if (HoldsMailbox(offset, length))
         replyHeld_ = false;
-    }
-    if (state_.finishAt) {
+    if (state_.finishAt)
         ++state_.writesAfterFinish;
-    }
     TransferRecord* transfer = Current();
     if (transfer == nullptr) {
         ++state_.strayWrites;
@@ -186,9 +178,8 @@ void Calculator::StoreData(std::uint64_t offset, std::uint64_t length, const uns
 
 TransferRecord* Calculator::Current()
 {
-    if (state_.transfers.empty() || state_.transfers.back().completed) {
+    if (state_.transfers.empty() || state_.transfers.back().completed)
         return nullptr;
-    }
     return &state_.transfers.back();
 }
 
@@ -199,9 +190,8 @@ void Calculator::TakeCommand(const MailboxCommand& command)
         accepted = !behaviour_.refuseProgress;
         TakeProgress(command.parameter, accepted);
     } else if (command.code == kCmdFinish) {
-        if (!state_.finishAt) {
+        if (!state_.finishAt)
             state_.finishAt = Now();
-        }
     } else {
         accepted = false;
     }
@@ -237,22 +227,19 @@ void Calculator::TakeProgress(std::uint32_t percent, bool accepted)
     }
     transfer->progress.push_back({percent, 1, accepted});
     transfer->endedAt = Now();
-    if (percent == 100) {
+    if (percent == 100)
         Complete(*transfer);
-    }
 }
 
 void Calculator::Complete(TransferRecord& transfer)
 {
     transfer.completed = true;
-    if (transfer.written.Empty()) {
+    if (transfer.written.Empty())
         return;
-    }
     for (std::size_t i = 0; i < files_.size(); ++i) {
         const FileRegion& file = files_[i];
-        if (file.offset != transfer.written.Lowest() || file.size == 0) {
+        if (file.offset != transfer.written.Lowest() || file.size == 0)
             continue;
-        }
         transfer.file = static_cast<int>(i);
         transfer.sha256 = image_.Sha256(file.offset, file.size);
         transfer.coveredWhole = transfer.written.Covers(file.offset, file.offset + file.size);

@@ -17,9 +17,8 @@ namespace {
 std::vector<char*> Pointers(const std::vector<std::string>& strings)
 {
     std::vector<char*> pointers;
-    for (const std::string& s : strings) {
+    for (const std::string& s : strings)
         pointers.push_back(const_cast<char*>(s.c_str()));
-    }
     pointers.push_back(nullptr);
     return pointers;
 }
@@ -29,9 +28,8 @@ std::vector<char*> Pointers(const std::vector<std::string>& strings)
 {
     // Dies with the emulator, however the emulator ends.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) {
+    if (getppid() != parent)
         _exit(127);
-    }
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -40,9 +38,8 @@ std::vector<char*> Pointers(const std::vector<std::string>& strings)
         dup2(log, STDERR_FILENO);
     }
     const int input = open("/dev/null", O_RDONLY);
-    if (input >= 0) {
+    if (input >= 0)
         dup2(input, STDIN_FILENO);
-    }
     execve(argv[0], argv, envp);
     _exit(127);
 }
@@ -64,12 +61,10 @@ bool ChildProcess::Start(const std::vector<std::string>& argv,
     std::vector<char*> envp = Pointers(environment);
     const pid_t parent = getpid();
     const pid_t pid = fork();
-    if (pid == 0) {
+    if (pid == 0)
         BecomeChild(parent, log, args.data(), envp.data());
-    }
-    if (log >= 0) {
+    if (log >= 0)
         close(log);
-    }
     if (pid < 0) {
         *error = std::string("fork: ") + std::strerror(errno);
         return false;
@@ -84,22 +79,19 @@ std::optional<int> ChildProcess::Poll()
     if (pid_ > 0 && !status_) {
         int status = 0;
         const pid_t done = waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
+        if (done == pid_)
             status_ = status;
-        }
     }
     return status_;
 }
 
 void ChildProcess::Stop(int graceMs)
 {
-    if (!Running() || Poll()) {
+    if (!Running() || Poll())
         return;
-    }
     kill(pid_, SIGTERM);
-    for (int waited = 0; waited < graceMs && !Poll(); waited += 20) {
+    for (int waited = 0; waited < graceMs && !Poll(); waited += 20)
         usleep(20000);
-    }
     if (!Poll()) {
         kill(pid_, SIGKILL);
         int status = 0;
@@ -111,21 +103,18 @@ void ChildProcess::Stop(int graceMs)
 
 std::string ChildProcess::Describe(int status)
 {
-    if (WIFEXITED(status)) {
+    if (WIFEXITED(status))
         return "exit code " + std::to_string(WEXITSTATUS(status));
-    }
-    if (WIFSIGNALED(status)) {
+    if (WIFSIGNALED(status))
         return "killed by signal " + std::to_string(WTERMSIG(status));
-    }
     return "status " + std::to_string(status);
 }
 
 std::vector<std::string> CurrentEnvironment()
 {
     std::vector<std::string> environment;
-    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry)
         environment.emplace_back(*entry);
-    }
     return environment;
 }
 
@@ -146,9 +135,8 @@ std::string GetVariable(const std::vector<std::string>& environment, const std::
 {
     const std::string prefix = name + "=";
     for (const std::string& entry : environment) {
-        if (entry.compare(0, prefix.size(), prefix) == 0) {
+        if (entry.compare(0, prefix.size(), prefix) == 0)
             return entry.substr(prefix.size());
-        }
     }
     return "";
 }

@@ -8,9 +8,8 @@ void EmulatedDisk::Pace(std::uint64_t bytes)
     std::chrono::steady_clock::time_point done;
     {
         std::lock_guard<std::mutex> lock(paceMutex_);
-        if (bytesPerSecond_ == 0) {
+        if (bytesPerSecond_ == 0)
             return;
-        }
         const auto now = std::chrono::steady_clock::now();
         const auto start = linkFree_ > now ? linkFree_ : now;
         const auto busy = std::chrono::nanoseconds(bytes * 1000000000ull / bytesPerSecond_);

@@ -6,13 +6,11 @@
 
 void Extents::Add(std::uint64_t begin, std::uint64_t end)
 {
-    if (begin >= end) {
+    if (begin >= end)
         return;
-    }
     auto it = ranges_.upper_bound(begin);
-    if (it != ranges_.begin() && std::prev(it)->second >= begin) {
+    if (it != ranges_.begin() && std::prev(it)->second >= begin)
         --it;
-    }
     // Swallow every range that touches [begin, end).
     while (it != ranges_.end() && it->first <= end) {
         begin = std::min(begin, it->first);
@@ -24,13 +22,11 @@ void Extents::Add(std::uint64_t begin, std::uint64_t end)
 
 bool Extents::Covers(std::uint64_t begin, std::uint64_t end) const
 {
-    if (begin >= end) {
+    if (begin >= end)
         return true;
-    }
     auto it = ranges_.upper_bound(begin);
-    if (it == ranges_.begin()) {
+    if (it == ranges_.begin())
         return false;
-    }
     --it;
     return it->first <= begin && it->second >= end;
 }
@@ -38,9 +34,8 @@ bool Extents::Covers(std::uint64_t begin, std::uint64_t end) const
 std::uint64_t Extents::Bytes() const
 {
     std::uint64_t total = 0;
-    for (const auto& range : ranges_) {
+    for (const auto& range : ranges_)
         total += range.second - range.first;
-    }
     return total;
 }
 
@@ -50,9 +45,8 @@ std::optional<std::uint64_t> FirstOutside(const Extents& bytes, const Extents& k
         std::uint64_t at = range.first;
         while (at < range.second) {
             auto next = kept.Ranges().upper_bound(at);
-            if (next == kept.Ranges().begin() || std::prev(next)->second <= at) {
+            if (next == kept.Ranges().begin() || std::prev(next)->second <= at)
                 return at;
-            }
             at = std::prev(next)->second;
         }
     }
@@ -64,9 +58,8 @@ std::optional<std::uint64_t> FirstWithin(const Extents& bytes, std::uint64_t beg
 {
     for (const auto& range : bytes.Ranges()) {
         const std::uint64_t from = std::max(range.first, begin);
-        if (from < std::min(range.second, end)) {
+        if (from < std::min(range.second, end))
             return from;
-        }
     }
     return std::nullopt;
 }

@@ -45,9 +45,8 @@ int GetAttr(const char* path, struct stat* status, fuse_file_info*)
         return 0;
     }
     EmulatedDisk* disk = Self()->Find(path);
-    if (disk == nullptr) {
+    if (disk == nullptr)
         return -ENOENT;
-    }
     status->st_mode = S_IFREG | 0600;
     status->st_nlink = 1;
     status->st_uid = getuid();
@@ -59,22 +58,19 @@ int GetAttr(const char* path, struct stat* status, fuse_file_info*)
 int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*,
             fuse_readdir_flags)
 {
-    if (std::strcmp(path, "/") != 0) {
+    if (std::strcmp(path, "/") != 0)
         return -ENOENT;
-    }
     fill(buffer, ".", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
     fill(buffer, "..", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
-    for (const auto& disk : Self()->Disks()) {
+    for (const auto& disk : Self()->Disks())
         fill(buffer, disk.first.c_str(), nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
-    }
     return 0;
 }
 
 int Open(const char* path, fuse_file_info* file)
 {
-    if (Self()->Find(path) == nullptr) {
+    if (Self()->Find(path) == nullptr)
         return -ENOENT;
-    }
     file->direct_io = 1;
     file->keep_cache = 0;
     return 0;
@@ -91,9 +87,8 @@ std::uint64_t Clip(EmulatedDisk* disk, off_t offset, std::size_t size)
 int Read(const char* path, char* buffer, std::size_t size, off_t offset, fuse_file_info*)
 {
     EmulatedDisk* disk = Self()->Find(path);
-    if (disk == nullptr || offset < 0) {
+    if (disk == nullptr || offset < 0)
         return -EINVAL;
-    }
     const std::uint64_t length = Clip(disk, offset, size);
     disk->Pace(length);
     const int result = disk->Read(static_cast<std::uint64_t>(offset), length,
@@ -104,13 +99,11 @@ int Read(const char* path, char* buffer, std::size_t size, off_t offset, fuse_fi
 int Write(const char* path, const char* buffer, std::size_t size, off_t offset, fuse_file_info*)
 {
     EmulatedDisk* disk = Self()->Find(path);
-    if (disk == nullptr || offset < 0) {
+    if (disk == nullptr || offset < 0)
         return -EINVAL;
-    }
     const std::uint64_t length = Clip(disk, offset, size);
-    if (length < size) {
+    if (length < size)
         return -ENOSPC;
-    }
     disk->Pace(length);
     const int result = disk->Write(static_cast<std::uint64_t>(offset), length,
                                    reinterpret_cast<const unsigned char*>(buffer));
@@ -140,9 +133,8 @@ fuse_operations Operations()
 
 EmulatedDisk* FuseDisks::Find(const char* path) const
 {
-    if (path == nullptr || path[0] != '/') {
+    if (path == nullptr || path[0] != '/')
         return nullptr;
-    }
     auto found = disks_.find(path + 1);
     return found != disks_.end() ? found->second : nullptr;
 }
@@ -178,28 +170,23 @@ bool FuseDisks::Mount(const std::string& mountPoint, std::string* error)
 
 void FuseDisks::Unmount()
 {
-    if (fuse_ == nullptr) {
+    if (fuse_ == nullptr)
         return;
-    }
     fuse_exit(fuse_);
     // A loop device lets go of its file a moment after its last user: wait for it, then go.
     bool gone = false;
     for (int i = 0; i < 50 && !gone; ++i) {
         gone = umount2(mountPoint_.c_str(), 0) == 0 || errno == EINVAL;
-        if (!gone && errno == EPERM) {
+        if (!gone && errno == EPERM)
             break; // not root: the helper's lazy unmount below does it
-        }
-        if (!gone) {
+        if (!gone)
             usleep(100000);
-        }
     }
-    if (!gone) {
+    if (!gone)
         umount2(mountPoint_.c_str(), MNT_DETACH);
-    }
     fuse_unmount(fuse_);
-    if (loop_.joinable()) {
+    if (loop_.joinable())
         loop_.join();
-    }
     fuse_destroy(fuse_);
     fuse_ = nullptr;
 }

@@ -27,14 +27,12 @@ int OpenRetrying(const char* path, int flags)
 int Configure(int control, int backing, std::string* node)
 {
     const int number = ioctl(control, LOOP_CTL_GET_FREE);
-    if (number < 0) {
+    if (number < 0)
         return -1;
-    }
     *node = "/dev/loop" + std::to_string(number);
     const int fd = OpenRetrying(node->c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
+    if (fd < 0)
         return -1;
-    }
     loop_config config;
     std::memset(&config, 0, sizeof config);
     config.fd = static_cast<unsigned>(backing);
@@ -58,23 +56,19 @@ bool LoopDevice::Attach(const std::string& file, std::string* error)
     int fd = -1;
     for (int attempt = 0; attempt < 20 && control >= 0 && backing >= 0 && fd < 0; ++attempt) {
         fd = Configure(control, backing, &node_);
-        if (fd < 0 && errno != EBUSY) {
+        if (fd < 0 && errno != EBUSY)
             break;
-        }
     }
     const int saved = errno;
-    if (control >= 0) {
+    if (control >= 0)
         close(control);
-    }
-    if (backing >= 0) {
+    if (backing >= 0)
         close(backing); // the loop device holds its own reference
-    }
     struct stat status;
     if (fd < 0 || fstat(fd, &status) != 0) {
         *error = "no loop device over " + file + ": " + std::strerror(saved);
-        if (fd >= 0) {
+        if (fd >= 0)
             close(fd);
-        }
         node_.clear();
         return false;
     }

@@ -25,17 +25,15 @@ std::uint32_t ReadLe32(const unsigned char* bytes)
 
 void WriteLe32(unsigned char* bytes, std::uint32_t value)
 {
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 4; ++i)
         bytes[i] = static_cast<unsigned char>(value >> (8 * i));
-    }
 }
 
 std::optional<MailboxCommand> DecodeCommand(const unsigned char* sector)
 {
     if (ReadLe32(sector) != kMailboxMagic || std::memcmp(sector + 4, kSignature, 4) != 0 ||
-        ReadLe32(sector + 8) != kSectorSize) {
+        ReadLe32(sector + 8) != kSectorSize)
         return std::nullopt;
-    }
     return MailboxCommand{ReadLe32(sector + 12), ReadLe32(sector + 16)};
 }
 

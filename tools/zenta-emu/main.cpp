@@ -67,18 +67,16 @@ void CatchSignals()
     std::memset(&action, 0, sizeof action);
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
-    }
 }
 
 std::string OwnFolder()
 {
     char path[4096];
     const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) {
+    if (length <= 0)
         return ".";
-    }
     std::string self(path, static_cast<std::size_t>(length));
     return self.substr(0, self.rfind('/'));
 }
@@ -198,9 +196,8 @@ const char* ParseArguments(int argc, char** argv, RunOptions* options, std::stri
             if (!ParseFault(argv[++i], arg == "--flip-byte" ? &setup->flips : &setup->writeFaults))
                 return nullptr;
         } else if (arg == "--nodes") {
-            if (!ParseNodes(argv[++i], &options->nodes)) {
+            if (!ParseNodes(argv[++i], &options->nodes))
                 return nullptr;
-            }
         } else if (arg.rfind("--", 0) == 0 || scenario != nullptr) {
             return nullptr;
         } else {
@@ -247,9 +244,8 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
     if (*name == '\0') {
-        for (const Scenario& scenario : Scenarios()) {
+        for (const Scenario& scenario : Scenarios())
             std::printf("%-17s %s\n", scenario.name.c_str(), scenario.summary.c_str());
-        }
         return 0;
     }
     Scenario own = SetupScenario(setup.calculators, setup.others,
@@ -287,8 +283,7 @@ int main(int argc, char** argv)
             return kExitMismatch;
         }
     }
-    if (!record.skipReason.empty()) {
+    if (!record.skipReason.empty())
         return kExitSkipped;
-    }
     return report.mismatches == 0 ? 0 : kExitMismatch;
 }

@@ -16,9 +16,8 @@ int CountdownSeconds(const WindowLook& look)
     static const QRegularExpression counting(" - (\\d+)$");
     for (const QString& button : look.buttons) {
         const QRegularExpressionMatch match = counting.match(button);
-        if (match.hasMatch()) {
+        if (match.hasMatch())
             return match.captured(1).toInt();
-        }
     }
     return -1;
 }
@@ -36,13 +35,11 @@ std::map<std::string, QString> PickPhaseShots(const std::vector<WindowLook>& loo
         first = seconds >= 0 && first == looks.size() ? i : first;
         three = seconds == 3 && three == looks.size() ? i : three;
     }
-    if (first < looks.size()) {
+    if (first < looks.size())
         shots["countdown"] = looks[three < looks.size() ? three : first].shot;
-    }
     for (std::size_t i = 0; i < first && i < looks.size(); ++i) {
-        if (looks[i].labels.size() >= 2 && !looks[i].shot.isEmpty()) {
+        if (looks[i].labels.size() >= 2 && !looks[i].shot.isEmpty())
             shots["waiting"] = looks[i].shot;
-        }
     }
     int best = 101;
     for (const WindowLook& look : looks) {
@@ -74,9 +71,8 @@ std::vector<std::string> SavePhaseShots(const std::vector<WindowLook>& looks,
         auto shot = shots.find(phase);
         QFile::remove(target.filePath(name));
         if (shot == shots.end() ||
-            !QFile::copy(source.filePath(shot->second), target.filePath(name))) {
+            !QFile::copy(source.filePath(shot->second), target.filePath(name)))
             missing.push_back(phase);
-        }
     }
     return missing;
 }

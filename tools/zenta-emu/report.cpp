@@ -33,16 +33,13 @@ void UpdaterSection(const Scenario& scenario, const RunOptions& options, const R
         << (record.exitStatus ? ChildProcess::Describe(*record.exitStatus) : "not ended")
         << (record.stoppedByEmulator ? " (closed by the emulator)" : "") << "\n";
     out << "  window:\n";
-    for (const std::string& line : record.story) {
+    for (const std::string& line : record.story)
         out << "    " << line << "\n";
-    }
     std::vector<Check> checks = CheckUpdater(record, scenario.window, options.language);
-    for (const std::string& phase : record.missingShots) {
+    for (const std::string& phase : record.missingShots)
         checks.push_back({"no picture of the window in the phase \"" + phase + "\"", false});
-    }
-    if (!options.screenshots.empty() && record.missingShots.empty()) {
+    if (!options.screenshots.empty() && record.missingShots.empty())
         checks.push_back({"pictures of each phase saved in " + options.screenshots, true});
-    }
     AddChecks(checks, out, mismatches);
 }
 
@@ -69,9 +66,8 @@ void CalculatorSection(const CalculatorRecord& calculator, const RunRecord& reco
                                         : "to be updated")
         << ", plugged in " << calculator.plugs << " time" << (calculator.plugs == 1 ? "" : "s")
         << ")\n";
-    for (const TransferSummary& transfer : SummarizeTransfers(state, record.files)) {
+    for (const TransferSummary& transfer : SummarizeTransfers(state, record.files))
         out << "  transfer " << transfer.line << "\n";
-    }
     out << "  commands: " << CommandStory(state.events) << "\n";
     if (state.finishAt) {
         out << "  finish command at " << Duration(*state.finishAt)
@@ -92,30 +88,25 @@ Report ComposeReport(const Scenario& scenario, const RunOptions& options, const 
         report.text = out.str();
         return report;
     }
-    if (!record.nodes.empty()) {
+    if (!record.nodes.empty())
         out << "Disks: " << record.nodes << "; language " << options.language << "\n";
-    }
     if (!record.setupError.empty()) {
         out << "SETUP FAILED: " << record.setupError << "\n";
         ++report.mismatches;
     }
-    if (!record.files.empty()) {
+    if (!record.files.empty())
         FilesSection(record, out);
-    }
-    if (!record.command.empty()) {
+    if (!record.command.empty())
         UpdaterSection(scenario, options, record, out, &report.mismatches);
-    }
-    for (const CalculatorRecord& calculator : record.calculators) {
+    for (const CalculatorRecord& calculator : record.calculators)
         CalculatorSection(calculator, record, out, &report.mismatches);
-    }
     for (const OtherDiskRecord& disk : record.others) {
         out << "Other disk \"" << disk.identity.vendor << disk.identity.model << "\" on "
             << (disk.identity.usb ? "USB" : "SATA") << " (not a calculator)\n";
         AddChecks(CheckOtherDisk(disk), out, &report.mismatches);
     }
-    if (report.mismatches > 0 && !record.updaterOutput.empty()) {
+    if (report.mismatches > 0 && !record.updaterOutput.empty())
         out << "Updater output (last lines):\n" << record.updaterOutput << "\n";
-    }
     out << (report.mismatches == 0 ? "PASS" : "FAIL") << ": " << report.mismatches << " mismatch"
         << (report.mismatches == 1 ? "" : "es") << "\n";
     report.text = out.str();

@@ -17,9 +17,8 @@ Rig::Rig(bool loopNodes, std::string mountPoint)
 std::string ScsiDiskName(int index)
 {
     std::string letters;
-    for (int n = index + 1; n > 0; n = (n - 1) / 26) {
+    for (int n = index + 1; n > 0; n = (n - 1) / 26)
         letters.insert(letters.begin(), static_cast<char>('a' + (n - 1) % 26));
-    }
     return "sd" + letters;
 }
 
@@ -47,12 +46,10 @@ int Rig::AddOther(const DiskIdentity& identity, std::unique_ptr<PlainDisk> other
 
 bool Rig::Start(std::string* error)
 {
-    for (Disk& disk : disks_) {
+    for (Disk& disk : disks_)
         fuse_.Add(disk.file, disk.disk);
-    }
-    if (!fuse_.Mount(mountPoint_, error)) {
+    if (!fuse_.Mount(mountPoint_, error))
         return false;
-    }
     testbed_ = std::make_unique<Testbed>();
     testbedDir_ = testbed_->RootDir();
     started_ = true;
@@ -102,17 +99,15 @@ void Rig::UnmountFileSystem(Disk& disk)
 
 void Rig::SetPresent(Disk& disk, bool present)
 {
-    if (disk.calculator) {
+    if (disk.calculator)
         disk.calculator->SetPresent(present);
-    }
 }
 
 bool Rig::Plug(int index, std::string* error)
 {
     Disk& disk = disks_[index];
-    if (!started_ || disk.plugged) {
+    if (!started_ || disk.plugged)
         return started_;
-    }
     DiskPlacement placement = NextPlacement(disk);
     std::string target = fuse_.PathOf(disk.file);
     if (loopNodes_) {
@@ -146,9 +141,8 @@ bool Rig::Plug(int index, std::string* error)
 void Rig::Unplug(int index)
 {
     Disk& disk = disks_[index];
-    if (!disk.plugged) {
+    if (!disk.plugged)
         return;
-    }
     // Gone for the host at once: whatever it still has open fails from now on.
     SetPresent(disk, false);
     testbed_->RemoveDisk(disk.where);
@@ -160,12 +154,10 @@ void Rig::Unplug(int index)
 
 void Rig::Stop()
 {
-    if (!started_) {
+    if (!started_)
         return;
-    }
-    for (std::size_t i = 0; i < disks_.size(); ++i) {
+    for (std::size_t i = 0; i < disks_.size(); ++i)
         Unplug(static_cast<int>(i));
-    }
     testbed_.reset();
     fuse_.Unmount();
     started_ = false;

@@ -40,9 +40,8 @@ Scenario Basic(const std::string& name, const std::string& summary, int calculat
     Scenario scenario;
     scenario.name = name;
     scenario.summary = summary;
-    for (int i = 1; i <= calculators; ++i) {
+    for (int i = 1; i <= calculators; ++i)
         scenario.calculators.push_back(Plain(i));
-    }
     scenario.sizes = kSmall;
     scenario.window = Done();
     return scenario;
@@ -342,9 +341,8 @@ const std::vector<Scenario>& Scenarios()
 const Scenario* FindScenario(const std::string& name)
 {
     for (const Scenario& scenario : Scenarios()) {
-        if (scenario.name == name) {
+        if (scenario.name == name)
             return &scenario;
-        }
     }
     return nullptr;
 }

@@ -39,15 +39,12 @@ double Since(Clock::time_point start)
 
 std::string SkipReason(const RunOptions& options)
 {
-    if (access(ZENTA_UMOCKDEV_PRELOAD, R_OK) != 0) {
+    if (access(ZENTA_UMOCKDEV_PRELOAD, R_OK) != 0)
         return "umockdev's preload library is missing (" ZENTA_UMOCKDEV_PRELOAD ")";
-    }
-    if (access("/dev/fuse", R_OK | W_OK) != 0) {
+    if (access("/dev/fuse", R_OK | W_OK) != 0)
         return "FUSE cannot run here: /dev/fuse is missing or not open to this user";
-    }
-    if (options.nodes == RunOptions::Nodes::Loop && geteuid() != 0) {
+    if (options.nodes == RunOptions::Nodes::Loop && geteuid() != 0)
         return "loop devices need root";
-    }
     return "";
 }
 
@@ -55,13 +52,11 @@ std::string SkipReason(const RunOptions& options)
 bool MakeFileSystem(const std::string& path, QByteArray* bytes)
 {
     const QString file = QString::fromStdString(path);
-    if (QProcess::execute("mke2fs", {"-q", "-F", "-t", "ext2", file, "8M"}) != 0) {
+    if (QProcess::execute("mke2fs", {"-q", "-F", "-t", "ext2", file, "8M"}) != 0)
         return false;
-    }
     QFile image(file);
-    if (!image.open(QIODevice::ReadOnly)) {
+    if (!image.open(QIODevice::ReadOnly))
         return false;
-    }
     *bytes = image.readAll();
     return !bytes->isEmpty();
 }
@@ -129,9 +124,8 @@ bool Session::Prepare()
             (options_.run.empty() ? "no updater to run at " : "no program to run at ") + program;
         return false;
     }
-    for (const char* sub : {"mnt", "home", "tmp", "runtime"}) {
+    for (const char* sub : {"mnt", "home", "tmp", "runtime"})
         QDir(QString::fromStdString(work_)).mkpath(sub);
-    }
     QFile::setPermissions(QString::fromStdString(work_ + "/runtime"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     record_.folder = !options_.folder.empty()         ? options_.folder
@@ -145,9 +139,8 @@ bool Session::Prepare()
         record_.files =
             MakeUpdateFolder(record_.folder, Generation::New, scenario_.sizes, &record_.setupError);
     }
-    for (std::size_t i = 0; i < scenario_.changes.size(); ++i) {
+    for (std::size_t i = 0; i < scenario_.changes.size(); ++i)
         changed_.push_back(std::make_unique<std::atomic<bool>>(false));
-    }
     acted_.assign(scenario_.actions.size(), false);
     return !record_.files.empty();
 }
@@ -165,16 +158,14 @@ std::vector<std::string> Session::Environment() const
                 (asan.empty() ? "" : asan + ":") + "verify_asan_link_order=0");
     // A home, settings and temporary folder of its own: its single-instance guard lives there.
     const std::string home = GetVariable(env, "HOME");
-    if (GetVariable(env, "XAUTHORITY").empty() && !home.empty()) {
+    if (GetVariable(env, "XAUTHORITY").empty() && !home.empty())
         SetVariable(&env, "XAUTHORITY", home + "/.Xauthority");
-    }
     SetVariable(&env, "HOME", work_ + "/home");
     SetVariable(&env, "XDG_CONFIG_HOME", work_ + "/home/.config");
     SetVariable(&env, "XDG_RUNTIME_DIR", work_ + "/runtime");
     SetVariable(&env, "TMPDIR", work_ + "/tmp");
-    if (!options_.window) {
+    if (!options_.window)
         SetVariable(&env, "QT_QPA_PLATFORM", "offscreen");
-    }
     const std::string plugins = GetVariable(env, "QT_PLUGIN_PATH");
     SetVariable(&env, "QT_PLUGIN_PATH", options_.probeDir + (plugins.empty() ? "" : ":" + plugins));
     SetVariable(&env, "QT_QPA_GENERIC_PLUGINS", "zentaprobe");
@@ -185,9 +176,8 @@ std::vector<std::string> Session::Environment() const
     // (in the scenario's order), so that it can reach the same disks without the test bed.
     SetVariable(&env, "ZENTA_EMU_FOLDER", record_.folder);
     std::string nodes;
-    for (int disk : calculators_) {
+    for (int disk : calculators_)
         nodes += (nodes.empty() ? "" : " ") + rig_->NodeTarget(disk);
-    }
     SetVariable(&env, "ZENTA_EMU_NODES", nodes);
     return env;
 }
@@ -202,9 +192,8 @@ bool Session::StartUpdater()
     const std::vector<std::string> argv = {options_.updater, record_.folder,
                                            std::to_string(options_.language)};
     record_.command = options_.updater + " \"" + record_.folder + "\" " + argv[2];
-    if (!options_.screenshots.empty()) {
+    if (!options_.screenshots.empty())
         QDir().mkpath(QString::fromStdString(work_ + "/shots"));
-    }
     window_ = std::make_unique<WindowLog>(work_ + "/window.log");
     started_ = Clock::now();
     return updater_.Start(argv, Environment(), work_ + "/updater.log", &record_.setupError);
@@ -221,21 +210,18 @@ bool Session::PlugAndPull(double now)
                          (replugAt_[i] >= 0 && now >= replugAt_[i]);
         if (due && !rig_->Plugged(disk)) {
             replugAt_[i] = -1;
-            if (!rig_->Plug(disk, &record_.setupError)) {
+            if (!rig_->Plug(disk, &record_.setupError))
                 return false;
-            }
-            if (i == 0 && !firstPlugAt_) {
+            if (i == 0 && !firstPlugAt_)
                 firstPlugAt_ = now;
-            }
         }
         if (calculator->TakePulled()) {
             rig_->Unplug(disk);
             replugAt_[i] = plan.replugAfter >= 0 ? now + plan.replugAfter : -1;
         }
         // It has left update mode and restarts: its disk goes away, never to come back.
-        if (rig_->Plugged(disk) && calculator->FinishedFor(kLeaveDelay)) {
+        if (rig_->Plugged(disk) && calculator->FinishedFor(kLeaveDelay))
             rig_->Unplug(disk);
-        }
     }
     return true;
 }
@@ -244,13 +230,11 @@ bool Session::PlugAndPull(double now)
 bool Session::Step()
 {
     const double now = Since(started_);
-    if (!PlugAndPull(now)) {
+    if (!PlugAndPull(now))
         return false;
-    }
     // A program of one's own has no window to watch: it ends the run when it ends.
-    if (window_) {
+    if (window_)
         window_->Update();
-    }
     ChangeSources();
     Act(now);
     RunSecondCopy(now);
@@ -261,9 +245,8 @@ bool Session::Step()
             return false;
         }
     }
-    if (updater_.Poll()) {
+    if (updater_.Poll())
         return false;
-    }
     const bool closable = !scenario_.window.exits || scenario_.window.mayStayOpen;
     if (window_ && closable && ShowsFinal()) {
         finalTextSince_ = finalTextSince_ ? finalTextSince_ : now;
@@ -285,19 +268,16 @@ bool Session::Step()
 bool Session::ShowsFinal() const
 {
     const WindowPlan& plan = scenario_.window;
-    if (plan.finalPattern.empty()) {
+    if (plan.finalPattern.empty())
         return window_->ShowsNow(QString::fromStdString(plan.finalText));
-    }
     const QRegularExpression pattern(
         QRegularExpression::anchoredPattern(QString::fromStdString(plan.finalPattern)));
     const std::vector<WindowLook>& looks = window_->Looks();
-    if (looks.empty()) {
+    if (looks.empty())
         return false;
-    }
     for (const QString& label : looks.back().labels) {
-        if (pattern.match(label).hasMatch()) {
+        if (pattern.match(label).hasMatch())
             return true;
-        }
     }
     return false;
 }
@@ -306,16 +286,13 @@ bool Session::ShowsFinal() const
 void Session::ChangeSources()
 {
     bool pending = false;
-    for (std::size_t i = 0; i < scenario_.changes.size(); ++i) {
+    for (std::size_t i = 0; i < scenario_.changes.size(); ++i)
         pending = pending || (scenario_.changes[i].atByte == 0 && !*changed_[i]);
-    }
-    if (!pending || !window_ || window_->Looks().empty()) {
+    if (!pending || !window_ || window_->Looks().empty())
         return;
-    }
     static const QRegularExpression countdown(" - \\d+$");
-    if (window_->Looks().back().buttons.filter(countdown).isEmpty()) {
+    if (window_->Looks().back().buttons.filter(countdown).isEmpty())
         return;
-    }
     for (std::size_t i = 0; i < scenario_.changes.size(); ++i) {
         const SourceChange& change = scenario_.changes[i];
         if (change.atByte == 0 && !changed_[i]->exchange(true)) {
@@ -332,21 +309,18 @@ void Session::ChangeSources()
 void Session::Act(double now)
 {
     if (!firstDataAt_ && !calculators_.empty() &&
-        rig_->CalculatorAt(calculators_[0])->DataWrites() > 0) {
+        rig_->CalculatorAt(calculators_[0])->DataWrites() > 0)
         firstDataAt_ = now;
-    }
     for (std::size_t i = 0; i < scenario_.actions.size(); ++i) {
         const WindowAction& action = scenario_.actions[i];
         const std::optional<double>& base = action.onData ? firstDataAt_ : firstPlugAt_;
-        if (acted_[i] || !base || now < *base + action.delay) {
+        if (acted_[i] || !base || now < *base + action.delay)
             continue;
-        }
         acted_[i] = true;
         QFile commands(QString::fromStdString(work_ + "/probe-commands"));
         if (!commands.open(QIODevice::WriteOnly | QIODevice::Append) ||
-            commands.write(QByteArray::fromStdString(action.command + "\n")) < 0) {
+            commands.write(QByteArray::fromStdString(action.command + "\n")) < 0)
             record_.setupError = "cannot hand the probe \"" + action.command + "\"";
-        }
         char line[200];
         std::snprintf(line, sizeof line, "%6.1f s  (the emulator: \"%s\")", now,
                       action.command.c_str());
@@ -358,9 +332,8 @@ void Session::Act(double now)
 // own temporary folder, so that nothing kept there tells it of the first.
 void Session::RunSecondCopy(double now)
 {
-    if (scenario_.secondCopyAt < 0 || now < scenario_.secondCopyAt) {
+    if (scenario_.secondCopyAt < 0 || now < scenario_.secondCopyAt)
         return;
-    }
     if (!record_.secondCopy) {
         record_.secondCopy = true;
         QDir(QString::fromStdString(work_)).mkpath("tmp2");
@@ -370,9 +343,8 @@ void Session::RunSecondCopy(double now)
         SetVariable(&env, "ZENTA_PROBE_COMMANDS", "");
         secondStartedAt_ = now;
         if (!second_.Start({options_.updater, record_.folder, std::to_string(options_.language)},
-                           env, work_ + "/updater2.log", &record_.setupError)) {
+                           env, work_ + "/updater2.log", &record_.setupError))
             return;
-        }
     }
     if (!record_.secondExitStatus) {
         record_.secondExitStatus = second_.Poll();
@@ -382,20 +354,17 @@ void Session::RunSecondCopy(double now)
 
 void Session::Watch()
 {
-    while (Step()) {
+    while (Step())
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (g_stopRequested != 0 && record_.setupError.empty()) {
+    if (g_stopRequested != 0 && record_.setupError.empty())
         record_.setupError = "interrupted";
-    }
     updater_.Stop();
     record_.exitStatus = updater_.Poll();
     record_.seconds = Since(started_);
     // A second copy still running when the first is gone did not end by itself.
     second_.Stop();
-    if (window_) {
+    if (window_)
         window_->Update();
-    }
 }
 
 void Session::Collect()
@@ -410,9 +379,8 @@ void Session::Collect()
         record_.others.push_back(
             {scenario_.others[i], disk->Reads(), disk->Writes(), disk->Unchanged()});
     }
-    if (!window_) {
+    if (!window_)
         return; // a program of one's own: no window, no log of it
-    }
     record_.probeLoaded = window_->ProbeLoaded();
     record_.looks = window_->Looks();
     record_.story = window_->Story();
@@ -437,9 +405,8 @@ void Session::BuildRig()
     QByteArray fileSystem;
     const bool mounts = std::any_of(scenario_.calculators.begin(), scenario_.calculators.end(),
                                     [](const CalculatorPlan& plan) { return plan.mounted; });
-    if (mounts && loop && !MakeFileSystem(work_ + "/disk.ext2", &fileSystem)) {
+    if (mounts && loop && !MakeFileSystem(work_ + "/disk.ext2", &fileSystem))
         record_.setupError = "cannot make a file system with mke2fs";
-    }
     const auto origin = Clock::now();
     for (const CalculatorPlan& plan : scenario_.calculators) {
         auto calculator = std::make_unique<Calculator>(plan.serial, kDiskSize, record_.files,
@@ -450,9 +417,8 @@ void Session::BuildRig()
             for (std::size_t i = 0; i < scenario_.changes.size(); ++i) {
                 const SourceChange& change = scenario_.changes[i];
                 if (change.atByte == 0 || change.atByte < offset ||
-                    change.atByte >= offset + length || changed_[i]->exchange(true)) {
+                    change.atByte >= offset + length || changed_[i]->exchange(true))
                     continue;
-                }
                 std::string error;
                 if (!ChangeSource(record_.folder, change, &error)) {
                     std::lock_guard<std::mutex> lock(changeMutex_);
@@ -460,13 +426,11 @@ void Session::BuildRig()
                 }
             }
         });
-        if (plan.mounted) {
+        if (plan.mounted)
             calculator->SetEarlier(0, fileSystem);
-        }
         calculators_.push_back(rig_->AddCalculator(std::move(calculator)));
-        if (plan.mounted) {
+        if (plan.mounted)
             rig_->Mount(calculators_.back());
-        }
         replugAt_.push_back(-1);
     }
     for (std::size_t i = 0; i < scenario_.others.size(); ++i) {
@@ -491,16 +455,14 @@ RunRecord Session::Run()
             record_.skipReason = error;
         } else {
             bool plugged = true;
-            for (int other : others_) {
+            for (int other : others_)
                 plugged = plugged && rig_->Plug(other, &record_.setupError);
-            }
             // The calculators due at once are there before the updater starts.
             // The updater's single-instance guard is a name for the whole network namespace: one
             // of the run's own keeps runs side by side apart, and its second copy shares it.
             // Only this thread moves, and the updater with every child it starts from here.
-            if (geteuid() == 0) {
+            if (geteuid() == 0)
                 unshare(CLONE_NEWNET);
-            }
             if (plugged && PlugAndPull(0) && StartUpdater()) {
                 Watch();
                 Collect();
@@ -509,9 +471,8 @@ RunRecord Session::Run()
         updater_.Stop();
         rig_->Stop();
     }
-    if (!work_.empty() && !options_.keepWorkDir) {
+    if (!work_.empty() && !options_.keepWorkDir)
         QDir(QString::fromStdString(work_)).removeRecursively();
-    }
     return record_;
 }
 

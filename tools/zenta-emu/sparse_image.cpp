@@ -25,9 +25,8 @@ SparseImage::SparseImage(std::uint64_t size, std::uint64_t seed) : size_(size), 
 unsigned char SparseImage::Earlier(std::uint64_t offset) const
 {
     auto found = earlier_.find(offset / kBlockSize);
-    if (found != earlier_.end()) {
+    if (found != earlier_.end())
         return found->second[offset % kBlockSize];
-    }
     return static_cast<unsigned char>(Mix((offset / 8) ^ (seed_ << 40)) >> (8 * (offset % 8)));
 }
 
@@ -54,11 +53,10 @@ void SparseImage::SetEarlier(std::uint64_t offset, const QByteArray& bytes)
 void SparseImage::FillEarlier(std::uint64_t index, unsigned char* block) const
 {
     auto found = earlier_.find(index);
-    if (found != earlier_.end()) {
+    if (found != earlier_.end())
         std::memcpy(block, found->second.get(), kBlockSize);
-    } else {
+    else
         FillPattern(index, block);
-    }
 }
 
 void SparseImage::FillPattern(std::uint64_t index, unsigned char* block) const
@@ -66,9 +64,8 @@ void SparseImage::FillPattern(std::uint64_t index, unsigned char* block) const
     const std::uint64_t base = index * kBlockSize;
     for (std::uint64_t i = 0; i < kBlockSize; i += 8) {
         const std::uint64_t word = Mix(((base + i) / 8) ^ (seed_ << 40));
-        for (int b = 0; b < 8; ++b) {
+        for (int b = 0; b < 8; ++b)
             block[i + b] = static_cast<unsigned char>(word >> (8 * b));
-        }
     }
 }
 
@@ -95,9 +92,8 @@ void SparseImage::Read(std::uint64_t offset, std::uint64_t length, unsigned char
         } else if (before != earlier_.end()) {
             std::memcpy(out, before->second.get() + within, part);
         } else {
-            for (std::uint64_t i = 0; i < part; ++i) {
+            for (std::uint64_t i = 0; i < part; ++i)
                 out[i] = Earlier(offset + i);
-            }
         }
         out += part;
         offset += part;
@@ -142,11 +138,10 @@ Extents SparseImage::Changes() const
         bool inRun = false;
         for (std::uint64_t i = 0; i <= kBlockSize; ++i) {
             const bool differs = i < kBlockSize && block.second[i] != earlier[i];
-            if (differs && !inRun) {
+            if (differs && !inRun)
                 runStart = i;
-            } else if (!differs && inRun) {
+            else if (!differs && inRun)
                 changed.Add(base + runStart, base + i);
-            }
             inRun = differs;
         }
     }

@@ -16,9 +16,8 @@ const std::string kSataController = "/devices/pci0000:00/0000:00:17.0";
 void ReplaceAll(std::string* text, const std::string& from, const std::string& to)
 {
     for (std::size_t at = text->find(from); at != std::string::npos;
-         at = text->find(from, at + to.size())) {
+         at = text->find(from, at + to.size()))
         text->replace(at, from.size(), to);
-    }
 }
 
 std::string Trimmed(const std::string& text)
@@ -32,9 +31,8 @@ std::string Trimmed(const std::string& text)
 std::string UdevValue(const std::string& text)
 {
     std::string value = Trimmed(text);
-    for (char& c : value) {
+    for (char& c : value)
         c = c == ' ' ? '_' : c;
-    }
     return value;
 }
 

@@ -50,9 +50,8 @@ bool Accepted(const QString& name)
 {
     const QString upper = name.toUpper();
     for (const NamedRole& role : kRoles) {
-        if (upper == role.fresh || upper == role.legacy) {
+        if (upper == role.fresh || upper == role.legacy)
             return true;
-        }
     }
     return false;
 }
@@ -62,9 +61,8 @@ bool WriteSparse(const QString& path, std::uint64_t size, QByteArray* sha256)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        !file.resize(static_cast<qint64>(size))) {
+        !file.resize(static_cast<qint64>(size)))
         return false;
-    }
     QCryptographicHash hash(QCryptographicHash::Sha256);
     const QByteArray zeros(1 << 20, '\0');
     for (std::uint64_t left = size; left > 0;) {
@@ -82,9 +80,8 @@ std::uint64_t DiskOffsetFor(const std::string& name)
 {
     const QString upper = QString::fromStdString(name).toUpper();
     for (const NamedRole& role : kRoles) {
-        if (upper == role.fresh || upper == role.legacy) {
+        if (upper == role.fresh || upper == role.legacy)
             return role.offset;
-        }
     }
     return 0;
 }
@@ -124,9 +121,8 @@ std::vector<FileRegion> ReadUpdateFolder(const std::string& folder, std::string*
         const std::string name = entry.fileName().toStdString();
         const bool known = Accepted(entry.fileName());
         QFile file(entry.filePath());
-        if (!known || !file.open(QIODevice::ReadOnly)) {
+        if (!known || !file.open(QIODevice::ReadOnly))
             continue;
-        }
         QCryptographicHash hash(QCryptographicHash::Sha256);
         hash.addData(&file);
         files.push_back(
@@ -136,12 +132,10 @@ std::vector<FileRegion> ReadUpdateFolder(const std::string& folder, std::string*
     const auto legacy = [](const FileRegion& file) {
         return !QString::fromStdString(file.name).toUpper().startsWith("ZENTA_");
     };
-    if (!std::all_of(files.begin(), files.end(), legacy)) {
+    if (!std::all_of(files.begin(), files.end(), legacy))
         files.erase(std::remove_if(files.begin(), files.end(), legacy), files.end());
-    }
-    if (files.empty()) {
+    if (files.empty())
         *error = "no firmware files in " + folder;
-    }
     return files;
 }
 
@@ -172,13 +166,11 @@ std::vector<FileRegion> MakeFolderEntries(const std::string& folder,
             *error = "cannot make " + path;
             return {};
         }
-        if (!entry.fifoLink && Accepted(QString::fromStdString(entry.name))) {
+        if (!entry.fifoLink && Accepted(QString::fromStdString(entry.name)))
             files.push_back(file);
-        }
     }
-    if (files.empty()) {
+    if (files.empty())
         *error = "no firmware files made in " + folder;
-    }
     return files;
 }
 
@@ -213,8 +205,7 @@ bool ChangeSource(const std::string& folder, const SourceChange& change, std::st
         done = file.remove() && QDir().mkdir(QString::fromStdString(path));
         break;
     }
-    if (!done) {
+    if (!done)
         *error = "cannot change " + path;
-    }
     return done;
 }

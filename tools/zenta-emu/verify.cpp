@@ -28,16 +28,13 @@ std::string ShortHash(const QByteArray& hash)
 std::string ProgressProblem(const TransferRecord& transfer, int repeats)
 {
     const std::vector<ProgressStep>& steps = transfer.progress;
-    if (steps.empty() || steps.front().percent != 0) {
+    if (steps.empty() || steps.front().percent != 0)
         return "does not begin with progress 0";
-    }
     for (std::size_t i = 0; i < steps.size(); ++i) {
-        if (i > 0 && steps[i].percent <= steps[i - 1].percent) {
+        if (i > 0 && steps[i].percent <= steps[i - 1].percent)
             return "progress goes back from " + std::to_string(steps[i - 1].percent);
-        }
-        if (steps[i].percent == 100 && i + 1 != steps.size()) {
+        if (steps[i].percent == 100 && i + 1 != steps.size())
             return "progress goes on after 100";
-        }
         if (steps[i].times != repeats) {
             return "progress " + std::to_string(steps[i].percent) + " came " +
                    std::to_string(steps[i].times) + " times, not " + std::to_string(repeats);
@@ -56,9 +53,8 @@ bool WroteFile(const TransferRecord& transfer, const FileRegion& file)
 QStringList LastShown(const std::vector<WindowLook>& looks)
 {
     for (auto look = looks.rbegin(); look != looks.rend(); ++look) {
-        if (!look->title.isEmpty() || !look->labels.isEmpty()) {
+        if (!look->title.isEmpty() || !look->labels.isEmpty())
             return look->labels;
-        }
     }
     return {};
 }
@@ -66,9 +62,8 @@ QStringList LastShown(const std::vector<WindowLook>& looks)
 int FinishCommands(const CalculatorState& state)
 {
     int count = 0;
-    for (const MailboxEvent& event : state.events) {
+    for (const MailboxEvent& event : state.events)
         count += event.kind == MailboxEvent::Command && event.code == kCmdFinish ? 1 : 0;
-    }
     return count;
 }
 
@@ -81,16 +76,14 @@ void CheckFile(const CalculatorRecord& calculator, const std::vector<FileRegion>
     const FilePlan plan = found != calculator.plan.files.end() ? found->second : FilePlan{};
     std::vector<const TransferRecord*> attempts;
     for (const TransferRecord& transfer : state.transfers) {
-        if (FileOfTransfer(transfer, files) == index) {
+        if (FileOfTransfer(transfer, files) == index)
             attempts.push_back(&transfer);
-        }
     }
     const int count = static_cast<int>(attempts.size());
     if (plan.attempts == kNeverCompletes) {
         int completed = 0;
-        for (const TransferRecord* attempt : attempts) {
+        for (const TransferRecord* attempt : attempts)
             completed += attempt->completed ? 1 : 0;
-        }
         checks->push_back({file.name + ": " + std::to_string(count) + " transfer(s), " +
                                std::to_string(completed) + " ended as a success, expected none",
                            completed == 0});
@@ -101,9 +94,8 @@ void CheckFile(const CalculatorRecord& calculator, const std::vector<FileRegion>
     checks->push_back(
         {file.name + ": " + std::to_string(count) + " transfer(s), expected " + expected, countOk});
     for (int i = 0; i + 1 < count; ++i) {
-        if (attempts[i]->completed) {
+        if (attempts[i]->completed)
             checks->push_back({file.name + ": an attempt ended well but was repeated", false});
-        }
     }
     if (count == 0) {
         // Never sent: its stretch of the disk is as it was.
@@ -134,9 +126,8 @@ void CheckFile(const CalculatorRecord& calculator, const std::vector<FileRegion>
 int FileOfTransfer(const TransferRecord& transfer, const std::vector<FileRegion>& files)
 {
     for (std::size_t i = 0; i < files.size() && !transfer.written.Empty(); ++i) {
-        if (files[i].offset == transfer.written.Lowest()) {
+        if (files[i].offset == transfer.written.Lowest())
             return static_cast<int>(i);
-        }
     }
     return -1;
 }
@@ -164,9 +155,8 @@ std::vector<TransferSummary> SummarizeTransfers(const CalculatorState& state,
         line += "  progress " + std::to_string(transfer.progress.front().percent) + ".." +
                 std::to_string(transfer.progress.back().percent) + " in " + std::to_string(steps) +
                 " steps";
-        if (transfer.failedWrites > 0) {
+        if (transfer.failedWrites > 0)
             line += ", " + std::to_string(transfer.failedWrites) + " failed writes";
-        }
         const double seconds = transfer.endedAt - transfer.startedAt;
         char time[64];
         std::snprintf(time, sizeof time, ", %.2f s", seconds);
@@ -197,9 +187,8 @@ std::string CommandStory(const std::vector<MailboxEvent>& events)
             std::size_t end = i + 1;
             while (end < events.size() && events[end].kind == MailboxEvent::Command &&
                    events[end].code == kCmdProgress &&
-                   events[end].parameter >= events[end - 1].parameter) {
+                   events[end].parameter >= events[end - 1].parameter)
                 ++end;
-            }
             entry = "progress " + std::to_string(event.parameter);
             if (end - i > 1) {
                 entry += ".." + std::to_string(events[end - 1].parameter) + " (" +
@@ -224,9 +213,8 @@ std::vector<Check> CheckCalculator(const CalculatorRecord& calculator,
     std::vector<Check> checks;
     if (plan.untouched || plan.unwritten) {
         int withData = 0;
-        for (const TransferRecord& transfer : state.transfers) {
+        for (const TransferRecord& transfer : state.transfers)
             withData += transfer.written.Empty() ? 0 : 1;
-        }
         const int finishes = FinishCommands(state);
         if (plan.untouched) {
             checks.push_back({"left alone: " + std::to_string(state.transfers.size()) +
@@ -243,9 +231,8 @@ std::vector<Check> CheckCalculator(const CalculatorRecord& calculator,
                                   : "not one byte of the disk changed",
                           !changed});
     } else {
-        for (std::size_t i = 0; i < files.size(); ++i) {
+        for (std::size_t i = 0; i < files.size(); ++i)
             CheckFile(calculator, files, static_cast<int>(i), &checks);
-        }
         for (std::size_t i = 0; i < state.transfers.size(); ++i) {
             const TransferRecord& transfer = state.transfers[i];
             const std::string problem = ProgressProblem(transfer, plan.repeats);
@@ -308,9 +295,8 @@ std::vector<Check> CheckUpdater(const RunRecord& record, const WindowPlan& plan,
     const auto seen = [&record](const std::string& prefix) {
         for (const WindowLook& look : record.looks) {
             for (const QString& label : look.labels) {
-                if (label.startsWith(QString::fromStdString(prefix))) {
+                if (label.startsWith(QString::fromStdString(prefix)))
                     return true;
-                }
             }
         }
         return false;
@@ -323,9 +309,8 @@ std::vector<Check> CheckUpdater(const RunRecord& record, const WindowPlan& plan,
         const QRegularExpression pattern(
             QRegularExpression::anchoredPattern(QString::fromStdString(plan.finalPattern)));
         bool shown = false;
-        for (const QString& label : LastShown(record.looks)) {
+        for (const QString& label : LastShown(record.looks))
             shown = shown || pattern.match(label).hasMatch();
-        }
         checks.push_back({"ends showing a text matching \"" + plan.finalPattern + "\"", shown});
     }
     if (record.secondCopy) {
@@ -335,12 +320,10 @@ std::vector<Check> CheckUpdater(const RunRecord& record, const WindowPlan& plan,
         checks.push_back({"a second copy ended at once with exit code 0", quick});
     }
     for (const std::string& text : plan.seen) {
-        if (language == 1 || !translated(text)) {
+        if (language == 1 || !translated(text))
             checks.push_back({"showed \"" + text + "\"", seen(text)});
-        }
     }
-    for (const std::string& text : plan.neverStartingWith) {
+    for (const std::string& text : plan.neverStartingWith)
         checks.push_back({"never showed \"" + text + "...\"", !seen(text)});
-    }
     return checks;
 }

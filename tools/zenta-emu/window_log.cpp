@@ -10,19 +10,16 @@
 void WindowLog::Update()
 {
     QFile file(QString::fromStdString(file_));
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(consumed_)) {
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(consumed_))
         return;
-    }
     const QByteArray fresh = file.readAll();
     // Only whole lines: the probe may be in the middle of one.
     const int end = fresh.lastIndexOf('\n');
-    if (end < 0) {
+    if (end < 0)
         return;
-    }
     consumed_ += end + 1;
-    for (const QByteArray& line : fresh.left(end).split('\n')) {
+    for (const QByteArray& line : fresh.left(end).split('\n'))
         Take(line);
-    }
 }
 
 void WindowLog::Take(const QByteArray& line)
@@ -32,15 +29,13 @@ void WindowLog::Take(const QByteArray& line)
         loaded_ = true;
         return;
     }
-    if (!object.contains("t")) {
+    if (!object.contains("t"))
         return;
-    }
     WindowLook look;
     look.at = object["t"].toDouble() / 1000.0;
     look.title = object["title"].toString();
-    for (const QJsonValue& label : object["labels"].toArray()) {
+    for (const QJsonValue& label : object["labels"].toArray())
         look.labels << label.toString();
-    }
     for (const QJsonValue& value : object["buttons"].toArray()) {
         const QJsonObject button = value.toObject();
         look.buttons << button["text"].toString() +
@@ -55,9 +50,8 @@ bool WindowLog::EverShowed(const QString& prefix) const
 {
     for (const WindowLook& look : looks_) {
         for (const QString& label : look.labels) {
-            if (label.startsWith(prefix)) {
+            if (label.startsWith(prefix))
                 return true;
-            }
         }
     }
     return false;

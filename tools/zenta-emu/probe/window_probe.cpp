@@ -46,21 +46,18 @@ QJsonObject WindowProbe::Snapshot(QWidget** window, QWidget* hiding) const
     QString title;
     *window = nullptr;
     for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (!top->isVisible() && top != hiding) {
+        if (!top->isVisible() && top != hiding)
             continue;
-        }
         if (*window == nullptr) {
             *window = top;
             title = top->windowTitle();
         }
         for (QWidget* widget : top->findChildren<QWidget*>()) {
-            if (!widget->isVisibleTo(top)) {
+            if (!widget->isVisibleTo(top))
                 continue;
-            }
             if (auto* label = qobject_cast<QLabel*>(widget)) {
-                if (!label->text().isEmpty()) {
+                if (!label->text().isEmpty())
                     labels.append(label->text());
-                }
             } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
                 buttons.append(
                     QJsonObject{{"text", button->text()}, {"enabled", button->isEnabled()}});
@@ -82,14 +79,12 @@ QString WindowProbe::SaveShot(QWidget* window)
 void WindowProbe::Obey()
 {
     QWidget* window = nullptr;
-    for (QWidget* top : QApplication::topLevelWidgets()) {
+    for (QWidget* top : QApplication::topLevelWidgets())
         window = window == nullptr && top->isVisible() ? top : window;
-    }
     QFile file(commandFile_);
     if (window == nullptr || commandFile_.isEmpty() || !file.open(QIODevice::ReadOnly) ||
-        !file.seek(commandsRead_)) {
+        !file.seek(commandsRead_))
         return;
-    }
     const QByteArray added = file.readAll();
     const int whole = added.lastIndexOf('\n') + 1; // a line still being written waits
     commandsRead_ += whole;
@@ -117,9 +112,8 @@ void WindowProbe::Obey()
 bool WindowProbe::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::Hide && watched->isWidgetType() &&
-        static_cast<QWidget*>(watched)->isWindow()) {
+        static_cast<QWidget*>(watched)->isWindow())
         LookAt(static_cast<QWidget*>(watched));
-    }
     return false;
 }
 
@@ -134,9 +128,8 @@ void WindowProbe::LookAt(QWidget* hiding)
 {
     QWidget* window = nullptr;
     QJsonObject now = Snapshot(&window, hiding);
-    if (now == last_) {
+    if (now == last_)
         return;
-    }
     QJsonObject seen = now;
     seen["t"] = static_cast<double>(clock_.elapsed());
     const int progress = now["progress"].toInt();
@@ -158,9 +151,8 @@ void WindowProbe::LookAt(QWidget* hiding)
 QObject* WindowProbePlugin::create(const QString& name, const QString&)
 {
     const QString logFile = qEnvironmentVariable("ZENTA_PROBE_LOG");
-    if (name.compare("zentaprobe", Qt::CaseInsensitive) != 0 || logFile.isEmpty()) {
+    if (name.compare("zentaprobe", Qt::CaseInsensitive) != 0 || logFile.isEmpty())
         return nullptr;
-    }
     // No parent: Qt owns what a generic plugin creates and deletes it with the application.
     return new WindowProbe(logFile, qEnvironmentVariable("ZENTA_PROBE_SHOTS"),
                            qEnvironmentVariable("ZENTA_PROBE_COMMANDS"), nullptr);
