@@ -91,8 +91,12 @@ void CliReport::found(const QVector<DiskResult>& disks)
 {
     std::lock_guard<std::mutex> guard(lock_);
     live_.clear();
-    for (int i = 0; i < disks.size() && i < kMaxDisks; ++i)
-        live_.append({fromWide(disks[i].serial), -1, 0, -1, -1});
+    serialOf_.clear();
+    for (int i = 0; i < disks.size(); ++i) {
+        serialOf_.insert(fromWide(disks[i].devicePath), fromWide(disks[i].serial));
+        if (i < kMaxDisks)
+            live_.append({fromWide(disks[i].serial), -1, 0, -1, -1});
+    }
     if (mode_ == Mode::Json) {
         QJsonArray list;
         for (int i = 0; i < disks.size(); ++i)
@@ -178,12 +182,20 @@ void CliReport::drawLive(bool force)
     out(text);
 }
 
-void CliReport::progress(int disk, int percent)
+void CliReport::progress(int disk, const WChar* path, int percent)
 {
     std::lock_guard<std::mutex> guard(lock_);
-    if (disk < 0 || disk >= live_.size())
+    if (disk < 0 || disk >= kMaxDisks)
         return;
+    // Each transfer searches the calculators again: one unplugged or plugged in since the
+    // listing moves the others in its table.
+    while (live_.size() <= disk)
+        live_.append({QString(), -1, clock_.elapsed(), -1, -1});
     Live& live = live_[disk];
+    if (path != nullptr) {
+        const QString name = fromWide(path);
+        live.serial = serialOf_.value(name, name);
+    }
     if (percent == 0 || live.percent < 0)
         live.startedMs = clock_.elapsed();
     live.doneMs = percent == 100 ? clock_.elapsed() : -1;

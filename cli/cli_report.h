@@ -3,6 +3,7 @@
 #include "update/update_history.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QJsonObject>
 #include <QString>
 #include <QVector>
@@ -23,8 +24,10 @@ public:
     void found(const QVector<DiskResult>& disks);
     void countdown(int seconds);
     void fileStarted(int index, const HistoryFile& file, int attempt);
-    // Any thread: one calculator's percentage of the file being written.
-    void progress(int disk, int percent);
+    // Any thread: one calculator's percentage of the file being written; `disk` is its index
+    // in the transfer's disk table, `path` its interface path (named by the serial `found`
+    // gave it).
+    void progress(int disk, const WChar* path, int percent);
     void verifying(const HistoryFile& file);
     void fileDone(const HistoryFile& file, int result, const DiskResult* disks, int count);
     void retry(const HistoryFile& file, int retry, int result);
@@ -52,8 +55,9 @@ private:
     const Mode mode_;
     std::mutex lock_; // the live state and the output, from several threads
     QElapsedTimer clock_;
-    QVector<Live> live_;
-    HistoryFile file_; // being written
+    QVector<Live> live_;               // by index in the running transfer's disk table
+    QHash<QString, QString> serialOf_; // of each path `found` listed
+    HistoryFile file_;                 // being written
     int drawnLines_ = 0;
     qint64 drawnAtMs_ = -1000;
 };

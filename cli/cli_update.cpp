@@ -38,7 +38,7 @@ void noticeInterrupt(bool transferring)
 
 void onProgress(int percent)
 {
-    g_report->progress(CurrentTransferDisk(), percent);
+    g_report->progress(CurrentTransferDisk(), CurrentTransferDiskPath(), percent);
     noticeInterrupt(true);
 }
 

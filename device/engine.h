@@ -106,6 +106,10 @@ int GetTransferResults(DiskResult* results, int capacity);
 // Called from a progress or message callback: the disk-table index of the disk the calling
 // transfer thread writes, so that a caller can tell the disks' progress apart; -1 elsewhere.
 int CurrentTransferDisk();
+// Likewise the interface path of that disk (as in DiskResult::devicePath), so that a caller can
+// tell which calculator it is even when the disks changed since it last listed them; nullptr
+// elsewhere.
+const WChar* CurrentTransferDiskPath();
 
 // Every calculator disk present now, in enumeration order, not only the first kMaxDisks (a
 // transfer passes over the rest): path, serial, node and size (result 0, or 107 when it does

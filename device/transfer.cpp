@@ -21,6 +21,7 @@ int g_runResultCount = 0;
 
 // The disk of the transfer thread that runs on this thread, for the callbacks it calls.
 thread_local int t_transferDisk = -1;
+thread_local const WChar* t_transferPath = nullptr;
 
 // Every disk of the table with its path, its serial and node, and this result.
 void RecordRun(const int* results, int sameResult)
@@ -248,6 +249,7 @@ int TransferThread(void* arg)
 {
     const TransferTask& task = *static_cast<const TransferTask*>(arg);
     t_transferDisk = task.index;
+    t_transferPath = g_diskPaths[task.index]; // the table stays as it is until the run ends
     Host& host = CurrentHost();
     auto* buffer = static_cast<unsigned char*>(host.AllocIoBuffer(kChunkSize));
     if (buffer == nullptr)
@@ -375,6 +377,11 @@ int GetTransferResults(DiskResult* results, int capacity)
 int CurrentTransferDisk()
 {
     return t_transferDisk;
+}
+
+const WChar* CurrentTransferDiskPath()
+{
+    return t_transferPath;
 }
 
 int VerifyCalculatorDisks(const WChar* vendorId, const WChar* productId, const WChar* sourcePath,

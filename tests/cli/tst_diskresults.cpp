@@ -2,7 +2,15 @@
 // comes from, every calculator present (also past the sixteen a run takes) and the read-back.
 #include "engine_fixture.h"
 
+#include "cli_report.h"
 #include "device/mailbox.h"
+
+#include <QJsonDocument>
+#include <QTemporaryFile>
+
+#include <cstdio>
+#include <functional>
+#include <unistd.h>
 
 namespace {
 
@@ -26,6 +34,30 @@ void RecordDiskProgress(int percent)
 {
     std::lock_guard<std::mutex> guard(g_seenLock);
     g_seen.emplace_back(CurrentTransferDisk(), percent);
+}
+
+CliReport* g_report = nullptr;
+
+void ReportProgress(int percent)
+{
+    g_report->progress(CurrentTransferDisk(), CurrentTransferDiskPath(), percent);
+}
+
+// What `run` prints to standard output, line by line.
+QList<QByteArray> PrintedBy(const std::function<void()>& run)
+{
+    QTemporaryFile capture;
+    if (!capture.open())
+        return {};
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    dup2(capture.handle(), STDOUT_FILENO);
+    run();
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    capture.seek(0);
+    return capture.readAll().split('\n');
 }
 
 } // namespace
@@ -103,6 +135,34 @@ private slots:
                                                         {1, 0}, {1, 50}, {1, 100}};
         QCOMPARE(g_seen, expected);
         QCOMPARE(CurrentTransferDisk(), -1);
+    }
+
+    // The command line lists the calculators once; a transfer searches them again, so one
+    // unplugged since then moves the others in the transfer's table.
+    void shouldNameEachCalculatorsProgressByItsOwnSerial()
+    {
+        HostScope scope;
+        TestHost& host = scope.host();
+        host.AddSourceFile(kSource, MakeData(32768));
+        for (const char* serial : {"a1", "b2"})
+            host.AddCalculator(serial);
+        QVector<DiskResult> listed(2);
+        QCOMPARE(ListCalculatorDisks(kVendor, kProduct, listed.data(), 2), 2);
+        host.EditDisk(0, [](TestHost::Disk& d) { d.present = false; });
+        const QList<QByteArray> lines = PrintedBy([&] {
+            CliReport report(CliReport::Mode::Json);
+            g_report = &report;
+            report.found(listed);
+            report.fileStarted(0, {"ZENTA_OS.ROM", 32768, QByteArray()}, 1);
+            RunTransfer(kVendor, kProduct, W(kSource).c_str(), 0, ReportProgress, RecordMessage);
+        });
+        QSet<QString> named;
+        for (const QByteArray& line : lines) {
+            const QJsonObject event = QJsonDocument::fromJson(line).object();
+            if (event["event"] == "progress")
+                named << event["calculator"].toString();
+        }
+        QCOMPARE(named, QSet<QString>{"b2"});
     }
 
     void shouldListEveryCalculatorPastSixteen()
