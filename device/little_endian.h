@@ -16,6 +16,12 @@ inline std::uint32_t LoadLe32(const unsigned char* bytes)
            std::uint32_t(bytes[3]) << 24;
 }
 
+inline void StoreLe16(unsigned char* bytes, std::uint16_t value)
+{
+    bytes[0] = static_cast<unsigned char>(value);
+    bytes[1] = static_cast<unsigned char>(value >> 8);
+}
+
 inline void StoreLe32(unsigned char* bytes, std::uint32_t value)
 {
     for (int i = 0; i < 4; ++i)

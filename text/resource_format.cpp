@@ -23,16 +23,16 @@ int parseResourceHeader(const uint8_t* bytes, int32_t count, ResourceHeader* hea
     if (count < kHeaderSize)
         return kHeaderShort;
     ResourceHeader h;
-    h.magic = readLe32(bytes + kHeaderMagicAt);
-    h.formatId = readLe32(bytes + kHeaderFormatIdAt);
-    h.formatLevel = readLe32(bytes + kHeaderLevelAt);
+    h.magic = LoadLe32(bytes + kHeaderMagicAt);
+    h.formatId = LoadLe32(bytes + kHeaderFormatIdAt);
+    h.formatLevel = LoadLe32(bytes + kHeaderLevelAt);
     for (int slot = 0; slot < kLanguageSlots; ++slot)
-        h.languages[slot] = int32_t(readLe32(bytes + kHeaderLanguagesAt + 4 * slot));
-    h.treeOffset = int32_t(readLe32(bytes + kHeaderTreeOffsetAt));
-    h.treeSize = int32_t(readLe32(bytes + kHeaderTreeSizeAt));
-    h.dirCount = int32_t(readLe32(bytes + kHeaderDirCountAt));
-    h.dirOffset = int32_t(readLe32(bytes + kHeaderDirOffsetAt));
-    h.dataBase = int32_t(readLe32(bytes + kHeaderDataBaseAt));
+        h.languages[slot] = int32_t(LoadLe32(bytes + kHeaderLanguagesAt + 4 * slot));
+    h.treeOffset = int32_t(LoadLe32(bytes + kHeaderTreeOffsetAt));
+    h.treeSize = int32_t(LoadLe32(bytes + kHeaderTreeSizeAt));
+    h.dirCount = int32_t(LoadLe32(bytes + kHeaderDirCountAt));
+    h.dirOffset = int32_t(LoadLe32(bytes + kHeaderDirOffsetAt));
+    h.dataBase = int32_t(LoadLe32(bytes + kHeaderDataBaseAt));
     *header = h;
     if (h.magic != kResourceMagic)
         return kHeaderBadMagic;
@@ -63,11 +63,11 @@ std::vector<DirectoryEntry> parseDirectory(const uint8_t* bytes, int32_t count)
     directory.resize(size_t(count / kDirectoryEntrySize));
     for (size_t i = 0; i < directory.size(); ++i) {
         const uint8_t* at = bytes + i * kDirectoryEntrySize;
-        const uint32_t first = readLe32(at);
+        const uint32_t first = LoadLe32(at);
         directory[i].tableNumber = int32_t(first & 0x7FFFFF);
         directory[i].lastIndex = int32_t(first >> 23);
-        directory[i].tableOffset = int32_t(readLe32(at + 4));
-        directory[i].tableSize = int32_t(readLe32(at + 8) & 0x7FFFFFFF);
+        directory[i].tableOffset = int32_t(LoadLe32(at + 4));
+        directory[i].tableSize = int32_t(LoadLe32(at + 8) & 0x7FFFFFFF);
     }
     return directory;
 }

@@ -57,15 +57,6 @@ constexpr int kHeaderBadMagic = 2;    // magic is not kResourceMagic
 constexpr int kHeaderBadFormat = 3;   // formatId is neither known id
 constexpr int kHeaderLevelTooLow = 4; // formatLevel below kResourceMinLevel
 
-inline uint32_t readLe32(const uint8_t* bytes)
-{
-    return LoadLe32(bytes);
-}
-inline uint16_t readLe16(const uint8_t* bytes)
-{
-    return LoadLe16(bytes);
-}
-
 // Reads the header fields from `count` bytes; the language list is left as stored.
 int parseResourceHeader(const uint8_t* bytes, int32_t count, ResourceHeader* header);
 

@@ -23,7 +23,7 @@ Step followBit(const std::vector<uint8_t>& tree, int64_t* at, int bit, char16_t*
     const int64_t nodeSize = kind == 3 ? 5 : 3;
     if (size - node < nodeSize)
         return Step::Outside;
-    const uint16_t value = readLe16(&tree[size_t(node) + 1]);
+    const uint16_t value = LoadLe16(&tree[size_t(node) + 1]);
     const int64_t follows = node + nodeSize;
     if (kind == 0) {
         *at = bit ? follows + value : follows;
@@ -33,7 +33,7 @@ Step followBit(const std::vector<uint8_t>& tree, int64_t* at, int bit, char16_t*
         *at = follows;
         return Step::Node;
     }
-    *symbol = kind == 3 && bit == 1 ? readLe16(&tree[size_t(node) + 3]) : value;
+    *symbol = kind == 3 && bit == 1 ? LoadLe16(&tree[size_t(node) + 3]) : value;
     return Step::Leaf;
 }
 
@@ -96,7 +96,7 @@ int decodePlain(const uint8_t* bytes, int32_t count, int32_t lastIndex, StringTa
     std::vector<char16_t>& units = table->units;
     units.resize(size_t(unitCount) + 1);
     for (int32_t i = 0; i < unitCount; ++i)
-        units[size_t(i)] = readLe16(bytes + 2 * i);
+        units[size_t(i)] = LoadLe16(bytes + 2 * i);
     units[size_t(unitCount)] = 0;
     // The added 0 ends a last string cut short and gives one empty string when the table
     // holds fewer strings than its directory entry says.

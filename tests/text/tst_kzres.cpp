@@ -172,7 +172,7 @@ private slots:
                   uint32_t(int32_t(dir + kDirectoryEntrySize * 3) + dataBaseShift));
         for (size_t table = 0; table < 3; ++table) {
             const size_t at = dir + kDirectoryEntrySize * table + 4;
-            patchLe32(&bytes, at, uint32_t(int32_t(readLe32(&bytes[at])) - dataBaseShift));
+            patchLe32(&bytes, at, uint32_t(int32_t(LoadLe32(&bytes[at])) - dataBaseShift));
         }
         ResourceFolder folder;
         QVERIFY(folder.write("Original", bytes));

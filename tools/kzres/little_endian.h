@@ -1,6 +1,8 @@
-// Writing the file's little-endian numbers into its byte vectors; the text store reads them back
-// with readLe16 and readLe32.
+// Writing the file's little-endian numbers into its byte vectors, through the byte-order
+// helpers the text store reads them back with.
 #pragma once
+
+#include "device/little_endian.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -8,8 +10,7 @@
 
 inline void putLe32(std::vector<uint8_t>* out, size_t at, uint32_t value)
 {
-    for (int i = 0; i < 4; ++i)
-        (*out)[at + size_t(i)] = uint8_t(value >> (8 * i));
+    StoreLe32(out->data() + at, value);
 }
 
 inline void appendLe32(std::vector<uint8_t>* out, uint32_t value)
@@ -20,6 +21,6 @@ inline void appendLe32(std::vector<uint8_t>* out, uint32_t value)
 
 inline void appendLe16(std::vector<uint8_t>* out, uint16_t value)
 {
-    out->push_back(uint8_t(value & 0xFF));
-    out->push_back(uint8_t(value >> 8));
+    out->resize(out->size() + 2);
+    StoreLe16(out->data() + out->size() - 2, value);
 }
