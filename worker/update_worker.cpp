@@ -259,6 +259,9 @@ bool CUpdateWorker::checkSet()
     }
     history_.outcome = "refused";
     history_.result = check.result;
+    // Written now: nothing more will happen to it, and an update started afresh from another
+    // folder before the window closes must not replace it unwritten.
+    writeHistory();
     lastResult = check.result;
     requestStop();
     emit updateFailed(check.result, check.reason, check.problem);

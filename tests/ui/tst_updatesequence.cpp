@@ -1,5 +1,6 @@
 #include "dialog_rig.h"
 
+#include "update/update_history.h"
 #include "worker/update_worker.h"
 
 #include <QApplication>
@@ -81,6 +82,19 @@ int dataWrites(const TestHost& host)
     int n = 0;
     for (const auto& e : host.Events())
         n += e.op == TestHost::Op::Write ? 1 : 0;
+    return n;
+}
+
+// The records of refused sets in the test run's own history.
+int refusalsInHistory()
+{
+    QVector<QJsonObject> records;
+    int unreadable = 0;
+    QString error;
+    readHistory(&records, &unreadable, &error);
+    int n = 0;
+    for (const QJsonObject& record : records)
+        n += record["outcome"].toString() == "refused" ? 1 : 0;
     return n;
 }
 
@@ -522,6 +536,7 @@ void TestUpdateSequence::shouldRefuseWholeSetBeforeFirstByte()
     DialogRig rig;
     const int disk = rig.host().AddCalculator("A1");
     rig.addUpdateSet();
+    const int recorded = refusalsInHistory();
     CCalcFWUpdateMSDialog& dialog = rig.start();
     QCOMPARE(dialog.updateFiles.size(), 3);
     const CUpdateFile* last = dialog.updateFiles.last();
@@ -540,6 +555,9 @@ void TestUpdateSequence::shouldRefuseWholeSetBeforeFirstByte()
     for (const auto& e : rig.host().EventsOf(disk))
         QVERIFY(e.op != TestHost::Op::Command);
     QVERIFY(!dialog.busy);
+    // In the history at once, not only once the window closes: an update started from another
+    // folder first must not take its place.
+    QTRY_COMPARE(refusalsInHistory(), recorded + 1);
     dialog.close();
     QTRY_COMPARE(finishCommands(rig.host(), disk), 1);
 }
