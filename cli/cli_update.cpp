@@ -207,13 +207,13 @@ int writeUpdate(UpdateRun& run)
             reinterpret_cast<const char*>(run.digests[i].sha256), sizeof run.digests[i].sha256);
     for (int i = 0; i < run.files.size(); ++i) {
         // Between files (the first one included: Ctrl-C may come while the set is checked) the
-        // update stops at once; a file under way is never cut, and after one whose last try
-        // failed the update stops too rather than going on to the next file.
-        if (interruptCount() > 0)
+        // update stops at once; a file under way is never cut, and none is begun after it,
+        // whether it ended written or failed.
+        const bool stopNow = interruptCount() > 0;
+        if (stopNow)
             noticeInterrupt(false);
-        const int result = interruptCount() > 0 ? kExitInterrupted : writeFile(run, i);
-        if (result == kExitInterrupted ||
-            (interruptCount() > 0 && (result != kResultOk || i + 1 < run.files.size()))) {
+        const int result = stopNow ? kExitInterrupted : writeFile(run, i);
+        if (result == kExitInterrupted || (interruptCount() > 0 && i + 1 < run.files.size())) {
             run.record.outcome = "interrupted";
             return kExitInterrupted;
         }
