@@ -55,6 +55,19 @@ CCalcFWUpdateMSDialog& DialogRig::start(int language, bool scan)
     return *dialog_;
 }
 
+const CUpdateFile* DialogRig::breakSet(int disk, const QString& fault)
+{
+    const CUpdateFile* last = dialog_->updateFiles.last();
+    const std::string lastPath = last->path.toStdString();
+    if (fault == "open")
+        host().EditSourceFile(lastPath, [](TestHost::SourceFile& f) { f.openFault = {0, -1}; });
+    if (fault == "read")
+        host().EditSourceFile(lastPath, [](TestHost::SourceFile& f) { f.readFault = {0, -1}; });
+    if (fault == "disk")
+        host().EditDisk(disk, [](TestHost::Disk& d) { d.size = 0x500000 + 1000; });
+    return last;
+}
+
 bool DialogRig::calculatorHolds(int disk, const QString& name, std::int64_t offset)
 {
     const std::int64_t size = sizes_.at(name);

@@ -36,6 +36,10 @@ public:
     QString folder() const { return folder_.path(); }
     // The bytes the calculator holds where the named file of the folder belongs.
     bool calculatorHolds(int disk, const QString& name, std::int64_t offset);
+    // A fault the check before the first byte refuses, once the dialog has scanned its set:
+    // "open" or "read", the last file cannot be opened or read; "disk", the calculator's disk
+    // is too small for the applications image. Gives the last file.
+    const CUpdateFile* breakSet(int disk, const QString& fault);
 
     PacedHost paced;
 

@@ -539,14 +539,7 @@ void TestUpdateSequence::shouldRefuseWholeSetBeforeFirstByte()
     const int recorded = refusalsInHistory();
     CCalcFWUpdateMSDialog& dialog = rig.start();
     QCOMPARE(dialog.updateFiles.size(), 3);
-    const CUpdateFile* last = dialog.updateFiles.last();
-    const std::string lastPath = last->path.toStdString();
-    if (fault == "open")
-        rig.host().EditSourceFile(lastPath, [](TestHost::SourceFile& f) { f.openFault = {0, -1}; });
-    if (fault == "read")
-        rig.host().EditSourceFile(lastPath, [](TestHost::SourceFile& f) { f.readFault = {0, -1}; });
-    if (fault == "disk")
-        rig.host().EditDisk(disk, [](TestHost::Disk& d) { d.size = 0x500000 + 1000; });
+    const CUpdateFile* last = rig.breakSet(disk, fault);
     QTRY_VERIFY_WITH_TIMEOUT(rig.line(1).startsWith("Update failed"), kUpdateTimeoutMs);
     QCOMPARE(rig.line(1), QString("Update failed (%1)").arg(result));
     QVERIFY2(rig.line(2).contains(fault == "disk" ? "ZENTA_APP.DAT" : last->fileName),

@@ -369,14 +369,7 @@ void TestWindowTexts::shouldWordRefusalOfSetInLanguage()
     rig.addUpdateSet();
     CCalcFWUpdateMSDialog& dialog = rig.start(language);
     QCOMPARE(dialog.updateFiles.size(), 3);
-    const CUpdateFile* last = dialog.updateFiles.last();
-    const std::string lastPath = last->path.toStdString();
-    if (fault == "open")
-        rig.host().EditSourceFile(lastPath, [](TestHost::SourceFile& f) { f.openFault = {0, -1}; });
-    if (fault == "read")
-        rig.host().EditSourceFile(lastPath, [](TestHost::SourceFile& f) { f.readFault = {0, -1}; });
-    if (fault == "disk")
-        rig.host().EditDisk(disk, [](TestHost::Disk& d) { d.size = 0x500000 + 1000; });
+    const CUpdateFile* last = rig.breakSet(disk, fault);
     QTRY_VERIFY_WITH_TIMEOUT(!dialog.busy && !rig.line(2).isEmpty(), kUpdateTimeoutMs);
     const CUpdateFile* applications =
         *std::find_if(dialog.updateFiles.begin(), dialog.updateFiles.end(),
