@@ -3,6 +3,7 @@
 
 #include "app/settings.h"
 #include "ui/file_line_label.h"
+#include "ui/sentence_label.h"
 #include "worker/forwarding.h"
 #include "worker/update_worker.h"
 
@@ -131,13 +132,14 @@ void CCalcFWUpdateMSDialog::startWorker()
 
 void CCalcFWUpdateMSDialog::buildWidgets()
 {
-    for (int i = 0; i < 4; ++i) {
-        textLines[i] = i == 2 ? new FileLineLabel(this) : new QLabel(this);
+    // Notes and hints (lines 2 and 4) are sentences: they wrap rather than run under the
+    // picture, a path in them too.
+    textLines[0] = new QLabel(this);
+    textLines[1] = new SentenceLabel(this);
+    textLines[2] = new FileLineLabel(this);
+    textLines[3] = new SentenceLabel(this);
+    for (int i = 0; i < 4; ++i)
         textLines[i]->setObjectName(QString("textLine%1").arg(i + 1));
-    }
-    // Notes and hints are sentences: they wrap rather than run under the picture.
-    textLines[1]->setWordWrap(true);
-    textLines[3]->setWordWrap(true);
     auto* pictureLabel = new QLabel(this);
     pictureLabel->setObjectName("pictureLabel");
     QIcon picture;
@@ -343,6 +345,16 @@ void CCalcFWUpdateMSDialog::leaveWhenFinishSent()
 bool CCalcFWUpdateMSDialog::mayClose() const
 {
     return !busy && !updateUnderway_;
+}
+
+// The lines' needs change also without a new text (the window's width, its fonts once shown):
+// the window grows to them then too.
+bool CCalcFWUpdateMSDialog::event(QEvent* event)
+{
+    const bool handled = QDialog::event(event);
+    if (event->type() == QEvent::LayoutRequest)
+        growToLines();
+    return handled;
 }
 
 void CCalcFWUpdateMSDialog::closeEvent(QCloseEvent* event)

@@ -78,11 +78,15 @@ bool showsWholeLine(const CCalcFWUpdateMSDialog& dialog, int number)
 {
     const QLabel* line = dialog.textLines[number - 1];
     const QLabel* picture = dialog.findChild<QLabel*>("pictureLabel");
-    const int flags = line->wordWrap() ? Qt::TextWordWrap : 0;
+    if (line->geometry().intersects(picture->geometry()))
+        return false;
+    // A line that wraps lays its text out in its width (a word too long for it is broken too):
+    // it needs the height it asks for at that width.
+    if (line->wordWrap())
+        return line->heightForWidth(line->width()) <= line->height();
     const QRect needed =
-        line->fontMetrics().boundingRect(QRect(0, 0, line->width(), 100000), flags, line->text());
-    return needed.width() <= line->width() && needed.height() <= line->height() &&
-           !line->geometry().intersects(picture->geometry());
+        line->fontMetrics().boundingRect(QRect(0, 0, line->width(), 100000), 0, line->text());
+    return needed.width() <= line->width() && needed.height() <= line->height();
 }
 
 void answerFolderBrowser(const QString& folder, bool accept, const QString& select)
