@@ -374,9 +374,16 @@ void TestUpdateDialog::shouldRunWholeFlowFromKeyboard()
         {"complete/ZENTA_APP.DAT", "complete/ZENTA_OS.ROM", "complete/ZENTA_KESTOL.DAT"});
     CCalcFWUpdateMSDialog& dialog = rig.start();
     QCOMPARE(rig.line(1), QString("No updates are available"));
-    dialog.activateWindow();
-    dialog.browseButton->setFocus();
-    QVERIFY(dialog.browseButton->focusPolicy() & Qt::TabFocus);
+    QApplication::setActiveWindow(&dialog);
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    // Tab walks the window's focus chain until it reaches the button, as a user would.
+    for (int presses = 0;
+         presses == 0 || (presses < 4 && QApplication::focusWidget() != dialog.browseButton);
+         ++presses)
+        QTest::keyClick(QApplication::focusWidget() != nullptr ? QApplication::focusWidget()
+                                                               : static_cast<QWidget*>(&dialog),
+                        Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(dialog.browseButton));
     answerFolderBrowser(QDir(rig.folder()).filePath("complete"), true);
     QTest::keyClick(dialog.browseButton, Qt::Key_Space);
     QCOMPARE(dialog.updateFiles.size(), 3);
