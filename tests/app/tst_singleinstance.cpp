@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sched.h>
+#include "own_guard_namespace.h"
 #include <unistd.h>
 
 namespace {
@@ -203,10 +203,7 @@ void TestSingleInstance::shouldLetSecondUpdaterExitAtOnceWithZero()
 
 int main(int argc, char** argv)
 {
-    // As root the test runs in a network namespace of its own, where the guard's name lives:
-    // updaters running elsewhere on the machine then neither skip its runs nor see its copies.
-    if (geteuid() == 0)
-        unshare(CLONE_NEWNET);
+    EnterOwnGuardNamespace();
     QCoreApplication app(argc, argv);
     TestSingleInstance test;
     return QTest::qExec(&test, argc, argv);

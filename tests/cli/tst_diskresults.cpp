@@ -36,6 +36,14 @@ void RecordDiskProgress(int percent)
     g_seen.emplace_back(CurrentTransferDisk(), percent);
 }
 
+// Calculators a1 and b2, and a source of two chunks for them.
+void AddTwoCalculators(TestHost& host)
+{
+    host.AddSourceFile(kSource, MakeData(32768));
+    for (const char* serial : {"a1", "b2"})
+        host.AddCalculator(serial);
+}
+
 CliReport* g_report = nullptr;
 
 void ReportProgress(int percent)
@@ -123,9 +131,7 @@ private slots:
     {
         HostScope scope;
         TestHost& host = scope.host();
-        host.AddSourceFile(kSource, MakeData(32768));
-        for (const char* serial : {"a1", "b2"})
-            host.AddCalculator(serial);
+        AddTwoCalculators(host);
         g_seen.clear();
         QCOMPARE(RunTransfer(kVendor, kProduct, W(kSource).c_str(), 0, RecordDiskProgress,
                              RecordMessage),
@@ -143,9 +149,7 @@ private slots:
     {
         HostScope scope;
         TestHost& host = scope.host();
-        host.AddSourceFile(kSource, MakeData(32768));
-        for (const char* serial : {"a1", "b2"})
-            host.AddCalculator(serial);
+        AddTwoCalculators(host);
         QVector<DiskResult> listed(2);
         QCOMPARE(ListCalculatorDisks(kVendor, kProduct, listed.data(), 2), 2);
         host.EditDisk(0, [](TestHost::Disk& d) { d.present = false; });

@@ -1,14 +1,12 @@
 // The update history file, and the command line's answers to bad input.
 #include "app/single_instance.h"
+#include "own_guard_namespace.h"
 #include "update/update_history.h"
 
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <sched.h>
-#include <unistd.h>
 
 namespace {
 
@@ -231,10 +229,7 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    // As root the test runs in a network namespace of its own, where the guard's name lives:
-    // updaters running elsewhere on the machine then neither hold it nor see it held.
-    if (geteuid() == 0)
-        unshare(CLONE_NEWNET);
+    EnterOwnGuardNamespace();
     QCoreApplication app(argc, argv);
     TestHistory test;
     return QTest::qExec(&test, argc, argv);
