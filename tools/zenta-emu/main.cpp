@@ -7,6 +7,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -26,11 +27,15 @@ const char* kUsage = R"(usage: zenta-emu [options] SCENARIO
        zenta-emu --list
        zenta-emu [options] [--calculators N] [--other-disks N] [--bandwidth MB/S]
                  --run PROGRAM [ARGS...]
+       zenta-emu [options] SCENARIO --run PROGRAM [ARGS...]
 Runs the updater against emulated Zenta calculators and checks what they received.
 With --run, sets up the calculators (default 1) and other USB disks (default 0), all there from
 the start, and runs PROGRAM in the test bed instead of the updater, with the environment the
 updater would get and ZENTA_EMU_FOLDER (a sample update folder) and ZENTA_EMU_NODES (what each
 calculator's /dev node points at, space-separated); exits with PROGRAM's exit code.
+With a SCENARIO before --run, its hardware instead, and the verdict on the disks as for the
+updater; PROGRAM must end by itself, with 0 where the scenario's update ends well. An argument
+{folder} of PROGRAM becomes the update folder's path.
 
   --updater PATH      the updater (default: quillon-fwupdate beside zenta-emu)
   --probe-dir DIR     folder holding generic/libzentaprobe.so (default: ../lib/zenta-emu)
@@ -43,6 +48,8 @@ calculator's /dev node points at, space-separated); exits with PROGRAM's exit co
   --nodes MODE        loop: loop devices over the disk files (needs root);
                       file: device nodes point at the files; auto (default): loop as root
   --window            a real window on the display instead of an offscreen one
+  --wine PREFIX       the updater (or PROGRAM) is a Windows program, run by Wine in PREFIX
+                      beside the stand-in setupapi.dll; its window is seen only as it ends
   --timeout SECONDS   end the run after this long (default: the scenario's)
   --keep              keep the working folder
   --calculators N     with --run: N calculators
@@ -165,10 +172,10 @@ const char* ParseArguments(int argc, char** argv, RunOptions* options, std::stri
         } else if (arg == "--run") {
             // Everything after it is the program's own.
             options->run.assign(argv + i + 1, argv + argc);
-            const bool fits = !options->run.empty() && scenario == nullptr &&
-                              setup->calculators >= 0 && setup->calculators <= 26 * 26 &&
-                              setup->others >= 0 && setup->megabytesPerSecond >= 0;
-            return fits ? "setup" : nullptr;
+            const bool fits = !options->run.empty() && setup->calculators >= 0 &&
+                              setup->calculators <= 26 * 26 && setup->others >= 0 &&
+                              setup->megabytesPerSecond >= 0;
+            return !fits ? nullptr : scenario != nullptr ? scenario : "setup";
         } else if (arg == "--window" || arg == "--keep") {
             (arg == "--window" ? options->window : options->keepWorkDir) = true;
         } else if (!hasValue && arg.rfind("--", 0) == 0) {
@@ -195,6 +202,8 @@ const char* ParseArguments(int argc, char** argv, RunOptions* options, std::stri
         } else if (arg == "--write-fault" || arg == "--flip-byte") {
             if (!ParseFault(argv[++i], arg == "--flip-byte" ? &setup->flips : &setup->writeFaults))
                 return nullptr;
+        } else if (arg == "--wine") {
+            options->winePrefix = argv[++i];
         } else if (arg == "--nodes") {
             if (!ParseNodes(argv[++i], &options->nodes))
                 return nullptr;
@@ -205,6 +214,24 @@ const char* ParseArguments(int argc, char** argv, RunOptions* options, std::stri
         }
     }
     return scenario;
+}
+
+// Wine's loader: the first wine64 or wine on the PATH, else where Debian keeps it.
+std::string WineProgram()
+{
+    const char* path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "";
+    for (const char* name : {"wine64", "wine"}) {
+        std::size_t start = 0;
+        while (start <= folders.size()) {
+            const std::size_t end = std::min(folders.find(':', start), folders.size());
+            const std::string candidate = folders.substr(start, end - start) + "/" + name;
+            if (end > start && access(candidate.c_str(), X_OK) == 0)
+                return candidate;
+            start = end + 1;
+        }
+    }
+    return "/usr/lib/wine/wine64";
 }
 
 // With --run: the program's exit code, or the emulator's own when it could not run it.
@@ -254,7 +281,9 @@ int main(int argc, char** argv)
         std::cerr << kUsage;
         return kExitUsage;
     }
-    const Scenario* scenario = options.run.empty() ? FindScenario(name) : &own;
+    // With --run, the hardware of a scenario named before it, or of the options.
+    const bool ownSetup = !options.run.empty() && std::strcmp(name, "setup") == 0;
+    const Scenario* scenario = ownSetup ? &own : FindScenario(name);
     if (scenario == nullptr) {
         std::cerr << "zenta-emu: no scenario \"" << name << "\" (see --list)\n";
         return kExitUsage;
@@ -262,10 +291,12 @@ int main(int argc, char** argv)
     const std::string folder = OwnFolder();
     options.updater = options.updater.empty() ? folder + "/quillon-fwupdate" : options.updater;
     options.probeDir = options.probeDir.empty() ? folder + "/../lib/zenta-emu" : options.probeDir;
+    if (!options.winePrefix.empty())
+        options.wine = WineProgram();
     CatchSignals();
 
     const RunRecord record = RunScenario(*scenario, options);
-    if (!options.run.empty()) {
+    if (ownSetup) {
         if (!setup.stateFile.empty() && record.skipReason.empty() &&
             !WriteState(record, setup.stateFile)) {
             std::cerr << "zenta-emu: cannot write " << setup.stateFile << "\n";

@@ -32,10 +32,18 @@ void UpdaterSection(const Scenario& scenario, const RunOptions& options, const R
     out << "  ran " << Duration(record.seconds) << ", "
         << (record.exitStatus ? ChildProcess::Describe(*record.exitStatus) : "not ended")
         << (record.stoppedByEmulator ? " (closed by the emulator)" : "") << "\n";
-    out << "  window:\n";
-    for (const std::string& line : record.story)
-        out << "    " << line << "\n";
-    std::vector<Check> checks = CheckUpdater(record, scenario.window, options.language);
+    std::vector<Check> checks;
+    if (!options.run.empty()) {
+        checks = CheckProgram(record, scenario.window);
+    } else if (!options.winePrefix.empty()) {
+        out << "  window: not watched (no probe inside a Windows program); judged by its end\n";
+        checks = CheckUpdater(record, scenario.window, options.language, false);
+    } else {
+        out << "  window:\n";
+        for (const std::string& line : record.story)
+            out << "    " << line << "\n";
+        checks = CheckUpdater(record, scenario.window, options.language);
+    }
     for (const std::string& phase : record.missingShots)
         checks.push_back({"no picture of the window in the phase \"" + phase + "\"", false});
     if (!options.screenshots.empty() && record.missingShots.empty())

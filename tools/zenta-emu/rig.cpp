@@ -1,6 +1,6 @@
 // The rig at work: every disk served through FUSE and plugged into the test bed and out again,
 // on a new port and node name each time; as root over a loop device, its file system mounted
-// where the scenario asks.
+// where the scenario asks; for a Windows program, listed under Wine as well.
 #include "rig.h"
 
 #include <cerrno>
@@ -49,6 +49,8 @@ bool Rig::Start(std::string* error)
     for (Disk& disk : disks_)
         fuse_.Add(disk.file, disk.disk);
     if (!fuse_.Mount(mountPoint_, error))
+        return false;
+    if (wine_ && !wine_->Start(error))
         return false;
     testbed_ = std::make_unique<Testbed>();
     testbedDir_ = testbed_->RootDir();
@@ -132,6 +134,15 @@ bool Rig::Plug(int index, std::string* error)
         disk.loop.reset();
         return false;
     }
+    if (wine_) {
+        disk.winePath = WindowsInterfacePath(disk.identity, index);
+        if (!wine_->Add(disk.winePath, target, error)) {
+            SetPresent(disk, false);
+            testbed_->RemoveDisk(disk.where);
+            disk.winePath.clear();
+            return false;
+        }
+    }
     disk.plugged = true;
     disk.target = target;
     ++disk.plugs;
@@ -146,6 +157,9 @@ void Rig::Unplug(int index)
     // Gone for the host at once: whatever it still has open fails from now on.
     SetPresent(disk, false);
     testbed_->RemoveDisk(disk.where);
+    if (wine_ && !disk.winePath.empty())
+        wine_->Remove(disk.winePath);
+    disk.winePath.clear();
     UnmountFileSystem(disk);
     disk.loop.reset();
     disk.target.clear();
@@ -159,6 +173,7 @@ void Rig::Stop()
     for (std::size_t i = 0; i < disks_.size(); ++i)
         Unplug(static_cast<int>(i));
     testbed_.reset();
+    wine_.reset();
     fuse_.Unmount();
     started_ = false;
 }

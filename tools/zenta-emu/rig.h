@@ -5,6 +5,7 @@
 #include "fuse_disks.h"
 #include "loop_device.h"
 #include "testbed.h"
+#include "wine_devices.h"
 
 #include <memory>
 #include <string>
@@ -21,6 +22,8 @@ public:
     int AddCalculator(std::unique_ptr<Calculator> calculator);
     int AddOther(const DiskIdentity& identity, std::unique_ptr<PlainDisk> disk);
 
+    // Before Start: every disk plugged in is also listed for a Windows program under Wine.
+    void ServeToWine(std::unique_ptr<WineDevices> wine) { wine_ = std::move(wine); }
     bool Start(std::string* error);
     // Plugs a disk in, on a port and under a node name it has not had before, as the kernel
     // would name a disk plugged in again.
@@ -55,6 +58,7 @@ private:
         std::string target;
         bool mounted = false;
         std::string mountedAt; // while mounted
+        std::string winePath;  // its interface path under Wine, while plugged in
     };
     DiskPlacement NextPlacement(const Disk& disk);
     void SetPresent(Disk& disk, bool present);
@@ -66,6 +70,7 @@ private:
     std::vector<Disk> disks_;
     FuseDisks fuse_;
     std::unique_ptr<Testbed> testbed_;
+    std::unique_ptr<WineDevices> wine_;
     std::string testbedDir_;
     bool started_ = false;
     int nextPort_ = 1;

@@ -146,6 +146,16 @@ Scenario OtherDisks()
     return scenario;
 }
 
+Scenario TwoAndStick()
+{
+    Scenario scenario = Basic("two-and-stick",
+                              "two calculators beside a USB stick of another vendor, which stays "
+                              "untouched",
+                              2);
+    scenario.others = {{true, "SanDisk ", "Cruzer Blade    ", "1.00", "4C530001230101100431"}};
+    return scenario;
+}
+
 Scenario Usb2()
 {
     Scenario scenario = Basic("usb2",
@@ -317,6 +327,7 @@ const std::vector<Scenario>& Scenarios()
         WriteFails(),
         Unplug(),
         OtherDisks(),
+        TwoAndStick(),
         Usb2(),
         Demo(),
         Ambiguous(),

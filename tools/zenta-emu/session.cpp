@@ -6,6 +6,7 @@
 #include "phase_shots.h"
 #include "rig.h"
 #include "update_folder.h"
+#include "wine_devices.h"
 
 #include <QDir>
 #include <QFile>
@@ -82,6 +83,7 @@ private:
     bool ShowsFinal() const;
     void Collect();
     std::vector<std::string> Environment() const;
+    std::vector<std::string> WineEnvironment() const;
 
     const Scenario& scenario_;
     const RunOptions& options_;
@@ -145,8 +147,28 @@ bool Session::Prepare()
     return !record_.files.empty();
 }
 
+// A Windows program's environment: the prefix, the stand-in SetupAPI chosen over Wine's own
+// and the list it reads; the window on the display, as on Windows.
+std::vector<std::string> Session::WineEnvironment() const
+{
+    std::vector<std::string> env = CurrentEnvironment();
+    env.erase(std::remove_if(
+                  env.begin(), env.end(),
+                  [](const std::string& entry) { return entry.rfind("QT_QPA_PLATFORM=", 0) == 0; }),
+              env.end());
+    SetVariable(&env, "WINEPREFIX", options_.winePrefix);
+    SetVariable(&env, "WINEDLLOVERRIDES", "setupapi=n,b;mscoree,mshtml=");
+    if (GetVariable(env, "WINEDEBUG").empty())
+        SetVariable(&env, "WINEDEBUG", "-all");
+    SetVariable(&env, "ZENTA_WINE_INTERFACES", WindowsPath(work_ + "/wine-interfaces.txt"));
+    SetVariable(&env, "ZENTA_EMU_FOLDER", record_.folder);
+    return env;
+}
+
 std::vector<std::string> Session::Environment() const
 {
+    if (!options_.winePrefix.empty())
+        return WineEnvironment();
     std::vector<std::string> env = CurrentEnvironment();
     const std::string preload = GetVariable(env, "LD_PRELOAD");
     SetVariable(&env, "LD_PRELOAD",
@@ -184,10 +206,25 @@ std::vector<std::string> Session::Environment() const
 
 bool Session::StartUpdater()
 {
+    const bool wine = !options_.winePrefix.empty();
     if (!options_.run.empty()) {
+        std::vector<std::string> argv = options_.run;
+        const std::string folder = wine ? WindowsPath(record_.folder) : record_.folder;
+        for (std::string& arg : argv)
+            arg = arg == "{folder}" ? folder : arg;
+        if (wine)
+            argv.insert(argv.begin(), options_.wine);
         record_.command = options_.run[0];
         started_ = Clock::now();
-        return updater_.Start(options_.run, Environment(), "", &record_.setupError);
+        return updater_.Start(argv, Environment(), "", &record_.setupError);
+    }
+    if (wine) {
+        const std::vector<std::string> argv = {options_.wine, options_.updater,
+                                               WindowsPath(record_.folder),
+                                               std::to_string(options_.language)};
+        record_.command = "wine " + options_.updater + " \"" + argv[2] + "\" " + argv[3];
+        started_ = Clock::now();
+        return updater_.Start(argv, Environment(), work_ + "/updater.log", &record_.setupError);
     }
     const std::vector<std::string> argv = {options_.updater, record_.folder,
                                            std::to_string(options_.language)};
@@ -398,10 +435,19 @@ void Session::Collect()
 
 void Session::BuildRig()
 {
-    const bool loop = options_.nodes == RunOptions::Nodes::Loop ||
-                      (options_.nodes == RunOptions::Nodes::Auto && geteuid() == 0);
-    record_.nodes = loop ? "loop devices over FUSE files" : "FUSE files";
+    // Under Wine only a FUSE file answers the mailbox: Wine reads a loop device through the page
+    // cache, and would give back the command just written.
+    const bool wine = !options_.winePrefix.empty();
+    const bool loop = !wine && (options_.nodes == RunOptions::Nodes::Loop ||
+                                (options_.nodes == RunOptions::Nodes::Auto && geteuid() == 0));
+    record_.nodes = wine   ? "FUSE files, listed under Wine"
+                    : loop ? "loop devices over FUSE files"
+                           : "FUSE files";
     rig_ = std::make_unique<Rig>(loop, work_ + "/mnt");
+    if (wine) {
+        rig_->ServeToWine(
+            std::make_unique<WineDevices>(options_.winePrefix, work_ + "/wine-interfaces.txt"));
+    }
     QByteArray fileSystem;
     const bool mounts = std::any_of(scenario_.calculators.begin(), scenario_.calculators.end(),
                                     [](const CalculatorPlan& plan) { return plan.mounted; });

@@ -21,8 +21,14 @@ struct RunOptions {
     bool keepWorkDir = false;
     double timeout = 0; // 0: the scenario's own
     // A program (and its arguments) run in the test bed in place of the updater, with its own
-    // output; the run then only sets up the scenario's disks and ends with the program.
+    // output; the run then only sets up the scenario's disks and ends with the program. An
+    // argument "{folder}" becomes the update folder's path (its Windows path under Wine).
     std::vector<std::string> run;
+    // A Windows program under Wine: the updater (or `run`) is an .exe started by `wine` in this
+    // prefix, and finds the disks through the stand-in SetupAPI beside it. Its window has no
+    // probe: only how it ends is seen.
+    std::string winePrefix;
+    std::string wine = "wine64";
 };
 
 struct CalculatorRecord {

@@ -269,7 +269,18 @@ std::vector<Check> CheckOtherDisk(const OtherDiskRecord& disk)
              disk.writes == 0 && disk.unchanged}};
 }
 
-std::vector<Check> CheckUpdater(const RunRecord& record, const WindowPlan& plan, int language)
+std::vector<Check> CheckProgram(const RunRecord& record, const WindowPlan& plan)
+{
+    const int status = record.exitStatus.value_or(-1);
+    const bool ended = record.exitStatus && WIFEXITED(status) && !record.timedOut;
+    const int code = ended ? WEXITSTATUS(status) : -1;
+    if (plan.exits && !plan.mayStayOpen)
+        return {{"ended by itself with exit code 0", ended && code == 0}};
+    return {{"ended by itself with a failure code", ended && code > 0}};
+}
+
+std::vector<Check> CheckUpdater(const RunRecord& record, const WindowPlan& plan, int language,
+                                bool windowSeen)
 {
     std::vector<Check> checks;
     const int status = record.exitStatus.value_or(-1);
@@ -286,6 +297,8 @@ std::vector<Check> CheckUpdater(const RunRecord& record, const WindowPlan& plan,
                           record.stoppedByEmulator && !record.timedOut});
     }
     checks.push_back({record.timedOut ? "timed out" : "within the time limit", !record.timedOut});
+    if (!windowSeen)
+        return checks;
     checks.push_back({record.probeLoaded ? "window probe loaded" : "window probe not loaded",
                       record.probeLoaded});
     // Texts with an id are shown in the chosen language; only English ones are known here.

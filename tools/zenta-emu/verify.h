@@ -29,4 +29,10 @@ std::string CommandStory(const std::vector<MailboxEvent>& events);
 std::vector<Check> CheckCalculator(const CalculatorRecord& calculator,
                                    const std::vector<FileRegion>& files);
 std::vector<Check> CheckOtherDisk(const OtherDiskRecord& disk);
-std::vector<Check> CheckUpdater(const RunRecord& record, const WindowPlan& plan, int language);
+// `windowSeen`: the probe watched the window (not inside a Windows program under Wine, where
+// only how it ends is judged).
+std::vector<Check> CheckUpdater(const RunRecord& record, const WindowPlan& plan, int language,
+                                bool windowSeen = true);
+// A program run in the updater's place (--run with a scenario): it ends by itself, with 0
+// where the window would end with "Done", with another code otherwise.
+std::vector<Check> CheckProgram(const RunRecord& record, const WindowPlan& plan);
