@@ -13,7 +13,7 @@
 // A disk that the host lists now, for the cases that need one.
 struct ContractDisk {
     String16 path;     // as the host lists it; empty when none can be had here
-    std::int64_t size; // in bytes, at least 64 KiB
+    std::int64_t size; // in bytes, at least 64 KiB; -1 when the system cannot tell it here
     std::string why;   // when there is none: why
 };
 
