@@ -116,20 +116,22 @@ struct OpenFile : SectorDevice {
     bool ReadAligned(std::uint64_t offset, void* buffer, std::size_t length) override
     {
         DWORD moved = 0;
-        return Done(SeekTo(offset, length) &&
-                        ::ReadFile(handle, buffer, static_cast<DWORD>(length), &moved, nullptr),
-                    moved == length);
+        const bool called = SeekTo(offset, length) &&
+                            ::ReadFile(handle, buffer, static_cast<DWORD>(length), &moved, nullptr);
+        return Done(called, moved == length);
     }
 
     bool WriteAligned(std::uint64_t offset, const void* buffer, std::size_t length) override
     {
         DWORD moved = 0;
-        return Done(SeekTo(offset, length) &&
-                        ::WriteFile(handle, buffer, static_cast<DWORD>(length), &moved, nullptr),
-                    moved == length);
+        const bool called =
+            SeekTo(offset, length) &&
+            ::WriteFile(handle, buffer, static_cast<DWORD>(length), &moved, nullptr);
+        return Done(called, moved == length);
     }
 
-    // Keeps the system's reason of a failed call; a short transfer is the disk's end.
+    // Keeps the system's reason of a failed call; a short transfer is the disk's end. The call
+    // must be made before `whole` is worked out (the order of a call's arguments is unspecified).
     bool Done(bool called, bool whole)
     {
         if (!called)

@@ -296,7 +296,8 @@ void DiskRequestsAreAllOrNothing(Context& ctx)
     CHECK(host.Write(handle, data.data(), 5, &done) && done == 5);
     CHECK(host.Seek(handle, 0, SeekFrom::Current) == 4100);
     std::vector<unsigned char> expected = around;
-    std::memcpy(expected.data() + 7, data.data(), 5);
+    if (expected.size() == 24) // a failed read above leaves nothing to compare with
+        std::memcpy(expected.data() + 7, data.data(), 5);
     CHECK(ReadAt(host, handle, 4088, 24) == expected);
 
     if (disk.size < 0) {
