@@ -66,7 +66,7 @@ printf '%s\n' "$scratch" >"$work/interfaces.txt"
 status=0
 WINEPREFIX=$work/window WINEDLLOVERRIDES="setupapi=n,b" \
     ZENTA_WINE_INTERFACES="Z:${work//\//\\}\\interfaces.txt" QUILLON_CONTRACT_DISK="$scratch" \
-    "$wine" "$app/tst_contract_win32.exe" >"$work/contract.txt" 2>&1 || status=$?
+    "$wine" "$app/tst_contract_win32.exe" 2>&1 | tr -d '\r' >"$work/contract.txt" || status=$?
 if [ "$status" -ne 0 ] || ! grep -q "^[0-9]* passed, 0 failed, 0 skipped$" "$work/contract.txt"; then
     cat "$work/contract.txt"
     fail "the host contract on a disk under Wine"
