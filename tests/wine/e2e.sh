@@ -3,8 +3,9 @@
 # a scratch disk, then the window (on a virtual X display) and the command line through the
 # same scenarios, each judged by zenta-emu on the calculators' disks (every file byte-exact at
 # its offset, the commands in order, the finish command last, other disks untouched) and by how
-# the program ended (the window by itself with 0, which it does only after "Done"; the command
-# line with 0).
+# the program ended: the window by itself with 0 (which it does only after "Done") or, for an
+# update that fails, with the outcome and code its update history records; the command line
+# with the exit code a Linux run gives.
 #
 #   tests/wine/e2e.sh <Windows build folder> <zenta-emu>
 #
@@ -46,16 +47,18 @@ mkdir -p "$app"
 cp -r "$build/bin/." "$app/"
 cp "$build/wine-rig/setupapi.dll" "$app/"
 
-# One prefix for the window's runs and one for the command line's, so that both can run at the
-# same time without meeting in one Wine server.
+# A prefix for each lane of runs below, so that they can run at the same time without meeting
+# in one Wine server (and the window's one-copy guard there).
 make_prefix() {
     WINEPREFIX=$1 WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i >/dev/null 2>&1
     WINEPREFIX=$1 "$wineserver" -w
     prefixes+=("$1")
 }
 make_prefix "$work/window"
-cp -a "$work/window" "$work/cli"
-prefixes+=("$work/cli")
+for lane in window2 cli; do
+    cp -a "$work/window" "$work/$lane"
+    prefixes+=("$work/$lane")
+done
 
 # The host contract's disk cases on a scratch image listed as a USB disk (Wine answers no size
 # query: the cases leave out the disk's end).
@@ -74,7 +77,9 @@ fi
 echo "host contract on a disk under Wine: $(tail -n1 "$work/contract.txt")"
 rm -f "$work/window/dosdevices/${scratch#\\\\?\\}"
 
-scenarios=(one two-and-stick flaky-writes refused-progress unplug)
+# Five that end well, and one that must end as on Linux: "Update failed (112)" in the window (its
+# update history says so), exit code 112 from the command line.
+scenarios=(one two-and-stick flaky-writes refused-progress unplug write-fails)
 # run FACE PREFIX SCENARIO: one run, its report kept in $work/FACE.SCENARIO.txt.
 run() {
     local face=$1 prefix=$2 scenario=$3 report=$work/$1.$3.txt rc=0
@@ -86,12 +91,16 @@ run() {
     fi
     echo "$rc" >"$report.rc"
 }
+# Three lanes side by side: the programs mostly wait (countdowns, retry pauses).
 start=$(date +%s)
-(for s in "${scenarios[@]}"; do run window "$work/window" "$s"; done) &
-window_runs=$!
+half=$((${#scenarios[@]} / 2))
+(for s in "${scenarios[@]:0:$half}"; do run window "$work/window" "$s"; done) &
+lanes=($!)
+(for s in "${scenarios[@]:$half}"; do run window "$work/window2" "$s"; done) &
+lanes+=($!)
 (for s in "${scenarios[@]}"; do run cli "$work/cli" "$s"; done) &
-cli_runs=$!
-wait "$window_runs" "$cli_runs"
+lanes+=($!)
+wait "${lanes[@]}"
 
 failed=0
 skipped=0

@@ -10,6 +10,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -18,6 +20,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <sched.h>
 #include <thread>
@@ -81,6 +84,8 @@ private:
     void Act(double now);
     void RunSecondCopy(double now);
     bool ShowsFinal() const;
+    std::map<std::string, int> WineHistories() const;
+    void ReadWineHistory();
     void Collect();
     std::vector<std::string> Environment() const;
     std::vector<std::string> WineEnvironment() const;
@@ -97,6 +102,7 @@ private:
     std::unique_ptr<WindowLog> window_;
     Clock::time_point started_;
     std::optional<double> finalTextSince_;
+    std::map<std::string, int> wineHistoryLines_; // each user's history file: lines before the run
     std::vector<std::unique_ptr<std::atomic<bool>>> changed_; // by scenario_.changes
     std::mutex changeMutex_;
     std::string changeError_;
@@ -219,6 +225,7 @@ bool Session::StartUpdater()
         return updater_.Start(argv, Environment(), "", &record_.setupError);
     }
     if (wine) {
+        wineHistoryLines_ = WineHistories();
         const std::vector<std::string> argv = {options_.wine, options_.updater,
                                                WindowsPath(record_.folder),
                                                std::to_string(options_.language)};
@@ -285,7 +292,15 @@ bool Session::Step()
     if (updater_.Poll())
         return false;
     const bool closable = !scenario_.window.exits || scenario_.window.mayStayOpen;
-    if (window_ && closable && ShowsFinal()) {
+    bool shown = false;
+    if (!options_.winePrefix.empty() && options_.run.empty()) {
+        // Under Wine the window's end is what its update history records.
+        ReadWineHistory();
+        shown = record_.windowHistory.has_value();
+    } else {
+        shown = window_ && ShowsFinal();
+    }
+    if (closable && shown) {
         finalTextSince_ = finalTextSince_ ? finalTextSince_ : now;
         if (now - *finalTextSince_ >= kFinalTextHold) {
             record_.stoppedByEmulator = true;
@@ -317,6 +332,40 @@ bool Session::ShowsFinal() const
             return true;
     }
     return false;
+}
+
+// Every history file of the prefix's users (%LOCALAPPDATA%\Quillon\history.jsonl), with its
+// number of lines.
+std::map<std::string, int> Session::WineHistories() const
+{
+    std::map<std::string, int> files;
+    const QDir users(QString::fromStdString(options_.winePrefix + "/drive_c/users"));
+    for (const QString& user : users.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(users.filePath(user + "/AppData/Local/Quillon/history.jsonl"));
+        if (file.open(QIODevice::ReadOnly))
+            files[file.fileName().toStdString()] = file.readAll().count('\n');
+    }
+    return files;
+}
+
+// The record the window's update added to the history, once there is one.
+void Session::ReadWineHistory()
+{
+    if (record_.windowHistory)
+        return;
+    for (const auto& entry : WineHistories()) {
+        const auto before = wineHistoryLines_.find(entry.first);
+        if (entry.second <= (before == wineHistoryLines_.end() ? 0 : before->second))
+            continue;
+        QFile file(QString::fromStdString(entry.first));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+        const QJsonObject last = QJsonDocument::fromJson(lines.last()).object();
+        if (last.contains("outcome"))
+            record_.windowHistory = {last.value("outcome").toString().toStdString(),
+                                     last.value("result").toInt(-1)};
+    }
 }
 
 // The changes due when the window first shows its countdown ("Start - 5").
@@ -393,6 +442,8 @@ void Session::Watch()
 {
     while (Step())
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!options_.winePrefix.empty() && options_.run.empty())
+        ReadWineHistory(); // written just before a window that ends by itself goes
     if (g_stopRequested != 0 && record_.setupError.empty())
         record_.setupError = "interrupted";
     updater_.Stop();

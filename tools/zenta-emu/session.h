@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct RunOptions {
@@ -63,9 +64,12 @@ struct RunRecord {
     std::vector<std::string> story;
     std::string updaterOutput;             // the end of what it printed
     std::vector<std::string> missingShots; // phases no picture was taken of
-    bool secondCopy = false;               // a second copy was started
-    std::optional<int> secondExitStatus;   // and ended so, by itself
-    double secondRan = 0;                  // after this many seconds
+    // A Windows program's window under Wine, seen through the record its update left in the
+    // update history: "ok", "failed" or "refused", and the result code.
+    std::optional<std::pair<std::string, int>> windowHistory;
+    bool secondCopy = false;             // a second copy was started
+    std::optional<int> secondExitStatus; // and ended so, by itself
+    double secondRan = 0;                // after this many seconds
 };
 
 // Builds the hardware, runs the updater against it, and takes it all down again.

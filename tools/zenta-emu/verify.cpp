@@ -59,6 +59,19 @@ QStringList LastShown(const std::vector<WindowLook>& looks)
     return {};
 }
 
+// The outcome and result code an update that ends as the plan says leaves in the history; an
+// empty outcome when the plan does not tell.
+std::pair<std::string, int> HistoryOfEnd(const WindowPlan& plan)
+{
+    if (plan.finalText == "Done")
+        return {"ok", 0};
+    static const QRegularExpression failed("^Update failed \\((\\d+)\\)$");
+    const QRegularExpressionMatch match = failed.match(QString::fromStdString(plan.finalText));
+    if (match.hasMatch())
+        return {"failed", match.captured(1).toInt()};
+    return {"", 0};
+}
+
 int FinishCommands(const CalculatorState& state)
 {
     int count = 0;
@@ -276,6 +289,13 @@ std::vector<Check> CheckProgram(const RunRecord& record, const WindowPlan& plan)
     const int code = ended ? WEXITSTATUS(status) : -1;
     if (plan.exits && !plan.mayStayOpen)
         return {{"ended by itself with exit code 0", ended && code == 0}};
+    // The command line's exit code is the result code the window shows.
+    const int expected = HistoryOfEnd(plan).second;
+    if (expected > 0) {
+        return {{"ended by itself with exit code " + std::to_string(expected) + " (" +
+                     std::to_string(code) + ")",
+                 ended && code == expected}};
+    }
     return {{"ended by itself with a failure code", ended && code > 0}};
 }
 
@@ -297,8 +317,19 @@ std::vector<Check> CheckUpdater(const RunRecord& record, const WindowPlan& plan,
                           record.stoppedByEmulator && !record.timedOut});
     }
     checks.push_back({record.timedOut ? "timed out" : "within the time limit", !record.timedOut});
-    if (!windowSeen)
+    if (!windowSeen) {
+        const std::pair<std::string, int> expected = HistoryOfEnd(plan);
+        if (!expected.first.empty()) {
+            const auto& seen = record.windowHistory;
+            checks.push_back({"its update history records \"" + expected.first + "\" (" +
+                                  std::to_string(expected.second) + ")" +
+                                  (seen ? ", it holds \"" + seen->first + "\" (" +
+                                              std::to_string(seen->second) + ")"
+                                        : ", it holds no record of it"),
+                              seen && *seen == expected});
+        }
         return checks;
+    }
     checks.push_back({record.probeLoaded ? "window probe loaded" : "window probe not loaded",
                       record.probeLoaded});
     // Texts with an id are shown in the chosen language; only English ones are known here.
