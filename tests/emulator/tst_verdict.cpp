@@ -138,6 +138,7 @@ private slots:
     void otherDisk();
     void updaterAndWindow();
     void refusalsAndSecondCopy();
+    void windowsProgramJudgedByItsEnd();
     void commandStory();
     void windowLogReadsWholeLines();
     void sampleUpdateFolder();
@@ -377,6 +378,42 @@ void TestVerdict::refusalsAndSecondCopy()
     QCOMPARE(Failed(CheckUpdater(record, plan, 1)), late);
     record.secondExitStatus = 1 << 8; // exit code 1
     QCOMPARE(Failed(CheckUpdater(record, plan, 1)), late);
+}
+
+// Under Wine no probe watches the window: its history record and exit code must say how the
+// update ended, or the run fails.
+void TestVerdict::windowsProgramJudgedByItsEnd()
+{
+    RunRecord record;
+    record.stoppedByEmulator = true;
+    WindowPlan plan;
+    plan.exits = false;
+    plan.finalText = "Update failed (112)";
+    record.windowHistory = std::make_pair(std::string("failed"), 112);
+    QCOMPARE(Failed(CheckUpdater(record, plan, 1, false)), QStringList());
+    const QString history = "its update history records \"failed\" (112)";
+    for (const auto& seen :
+         {std::make_pair(std::string("failed"), 109), std::make_pair(std::string("ok"), 0)}) {
+        record.windowHistory = seen;
+        QCOMPARE(Failed(CheckUpdater(record, plan, 1, false)).size(), 1);
+        QVERIFY(Failed(CheckUpdater(record, plan, 1, false)).front().startsWith(history));
+    }
+    record.windowHistory.reset();
+    QCOMPARE(Failed(CheckUpdater(record, plan, 1, false)).size(), 1);
+
+    // The command line in its place ends with the window's result code.
+    record.stoppedByEmulator = false;
+    for (int code : {112, 1, 0}) {
+        record.exitStatus = code << 8;
+        QCOMPARE(Failed(CheckProgram(record, plan)).isEmpty(), code == 112);
+    }
+    plan.exits = true;
+    plan.finalText = "Done";
+    QCOMPARE(Failed(CheckProgram(record, plan)), QStringList());
+    record.windowHistory = std::make_pair(std::string("ok"), 0);
+    QCOMPARE(Failed(CheckUpdater(record, plan, 1, false)), QStringList());
+    record.exitStatus = 112 << 8;
+    QCOMPARE(Failed(CheckProgram(record, plan)).size(), 1);
 }
 
 void TestVerdict::commandStory()
