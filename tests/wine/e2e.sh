@@ -16,12 +16,11 @@ set -euo pipefail
 [ $# -eq 2 ] || { sed -n '9,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 build=$(cd "$1" && pwd)
 emu=$(readlink -f "$2")
-wine=$(command -v wine64 || command -v wine || ls /usr/lib/wine/wine64)
-wineserver=$(dirname "$(readlink -f "$wine")")/wineserver
+# shellcheck source=tests/wine/common.sh
+. "$(dirname "$0")/common.sh"
 [ -f "$build/wine-rig/setupapi.dll" ] || { echo "no stand-in setupapi.dll in $build/wine-rig" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/quillon-wine-e2e-XXXXXX)
-xvfb_pid=""
 prefixes=()
 cleanup() {
     for p in "${prefixes[@]}"; do WINEPREFIX=$p "$wineserver" -k 2>/dev/null || true; done
@@ -29,16 +28,8 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-exec 3<> <(:)
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-read -r -t 20 display <&3 || fail "Xvfb did not start"
-export DISPLAY=:$display WINEDEBUG=-all
+start_display
+export WINEDEBUG=-all
 unset QT_QPA_PLATFORM
 
 # The programs unchanged, with their folders, beside the stand-in; nothing of it is installed.

@@ -14,29 +14,18 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 shot=${2:-}
 installer=$(ls "$build"/quillon-fwupdate-*-win64.exe | head -n1)
-wine=$(command -v wine64 || ls /usr/lib/wine/wine64)
-wineserver=$(dirname "$(readlink -f "$wine")")/wineserver
+# shellcheck source=tests/wine/common.sh
+. "$(dirname "$0")/common.sh"
 
 work=$(mktemp -d /tmp/quillon-wine-XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-xvfb_pid=""
 cleanup() {
     "$wineserver" -k 2>/dev/null || true
     [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-# A display of its own: the first free number, which Xvfb reports once it listens.
-exec 3<> <(:)
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-read -r -t 20 display <&3 || fail "Xvfb did not start"
-export DISPLAY=:$display
+start_display
 
 "$wine" wineboot -i >/dev/null 2>&1
 "$wine" "$installer" /S >/dev/null 2>&1 || fail "the installer failed"
