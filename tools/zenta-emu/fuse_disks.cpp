@@ -84,10 +84,15 @@ std::uint64_t Clip(EmulatedDisk* disk, off_t offset, std::size_t size)
     return at >= end ? 0 : std::min<std::uint64_t>(size, end - at);
 }
 
+bool Refused(off_t offset, std::size_t size)
+{
+    return offset < 0 || (Self()->WholeSectors() && (offset % 512 != 0 || size % 512 != 0));
+}
+
 int Read(const char* path, char* buffer, std::size_t size, off_t offset, fuse_file_info*)
 {
     EmulatedDisk* disk = Self()->Find(path);
-    if (disk == nullptr || offset < 0)
+    if (disk == nullptr || Refused(offset, size))
         return -EINVAL;
     const std::uint64_t length = Clip(disk, offset, size);
     disk->Pace(length);
@@ -99,7 +104,7 @@ int Read(const char* path, char* buffer, std::size_t size, off_t offset, fuse_fi
 int Write(const char* path, const char* buffer, std::size_t size, off_t offset, fuse_file_info*)
 {
     EmulatedDisk* disk = Self()->Find(path);
-    if (disk == nullptr || offset < 0)
+    if (disk == nullptr || Refused(offset, size))
         return -EINVAL;
     const std::uint64_t length = Clip(disk, offset, size);
     if (length < size)

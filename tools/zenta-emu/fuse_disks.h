@@ -19,6 +19,11 @@ public:
     FuseDisks& operator=(const FuseDisks&) = delete;
     ~FuseDisks() { Unmount(); }
 
+    // Before the mount: reads and writes that are not whole 512-byte sectors at a sector's
+    // offset fail with EINVAL, as Windows fails them on an unbuffered disk handle (Wine, which
+    // serves a Windows program, does not).
+    void RequireWholeSectors() { wholeSectors_ = true; }
+    bool WholeSectors() const { return wholeSectors_; }
     // Every disk is added before the mount; the set does not change afterwards.
     void Add(const std::string& name, EmulatedDisk* disk) { disks_[name] = disk; }
     bool Mount(const std::string& mountPoint, std::string* error);
@@ -34,6 +39,7 @@ public:
 private:
     std::map<std::string, EmulatedDisk*> disks_;
     std::string mountPoint_;
+    bool wholeSectors_ = false;
     struct fuse* fuse_ = nullptr;
     std::thread loop_;
 };

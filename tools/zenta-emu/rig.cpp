@@ -48,6 +48,8 @@ bool Rig::Start(std::string* error)
 {
     for (Disk& disk : disks_)
         fuse_.Add(disk.file, disk.disk);
+    if (wine_)
+        fuse_.RequireWholeSectors();
     if (!fuse_.Mount(mountPoint_, error))
         return false;
     if (wine_ && !wine_->Start(error))
