@@ -80,6 +80,18 @@ void TestLinuxDiskPaths::path_data()
     QTest::newRow("product forging an instance")
         << usb << std::string("KZ") << std::string("Zenta update#1") << std::string("1") << 0u
         << "\\\\?\\usbstor#disk&ven_kz&prod_zenta_update_1&rev_1.00#1&0#" + kClass << false;
+    // Strings that fold into the calculator's tokens are not its strings: only "KZ" and
+    // "Zenta update" themselves, padded or not, name a calculator (as the udev rule has it).
+    for (const auto& lookalike :
+         {std::make_pair("kz", "Zenta update"), std::make_pair("KZ", "ZENTA UPDATE"),
+          std::make_pair("KZ", "Zenta_update"), std::make_pair("KZ", "Zenta*update"),
+          std::make_pair(" KZ", "Zenta update"), std::make_pair("KZ", "Zenta\tupdate")}) {
+        QTest::newRow(
+            qPrintable(QString("look-alike %1 / %2").arg(lookalike.first, lookalike.second)))
+            << usb << std::string(lookalike.first) << std::string(lookalike.second)
+            << std::string("1") << 0u
+            << "\\\\?\\usbstor#disk&ven_~kz&prod_zenta_update&rev_1.00#1&0#" + kClass << false;
+    }
     QTest::newRow("non-ASCII and control bytes")
         << usb << std::string(" A\tB ") << std::string("x\xc3\x84y") << std::string("s#1\n2/") << 0u
         << "\\\\?\\usbstor#disk&ven_a_b&prod_x__y&rev_1.00#s_1_2_&0#" + kClass << false;
