@@ -2,6 +2,8 @@
 // search pattern finds a calculator on both.
 #include "device/linux_disk_paths.h"
 
+#include "device/engine.h"
+
 #include <cstdint>
 #include <map>
 
@@ -40,7 +42,22 @@ const char* BusName(DiskBus bus)
     return "other";
 }
 
+// SCSI pads the inquiry strings with spaces to their fields' widths; only that padding goes.
+std::string WithoutPadding(const std::string& text)
+{
+    const std::size_t end = text.find_last_not_of(' ');
+    return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+}
+
 } // namespace
+
+bool IsCalculatorLookalike(const std::string& vendor, const std::string& product)
+{
+    const bool folds = SanitizeIdPart(vendor) == SanitizeIdPart(kCalculatorVendorId) &&
+                       SanitizeIdPart(product) == SanitizeIdPart(kCalculatorProductId);
+    return folds && (WithoutPadding(vendor) != kCalculatorVendorId ||
+                     WithoutPadding(product) != kCalculatorProductId);
+}
 
 std::string SanitizeIdPart(const std::string& text)
 {
@@ -86,6 +103,9 @@ std::string DiskInterfacePathOf(const LinuxDiskInfo& disk, bool useMadeUpId)
     std::string path = "\\\\?\\";
     path += BusName(disk.bus);
     path += "#disk&ven_";
+    // No sanitized string holds a '~': a look-alike's path never holds a calculator's ids.
+    if (IsCalculatorLookalike(disk.vendor, disk.product))
+        path += '~';
     path += SanitizeIdPart(disk.vendor);
     path += "&prod_";
     path += SanitizeIdPart(disk.product);

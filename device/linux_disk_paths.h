@@ -29,6 +29,12 @@ struct LinuxDiskInfo {
 // lower case. No attribute can thus bring in a '#', '&' or '\' of its own.
 std::string SanitizeIdPart(const std::string& text);
 
+// True for inquiry strings that fold into a calculator's ids in a path ("kz", "ZENTA UPDATE",
+// "Zenta_update") without being its strings: vendor "KZ" and model "Zenta update", give or take
+// the spaces SCSI pads them with. The kernel gives the exact strings, and only those are a
+// calculator's; such a disk's path gets a vendor part no calculator's can match.
+bool IsCalculatorLookalike(const std::string& vendor, const std::string& product);
+
 // A stable made-up instance id for a disk with no usable serial, from its location. It holds an
 // '&', which no sanitized serial can, so it never equals a real serial.
 std::string MadeUpInstanceId(const std::string& location);

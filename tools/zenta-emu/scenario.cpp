@@ -270,9 +270,11 @@ Scenario Lookalike()
 {
     Scenario scenario = Basic("lookalike",
                               "beside the calculator a USB disk \"KZ Zenta updater v9\", whose "
-                              "product only begins like the calculator's",
+                              "product only begins like the calculator's, and one \"kz ZENTA "
+                              "UPDATE\", whose strings only fold into the calculator's",
                               1);
-    scenario.others = {{true, "KZ      ", "Zenta updater v9", "1.00", "ZT9999"}};
+    scenario.others = {{true, "KZ      ", "Zenta updater v9", "1.00", "ZT9999"},
+                       {true, "kz      ", "ZENTA UPDATE    ", "1.00", "ZT9998"}};
     return scenario;
 }
 
