@@ -319,8 +319,16 @@ void CliReport::finished(const HistoryRecord& record, int exitCode, bool finishS
     }
     if (!record.calculators.isEmpty())
         printTable(record);
-    line(QString("Update %1 (exit code %2)%3")
-             .arg(record.outcome)
-             .arg(exitCode)
-             .arg(finishSent ? ", finish command sent" : ""));
+    // Only what happened: the calculators the finish command did not reach are named.
+    QStringList missed;
+    for (const HistoryCalculator& calculator : record.calculators) {
+        if (!calculator.passedOver && calculator.finish != kResultOk)
+            missed << calculator.serial + (calculator.finish == kNotWritten
+                                               ? QString(" (not found)")
+                                               : QString(" (%1)").arg(calculator.finish));
+    }
+    const QString finish = finishSent         ? ", finish command sent"
+                           : missed.isEmpty() ? QString()
+                                              : ", finish command not sent to " + missed.join(", ");
+    line(QString("Update %1 (exit code %2)%3").arg(record.outcome).arg(exitCode).arg(finish));
 }

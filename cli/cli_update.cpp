@@ -265,8 +265,12 @@ int updateWithCalculators(UpdateRun& run)
     else
         noticeInterrupt(false);
     run.record.result = code;
-    // Whatever the outcome: the calculators leave update mode only on this command.
-    const bool finishSent = FinishCalculators(kVendorId, kProductId) == kResultOk;
+    // Whatever the outcome: the calculators leave update mode only on this command, and each
+    // one's row tells whether it got it.
+    DiskResult finished[kMaxDisks];
+    const int reached = FinishCalculatorDisks(kVendorId, kProductId, finished, kMaxDisks);
+    noteFinishResults(&run.record, finished, std::min(reached, kMaxDisks));
+    const bool finishSent = finishReachedAll(run.record);
     QString error;
     if (!appendHistory(run.record, &error))
         run.report.warning("the update history was not written: " + error);

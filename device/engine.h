@@ -129,6 +129,11 @@ int VerifyCalculatorDisks(const WChar* vendorId, const WChar* productId, const W
 
 // Sends the finish command to every calculator disk that opens: 0, or 104 when none was found.
 int FinishCalculators(const WChar* vendorId, const WChar* productId);
+// The same, with what became of each disk's command, in disk-table order: 0 written, 107 the
+// disk did not open, 112 the command's write failed. Gives how many disks were found (0: none,
+// nothing sent); the first `capacity` of them are described.
+int FinishCalculatorDisks(const WChar* vendorId, const WChar* productId, DiskResult* results,
+                          int capacity);
 
 // A pause through the host's clock, so that tests never wait for real.
 void HostSleep(int milliseconds);

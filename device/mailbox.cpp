@@ -114,19 +114,31 @@ bool SendFinish(FileHandle disk)
     return SendCommand(disk, kCmdFinish, 0);
 }
 
-int FinishCalculators(const WChar* vendorId, const WChar* productId)
+int FinishCalculatorDisks(const WChar* vendorId, const WChar* productId, DiskResult* results,
+                          int capacity)
 {
     std::lock_guard<std::mutex> lock(g_engineLock);
     g_diskCount = FindCalculatorDisksWithRetry(g_diskPaths, vendorId, productId, kMaxDisks);
     if (g_diskCount == 0)
-        return kResultNoDevice;
+        return 0;
     OpenCalculatorDisks();
     for (int i = 0; i < g_diskCount; ++i) {
-        if (g_diskHandles[i] == kInvalidHandle)
-            continue;
-        ReadMailboxArea(g_diskHandles[i], false);
-        SendFinish(g_diskHandles[i]);
+        int result = kResultDiskNotOpen;
+        if (g_diskHandles[i] != kInvalidHandle) {
+            ReadMailboxArea(g_diskHandles[i], false);
+            result = SendFinish(g_diskHandles[i]) ? kResultOk : kResultWriteFailed;
+        }
+        if (results != nullptr && i < capacity) {
+            DescribeDisk(g_diskPaths[i], &results[i]);
+            results[i].size = -1;
+            results[i].result = result;
+        }
     }
     CloseCalculatorDisks();
-    return kResultOk;
+    return g_diskCount;
+}
+
+int FinishCalculators(const WChar* vendorId, const WChar* productId)
+{
+    return FinishCalculatorDisks(vendorId, productId, nullptr, 0) > 0 ? kResultOk : kResultNoDevice;
 }

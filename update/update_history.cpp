@@ -85,6 +85,32 @@ bool everyFileWritten(const HistoryRecord& record)
     return !record.calculators.isEmpty();
 }
 
+void noteFinishResults(HistoryRecord* record, const DiskResult* disks, int count)
+{
+    for (HistoryCalculator& calculator : record->calculators)
+        calculator.finish = kNotWritten;
+    for (int i = 0; i < count; ++i) {
+        const QString path = fromWide(disks[i].devicePath);
+        for (HistoryCalculator& calculator : record->calculators) {
+            if (calculator.path == path)
+                calculator.finish = disks[i].result;
+        }
+    }
+}
+
+bool finishReachedAll(const HistoryRecord& record)
+{
+    int reached = 0;
+    for (const HistoryCalculator& calculator : record.calculators) {
+        if (calculator.passedOver)
+            continue;
+        if (calculator.finish != kResultOk)
+            return false;
+        ++reached;
+    }
+    return reached > 0;
+}
+
 QJsonObject historyJson(const HistoryRecord& record)
 {
     QJsonArray files;
@@ -98,8 +124,10 @@ QJsonObject historyJson(const HistoryRecord& record)
         QJsonObject results;
         for (int i = 0; i < record.files.size() && i < calculator.results.size(); ++i)
             results.insert(record.files[i].name, resultJson(calculator.results[i]));
-        QJsonObject row{
-            {"serial", calculator.serial}, {"path", calculator.path}, {"results", results}};
+        QJsonObject row{{"serial", calculator.serial},
+                        {"path", calculator.path},
+                        {"results", results},
+                        {"finish", resultJson(calculator.finish)}};
         if (!calculator.node.isEmpty())
             row.insert("node", calculator.node);
         if (calculator.passedOver)

@@ -27,6 +27,9 @@ struct HistoryCalculator {
     QString node;
     bool passedOver = false; // present, but past the calculators one update writes
     QVector<int> results;    // per file of the record, the latest attempt's code or kNotWritten
+    // The finish command: 0 when it was written, the failure's code (107, 112), or kNotWritten
+    // when the finish found no such calculator (or none was sent yet).
+    int finish = kNotWritten;
 };
 
 struct HistoryRecord {
@@ -49,6 +52,13 @@ HistoryCalculator& historyCalculator(HistoryRecord* record, const DiskResult& di
 
 // Keeps each disk's result of one transfer of file `file`; a later attempt replaces an earlier.
 void noteTransferResults(HistoryRecord* record, int file, const DiskResult* disks, int count);
+
+// Keeps each disk's result of the finish command (FinishCalculatorDisks) on its calculator's row;
+// a row the finish did not find keeps kNotWritten.
+void noteFinishResults(HistoryRecord* record, const DiskResult* disks, int count);
+// True when the finish command was written to every calculator that was not passed over, and
+// there was one at least.
+bool finishReachedAll(const HistoryRecord& record);
 
 // True when every calculator that was not passed over holds every file.
 bool everyFileWritten(const HistoryRecord& record);

@@ -124,7 +124,12 @@ void CUpdateWorker::finish()
         // The engine takes one operation at a time; the pause lets a stopped loop's last step
         // settle first.
         HostSleep(kFinishPauseMs);
-        FinishCalculators(kVendorId, kProductId);
+        DiskResult disks[kMaxDisks];
+        const int reached = FinishCalculatorDisks(kVendorId, kProductId, disks, kMaxDisks);
+        {
+            QMutexLocker guard(&lock_);
+            noteFinishResults(&history_, disks, reached < kMaxDisks ? reached : kMaxDisks);
+        }
         writeHistory();
     } catch (...) {
         // Nothing of the engine throws; a failing pause still has to report the end.

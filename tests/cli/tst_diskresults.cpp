@@ -114,6 +114,46 @@ private slots:
         QCOMPARE(got.join(' '), results);
     }
 
+    // The finish command is told per calculator, as it went: a held disk and a command that
+    // was not written are no finish sent.
+    void shouldTellWhichCalculatorsTheFinishReached()
+    {
+        HostScope scope;
+        TestHost& host = scope.host();
+        for (const char* serial : {"a1", "b2", "c3"})
+            host.AddCalculator(serial);
+        host.EditDisk(1, [](TestHost::Disk& d) { d.openFault = {0, -1}; });
+        host.EditDisk(2, [](TestHost::Disk& d) { d.commandWriteFault = {0, -1}; });
+        DiskResult disks[kMaxDisks];
+        QCOMPARE(FinishCalculatorDisks(kVendor, kProduct, disks, kMaxDisks), 3);
+        QStringList got;
+        for (int i = 0; i < 3; ++i)
+            got << Text(disks[i].serial) + "=" + QString::number(disks[i].result);
+        QCOMPARE(got.join(' '), QString("a1=0 b2=107 c3=112"));
+        QCOMPARE(host.OpenHandles(), 0);
+
+        // The report says so: not "finish command sent".
+        HistoryRecord record;
+        for (int i = 0; i < 3; ++i)
+            historyCalculator(&record, disks[i]);
+        noteFinishResults(&record, disks, 3);
+        CliReport report(CliReport::Mode::Lines);
+        const QList<QByteArray> lines =
+            PrintedBy([&] { report.finished(record, kResultOk, finishReachedAll(record)); });
+        QCOMPARE(QString(lines.value(lines.size() - 2)),
+                 QString("Update  (exit code 0), finish command not sent to b2 (107), c3 (112)"));
+        QCOMPARE(historyJson(record)["calculators"].toArray()[1].toObject()["finish"].toInt(),
+                 kResultDiskNotOpen);
+        QVERIFY(!finishReachedAll(record));
+        // Every calculator but one passed over (which the finish leaves alone) got it.
+        record.calculators[1].finish = record.calculators[2].finish = kResultOk;
+        QVERIFY(finishReachedAll(record));
+        record.calculators[2].finish = kNotWritten;
+        QVERIFY(!finishReachedAll(record));
+        record.calculators[2].passedOver = true;
+        QVERIFY(finishReachedAll(record));
+    }
+
     void shouldForgetAnEarlierRunWhenNoneIsFound()
     {
         HostScope scope;
