@@ -285,6 +285,8 @@ int windowHistory(const QString& stateHome)
     const QJsonObject record = QJsonDocument::fromJson(history.readLine()).object();
     check(record["outcome"] == "ok" && record["result"] == 0, "outcome");
     check(table(record) == QStringList{rowOk("zt0001")}, "table: " + table(record).join(" | "));
+    check(record["calculators"].toArray()[0].toObject()["finish"] == 0,
+          "the finish command is recorded on the calculator's row");
     return 0;
 }
 
