@@ -8,6 +8,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
 namespace {
 
 HistoryRecord record()
@@ -50,6 +56,40 @@ void writeAll(const QString& path, const QByteArray& bytes)
 class TestHistory : public QObject {
     Q_OBJECT
 private slots:
+    // A history that is a FIFO is refused at once, and nothing is lost into it: never waited on.
+    void shouldRefuseAHistoryThatIsNoPlainFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/history.jsonl";
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        std::atomic<bool> done{false};
+        bool read = true;
+        bool appended = true;
+        QString readError;
+        QString appendError;
+        std::thread user([&] {
+            QVector<QJsonObject> records;
+            int bad = 0;
+            read = readHistory(&records, &bad, &readError, path);
+            appended = appendHistory(record(), &appendError, path);
+            done = true;
+        });
+        const bool ended = QTest::qWaitFor([&] { return done.load(); }, 5000);
+        // A reader waiting for a writer is let go by one that comes and goes.
+        for (int i = 0; i < 100 && !done; ++i) {
+            const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+            QTest::qWait(50);
+        }
+        user.join();
+        QVERIFY2(ended, "the history waited on a FIFO");
+        QVERIFY(!read);
+        QVERIFY2(readError.contains("no plain file"), qPrintable(readError));
+        QVERIFY(!appended);
+        QVERIFY2(appendError.contains("no plain file"), qPrintable(appendError));
+    }
+
     void shouldKeepWhatIsThereAndAppendALine_data()
     {
         QTest::addColumn<QByteArray>("before");
