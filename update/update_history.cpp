@@ -2,6 +2,8 @@
 // history file it is appended to.
 #include "update/update_history.h"
 
+#include "text/regular_file.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -181,6 +183,11 @@ bool appendHistory(const HistoryRecord& record, QString* error, const QString& p
         return false;
     }
     const QFileInfo info(target);
+    // A FIFO or a device would swallow the record, or hold the program.
+    if (info.exists() && !info.isFile()) {
+        *error = QString("%1 is no plain file").arg(target);
+        return false;
+    }
     if (info.exists() && info.size() + line.size() > kHistoryRotateBytes) {
         const QString older = olderHistoryPath(target);
         QFile::remove(older);
@@ -205,10 +212,13 @@ bool readHistoryFile(const QString& source, QVector<QJsonObject>* records, int* 
                      QString* error)
 {
     QFile file(source);
-    if (!file.exists())
+    if (!QFileInfo::exists(source))
         return true;
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QString("cannot read %1: %2").arg(source, file.errorString());
+    // Never waited on: a FIFO in its place would hold the read until a writer came.
+    if (!openRegularFile(source, &file)) {
+        *error = QFileInfo(source).isFile()
+                     ? QString("cannot read %1").arg(source)
+                     : QString("cannot read %1: it is no plain file").arg(source);
         return false;
     }
     while (!file.atEnd()) {
