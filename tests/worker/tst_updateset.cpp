@@ -48,10 +48,11 @@ void TestUpdateSet::shouldRefuseSetBeforeAnyWrite_data()
         << "ZENTA_APP.DAT: 4194304 bytes, but its place on the calculator holds 3145728";
     QTest::newRow("disk of unknown size refuses nothing")
         << Sizes{0x400000, 1000, 1000} << Sizes{-1} << QString() << 0 << -1 << QString();
-    // Every file is read before any is weighed against its place.
-    QTest::newRow("unreadable file named before a larger one")
-        << Sizes{1000, 0x200000, 1000} << Sizes{disk} << "read" << 109 << 2
-        << "ZENTA_KESTOL.DAT: cannot be read to its end";
+    // Every file is weighed against its place by its size before any is read: a file far too
+    // large for it is refused at once, not after a read of all of it.
+    QTest::newRow("larger file named before an unreadable one")
+        << Sizes{1000, 0x200000, 1000} << Sizes{disk} << "read" << 111 << 1
+        << "ZENTA_OS.ROM: 2097152 bytes, but its place on the calculator holds 1048576";
 }
 
 void TestUpdateSet::shouldRefuseSetBeforeAnyWrite()
@@ -102,6 +103,13 @@ void TestUpdateSet::shouldRefuseSetBeforeAnyWrite()
                  QCryptographicHash::hash(contents[i], QCryptographicHash::Sha256));
     }
     QCOMPARE(CountOps(host.Events(), TestHost::Op::Write), 0);
+    if (result == kResultOutsideDisk) {
+        int reads = 0;
+        for (const UpdateSetEntry& entry : set)
+            host.EditSourceFile(entry.path.toStdString(),
+                                [&reads](TestHost::SourceFile& f) { reads += f.readSeen; });
+        QCOMPARE(reads, 0);
+    }
     for (int i = 0; i < disks.size(); ++i)
         QVERIFY(host.TouchedPages(i).empty());
 }
