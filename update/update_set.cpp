@@ -3,6 +3,7 @@
 #include "update/update_set.h"
 
 #include "device/text16.h"
+#include "device/transfer.h"
 
 #include <algorithm>
 
@@ -22,14 +23,27 @@ UpdateProblem digestProblem(const QString& fileName, int result)
     }
 }
 
-// The engine takes the whole path: one with a NUL in it would name another file.
-int digestFile(const QString& path, SourceDigest* digest)
+// The engine takes the whole path: one with a NUL in it would name another file, and is none.
+bool enginePath(const QString& path, String16* source)
 {
     if (path.isEmpty() || path.contains(QChar(0)))
-        return kResultSourceOpen;
-    const String16 source(reinterpret_cast<const WChar*>(path.utf16()),
-                          static_cast<std::size_t>(path.size()));
-    return DigestSourceFile(source.c_str(), digest);
+        return false;
+    *source = String16(reinterpret_cast<const WChar*>(path.utf16()),
+                       static_cast<std::size_t>(path.size()));
+    return true;
+}
+
+int digestFile(const QString& path, SourceDigest* digest)
+{
+    String16 source;
+    return enginePath(path, &source) ? DigestSourceFile(source.c_str(), digest) : kResultSourceOpen;
+}
+
+// The file's size now, 0 when it cannot be opened (or is empty).
+std::int64_t sourceSize(const QString& path)
+{
+    String16 source;
+    return enginePath(path, &source) ? GetSourceSize(source.c_str()) : 0;
 }
 
 UpdateSetCheck refusal(int index, int result, const UpdateProblem& problem)
@@ -71,6 +85,16 @@ UpdateProblem placeProblemOf(const UpdateSetEntry& entry, std::int64_t size,
 UpdateSetCheck checkUpdateSet(const QVector<UpdateSetEntry>& set,
                               const QVector<std::int64_t>& diskSizes)
 {
+    // Sizes first, which cost nothing: a file far too large for its place (a sparse image of
+    // many GiB) is refused before it is read whole. A file that cannot be opened is left to its
+    // digest, which names the fault.
+    for (int i = 0; i < set.size(); ++i) {
+        const std::int64_t size = sourceSize(set[i].path);
+        const UpdateProblem problem =
+            size > 0 ? placeProblemOf(set[i], size, diskSizes) : UpdateProblem();
+        if (!problem.isNone())
+            return refusal(i, kResultOutsideDisk, problem);
+    }
     QVector<SourceDigest> digests(set.size());
     for (int i = 0; i < set.size(); ++i) {
         const int result = digestFile(set[i].path, &digests[i]);

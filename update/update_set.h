@@ -25,9 +25,10 @@ struct UpdateSetCheck {
     QVector<SourceDigest> digests; // on success, one per file in set order, for the transfers
 };
 
-// Reads every file of the set whole (its size and digest), then weighs each against its place
-// and against every disk (`diskSizes`, -1 for a disk whose size is unknown, which refuses
-// nothing). Writes nothing; the first file that fails is the one refused.
+// Weighs every file of the set by its size against its place and every disk first (`diskSizes`,
+// -1 for a disk whose size is unknown, which refuses nothing): nothing is read when one does not
+// fit. Then reads each whole (its size and digest) and weighs it again by the size read. Writes
+// nothing; the first file that fails is the one refused.
 UpdateSetCheck checkUpdateSet(const QVector<UpdateSetEntry>& set,
                               const QVector<std::int64_t>& diskSizes);
 
