@@ -13,7 +13,7 @@
 # copies of the programs and chosen with WINEDLLOVERRIDES, lists those zenta-emu serves. Exit
 # code 77: the emulator cannot run here (no FUSE or umockdev).
 set -euo pipefail
-[ $# -eq 2 ] || { sed -n '9,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+[ $# -eq 2 ] || { sed -n '10,14p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 build=$(cd "$1" && pwd)
 emu=$(readlink -f "$2")
 # shellcheck source=tests/wine/common.sh
