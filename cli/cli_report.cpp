@@ -306,8 +306,9 @@ void CliReport::printTable(const HistoryRecord& record)
     }
 }
 
-void CliReport::finished(const HistoryRecord& record, int exitCode, bool finishSent)
+void CliReport::finished(const HistoryRecord& record, int exitCode)
 {
+    const bool finishSent = finishReachedAll(record);
     std::lock_guard<std::mutex> guard(lock_);
     if (mode_ == Mode::Json) {
         QJsonObject object = historyJson(record);

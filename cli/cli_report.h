@@ -33,7 +33,8 @@ public:
     void retry(const HistoryFile& file, int retry, int result);
     void failed(const QString& reason, int result);
     void interrupting(bool transferring);
-    void finished(const HistoryRecord& record, int exitCode, bool finishSent);
+    // The record as it will be kept; "finish command sent" only when every calculator got it.
+    void finished(const HistoryRecord& record, int exitCode);
     // A problem that does not change the outcome (the history, for one).
     void warning(const QString& text);
 

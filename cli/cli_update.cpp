@@ -270,11 +270,10 @@ int updateWithCalculators(UpdateRun& run)
     DiskResult finished[kMaxDisks];
     const int reached = FinishCalculatorDisks(kVendorId, kProductId, finished, kMaxDisks);
     noteFinishResults(&run.record, finished, std::min(reached, kMaxDisks));
-    const bool finishSent = finishReachedAll(run.record);
     QString error;
     if (!appendHistory(run.record, &error))
         run.report.warning("the update history was not written: " + error);
-    run.report.finished(run.record, code, finishSent);
+    run.report.finished(run.record, code);
     return code;
 }
 

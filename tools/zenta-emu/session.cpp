@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -84,7 +85,10 @@ private:
     void Act(double now);
     void RunSecondCopy(double now);
     bool ShowsFinal() const;
-    std::map<std::string, int> WineHistories() const;
+    // A Windows program's window, seen through its update history rather than a probe.
+    bool WatchesWineWindow() const { return !options_.winePrefix.empty() && options_.run.empty(); }
+    std::string WineListFile() const { return work_ + "/wine-interfaces.txt"; }
+    std::map<std::string, qint64> WineHistories() const;
     void ReadWineHistory();
     void Collect();
     std::vector<std::string> Environment() const;
@@ -102,7 +106,7 @@ private:
     std::unique_ptr<WindowLog> window_;
     Clock::time_point started_;
     std::optional<double> finalTextSince_;
-    std::map<std::string, int> wineHistoryLines_; // each user's history file: lines before the run
+    std::map<std::string, qint64> wineHistorySizes_; // each user's history file before the run
     std::vector<std::unique_ptr<std::atomic<bool>>> changed_; // by scenario_.changes
     std::mutex changeMutex_;
     std::string changeError_;
@@ -166,7 +170,7 @@ std::vector<std::string> Session::WineEnvironment() const
     SetVariable(&env, "WINEDLLOVERRIDES", "setupapi=n,b;mscoree,mshtml=");
     if (GetVariable(env, "WINEDEBUG").empty())
         SetVariable(&env, "WINEDEBUG", "-all");
-    SetVariable(&env, "ZENTA_WINE_INTERFACES", WindowsPath(work_ + "/wine-interfaces.txt"));
+    SetVariable(&env, "ZENTA_WINE_INTERFACES", WindowsPath(WineListFile()));
     SetVariable(&env, "ZENTA_EMU_FOLDER", record_.folder);
     return env;
 }
@@ -225,7 +229,7 @@ bool Session::StartUpdater()
         return updater_.Start(argv, Environment(), "", &record_.setupError);
     }
     if (wine) {
-        wineHistoryLines_ = WineHistories();
+        wineHistorySizes_ = WineHistories();
         const std::vector<std::string> argv = {options_.wine, options_.updater,
                                                WindowsPath(record_.folder),
                                                std::to_string(options_.language)};
@@ -293,7 +297,7 @@ bool Session::Step()
         return false;
     const bool closable = !scenario_.window.exits || scenario_.window.mayStayOpen;
     bool shown = false;
-    if (!options_.winePrefix.empty() && options_.run.empty()) {
+    if (WatchesWineWindow()) {
         // Under Wine the window's end is what its update history records.
         ReadWineHistory();
         shown = record_.windowHistory.has_value();
@@ -335,15 +339,16 @@ bool Session::ShowsFinal() const
 }
 
 // Every history file of the prefix's users (%LOCALAPPDATA%\Quillon\history.jsonl), with its
-// number of lines.
-std::map<std::string, int> Session::WineHistories() const
+// size: records are only appended, so a file that grew holds a new one. Looked at on every
+// step: a look at the sizes, no read.
+std::map<std::string, qint64> Session::WineHistories() const
 {
-    std::map<std::string, int> files;
+    std::map<std::string, qint64> files;
     const QDir users(QString::fromStdString(options_.winePrefix + "/drive_c/users"));
     for (const QString& user : users.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile file(users.filePath(user + "/AppData/Local/Quillon/history.jsonl"));
-        if (file.open(QIODevice::ReadOnly))
-            files[file.fileName().toStdString()] = file.readAll().count('\n');
+        const QFileInfo file(users.filePath(user + "/AppData/Local/Quillon/history.jsonl"));
+        if (file.isFile())
+            files[file.filePath().toStdString()] = file.size();
     }
     return files;
 }
@@ -354,8 +359,8 @@ void Session::ReadWineHistory()
     if (record_.windowHistory)
         return;
     for (const auto& entry : WineHistories()) {
-        const auto before = wineHistoryLines_.find(entry.first);
-        if (entry.second <= (before == wineHistoryLines_.end() ? 0 : before->second))
+        const auto before = wineHistorySizes_.find(entry.first);
+        if (entry.second <= (before == wineHistorySizes_.end() ? 0 : before->second))
             continue;
         QFile file(QString::fromStdString(entry.first));
         if (!file.open(QIODevice::ReadOnly))
@@ -442,7 +447,7 @@ void Session::Watch()
 {
     while (Step())
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (!options_.winePrefix.empty() && options_.run.empty())
+    if (WatchesWineWindow())
         ReadWineHistory(); // written just before a window that ends by itself goes
     if (g_stopRequested != 0 && record_.setupError.empty())
         record_.setupError = "interrupted";
@@ -496,8 +501,7 @@ void Session::BuildRig()
                            : "FUSE files";
     rig_ = std::make_unique<Rig>(loop, work_ + "/mnt");
     if (wine) {
-        rig_->ServeToWine(
-            std::make_unique<WineDevices>(options_.winePrefix, work_ + "/wine-interfaces.txt"));
+        rig_->ServeToWine(std::make_unique<WineDevices>(options_.winePrefix, WineListFile()));
     }
     QByteArray fileSystem;
     const bool mounts = std::any_of(scenario_.calculators.begin(), scenario_.calculators.end(),
