@@ -42,13 +42,13 @@ echo "installed, with its Start-menu entry: ${menu#"$drive_c"/}"
 
 # Without a window manager, Wine draws the frames itself when its windows are not managed: the
 # picture then shows the title bar.
-"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
+reg_add 'HKCU\Software\Wine\X11 Driver' Managed REG_SZ N
 
 # The suite's settings: French and a work folder whose update folder is there but empty (the
 # program adds the "Firmware" folder, by its French name, which is the same).
 mkdir -p "$drive_c/quillon-work/Firmware"
-"$wine" reg add 'HKCU\Software\KZ\Quillon' /v Language /t REG_DWORD /d 3 /f >/dev/null
-"$wine" reg add 'HKCU\Software\KZ\Quillon' /v WorkFolder /t REG_SZ /d 'C:\quillon-work' /f >/dev/null
+reg_add 'HKCU\Software\KZ\Quillon' Language REG_DWORD 3
+reg_add 'HKCU\Software\KZ\Quillon' WorkFolder REG_SZ 'C:\quillon-work'
 
 exe='C:\Program Files\Quillon Firmware Updater\bin\quillon-fwupdate.exe'
 "$wine" "$exe" &
