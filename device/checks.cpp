@@ -6,6 +6,9 @@
 #include "device/sha256.h"
 #include "device/transfer.h"
 
+#include <exception>
+#include <vector>
+
 namespace {
 
 int DigestOpenFile(FileHandle source, unsigned char* buffer, SourceDigest* digest)
@@ -14,19 +17,28 @@ int DigestOpenFile(FileHandle source, unsigned char* buffer, SourceDigest* diges
     const std::int64_t size = host.Size(source);
     if (size < 0)
         return kResultSourceRead;
+    std::vector<ChunkSum> chunks;
+    try {
+        chunks.resize(static_cast<std::size_t>((size + kChunkSize - 1) / kChunkSize));
+    } catch (const std::exception&) { // too many chunks to hold their sums
+        return kResultNoMemory;
+    }
     Sha256 context;
     Sha256Init(&context);
-    for (std::int64_t remaining = size; remaining > 0;) {
+    std::size_t chunk = 0;
+    for (std::int64_t remaining = size; remaining > 0; ++chunk) {
         const std::uint32_t wanted =
             remaining < kChunkSize ? static_cast<std::uint32_t>(remaining) : kChunkSize;
         std::uint32_t got = 0;
         if (!host.Read(source, buffer, wanted, &got) || got != wanted)
             return kResultSourceRead;
         Sha256Update(&context, buffer, got);
+        Sha256Of(buffer, got, chunks[chunk].sha256);
         remaining -= got;
     }
     digest->size = size;
     Sha256Final(&context, digest->sha256);
+    digest->chunks.swap(chunks);
     return kResultOk;
 }
 

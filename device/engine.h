@@ -6,6 +6,7 @@
 #include "device/types.h"
 
 #include <cstddef>
+#include <vector>
 
 // Result codes of a transfer, shown to the user as decimal numbers.
 enum : int {
@@ -61,10 +62,20 @@ bool IsCalculatorConnected(const WChar* vendorId, const WChar* productId);
 int RunTransfer(const WChar* vendorId, const WChar* productId, const WChar* sourcePath,
                 std::int64_t diskOffset, ProgressCallback progress, MessageCallback message);
 
-// Size and SHA-256 of a firmware file, taken when the update set is checked.
+// A transfer writes a file in chunks of this size, the last one shorter; each has its digest.
+constexpr std::uint32_t kChunkSize = 16384;
+
+struct ChunkSum {
+    unsigned char sha256[32];
+};
+
+// Size and SHA-256 of a firmware file, taken when the update set is checked, with the SHA-256
+// of each of its chunks in order: a transfer compares every chunk with its sum before the chunk
+// is written, so that a file changed since its check never reaches a calculator.
 struct SourceDigest {
     std::int64_t size = 0;
     unsigned char sha256[32] = {};
+    std::vector<ChunkSum> chunks;
 };
 
 // Opens the file as a transfer would (regular files only, never blocking), reads it whole and
@@ -78,10 +89,11 @@ int GetCalculatorDiskSizes(const WChar* vendorId, const WChar* productId, std::i
                            int capacity);
 
 // RunTransfer that also proves the bytes: with `expected` not null, a source whose size at the
-// start differs fails with 109 before any byte is written, and each transfer thread digests
-// exactly the bytes it read and wrote; a size or digest that differs at the end fails that
-// thread with 109 before progress 100 is sent (it never counts as success). RunTransfer is
-// this with nullptr, unchanged in behaviour.
+// start differs, or an `expected` without a sum for every chunk, fails with 109 before any byte
+// is written; each transfer thread compares every chunk it read with its sum before writing it
+// (a chunk that differs is not written: 109), and a size that differs at the end fails the
+// thread with 109 before progress 100 is sent. RunTransfer is this with nullptr, unchanged in
+// behaviour.
 int RunCheckedTransfer(const WChar* vendorId, const WChar* productId, const WChar* sourcePath,
                        std::int64_t diskOffset, const SourceDigest* expected,
                        ProgressCallback progress, MessageCallback message);

@@ -193,3 +193,11 @@ void Sha256Final(Sha256* context, unsigned char digest[32])
             digest[4 * i + k] = static_cast<unsigned char>(context->state[i] >> (24 - 8 * k));
     }
 }
+
+void Sha256Of(const void* data, std::size_t size, unsigned char digest[32])
+{
+    Sha256 context;
+    Sha256Init(&context);
+    Sha256Update(&context, data, size);
+    Sha256Final(&context, digest);
+}

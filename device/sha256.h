@@ -20,3 +20,5 @@ void Sha256Init(Sha256* context);
 void Sha256Update(Sha256* context, const void* data, std::size_t size);
 // Writes the digest and leaves the context spent: Init it again to digest other data.
 void Sha256Final(Sha256* context, unsigned char digest[32]);
+// The digest of one piece of data, in one call.
+void Sha256Of(const void* data, std::size_t size, unsigned char digest[32]);

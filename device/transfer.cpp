@@ -68,40 +68,44 @@ bool WriteChunk(FileHandle disk, std::int64_t position, const void* data, std::u
     return false;
 }
 
-// The source as it stands at the end must still be the file that was checked, and the bytes
-// that went to the disk must be its bytes: otherwise the calculator holds something else.
-bool MatchesExpected(const TransferTask& task, FileHandle source, Sha256* digest)
+// Reads the source's next chunk into buffer and, for a checked transfer, compares it with the
+// chunk's sum taken at the check: 0, or 109 when it cannot be read whole or differs (a changed
+// chunk is never written).
+int ReadChunk(const TransferTask& task, FileHandle source, std::int64_t chunk,
+              unsigned char* buffer, std::uint32_t length)
 {
-    unsigned char sum[32];
-    Sha256Final(digest, sum);
-    return CurrentHost().Size(source) == task.expected->size &&
-           std::memcmp(sum, task.expected->sha256, sizeof sum) == 0;
+    std::uint32_t got = 0;
+    // A source that ends before its size was reached would leave a partial image.
+    if (!CurrentHost().Read(source, buffer, length, &got) || got != length)
+        return kResultSourceRead;
+    if (task.expected != nullptr) {
+        unsigned char sum[32];
+        Sha256Of(buffer, length, sum);
+        if (std::memcmp(sum, task.expected->chunks[static_cast<std::size_t>(chunk)].sha256,
+                        sizeof sum) != 0)
+            return kResultSourceRead;
+    }
+    return kResultOk;
 }
 
 // The data phase: gives 0, 109 or 112.
 int CopyChunks(const TransferTask& task, FileHandle source, unsigned char* buffer)
 {
-    Host& host = CurrentHost();
-    Sha256 digest;
-    Sha256Init(&digest);
     std::int64_t remaining = task.byteCount;
     std::int64_t position = task.diskOffset;
     std::uint32_t lastPercent = 0;
-    while (remaining > 0) {
-        const std::uint32_t wanted =
+    for (std::int64_t chunk = 0; remaining > 0; ++chunk) {
+        const std::uint32_t length =
             remaining < kChunkSize ? static_cast<std::uint32_t>(remaining) : kChunkSize;
-        std::uint32_t got = 0;
-        // A source that ends before its size was reached would leave a partial image.
-        if (!host.Read(source, buffer, wanted, &got) || got != wanted)
-            return kResultSourceRead;
-        if (!WriteChunk(task.disk, position, buffer, got)) {
+        const int read = ReadChunk(task, source, chunk, buffer, length);
+        if (read != kResultOk)
+            return read;
+        if (!WriteChunk(task.disk, position, buffer, length)) {
             LogDiskFailure(DiskPathOf(task.disk), "a write failed 7 times (112)",
-                           host.LastError(task.disk));
+                           CurrentHost().LastError(task.disk));
             return kResultWriteFailed;
         }
-        if (task.expected != nullptr)
-            Sha256Update(&digest, buffer, got);
-        position += got;
+        position += length;
         if (remaining <= kChunkSize)
             break;
         remaining -= kChunkSize;
@@ -114,7 +118,8 @@ int CopyChunks(const TransferTask& task, FileHandle source, unsigned char* buffe
             ReportProgress(task.disk, percent);
         }
     }
-    if (task.expected != nullptr && !MatchesExpected(task, source, &digest))
+    // Every chunk matched its sum; a file that has grown since is not the one checked either.
+    if (task.expected != nullptr && CurrentHost().Size(source) != task.expected->size)
         return kResultSourceRead;
     return kResultOk;
 }
@@ -343,8 +348,12 @@ int RunCheckedTransfer(const WChar* vendorId, const WChar* productId, const WCha
     request->byteCount = KnownSourceSize(request->sourcePath);
     request->expected = expected;
     Copy16(request->displayText, kSourcePathChars, request->sourcePath);
-    // A file that is no longer the one checked is not written at all.
-    if (expected != nullptr && request->byteCount >= 0 && request->byteCount != expected->size) {
+    // A file that is no longer the one checked is not written at all, nor one whose chunks
+    // have no sums to be compared with.
+    if (expected != nullptr && request->byteCount >= 0 &&
+        (request->byteCount != expected->size ||
+         static_cast<std::int64_t>(expected->chunks.size()) !=
+             (expected->size + kChunkSize - 1) / kChunkSize)) {
         delete request;
         RecordRun(nullptr, kResultSourceRead);
         return kResultSourceRead;

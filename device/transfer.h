@@ -3,7 +3,6 @@
 
 #include "device/engine.h"
 
-constexpr std::uint32_t kChunkSize = 16384;
 constexpr int kWriteAttempts = 7;
 constexpr int kTransferPauseMs = 100;
 // The thread's own copy of the text it announces; never shorter than a path.

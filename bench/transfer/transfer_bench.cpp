@@ -7,10 +7,11 @@
 //
 //   transfer_bench [loop] [RUNS]   onto a loop device over a temporary file (needs root)
 //   transfer_bench emulated [RUNS] onto the first calculator of a zenta-emu test bed
+//   transfer_bench checked [RUNS]  only the checked transfer against RunTransfer and dd, there
 //   transfer_bench many [RUNS]     one RunTransfer onto every calculator of the test bed
 //   transfer_bench check [RUNS]    the update set's check and SHA-256 alone, no disk written
-// The last two run inside `zenta-emu ... --run`, which names the calculators' nodes in
-// ZENTA_EMU_NODES.
+// emulated, checked and many run inside `zenta-emu ... --run`, which names the calculators'
+// nodes in ZENTA_EMU_NODES.
 
 #include "bench_common.h"
 #include "loop_calculator_host.h"
@@ -244,7 +245,7 @@ bool CompareChecked(LoopCalculatorHost& host, const Files& files, const QString&
     // A transfer whose bytes are not the ones digested must fail: otherwise the checked runs
     // would not be doing the work they are timed for.
     SourceDigest wrong = expected;
-    wrong.sha256[31] ^= 1;
+    wrong.chunks.back().sha256[31] ^= 1;
     if (RunCheckedTransfer(kVendor.c_str(), kProduct.c_str(), PathOf(files.app).c_str(), kOffset,
                            &wrong, nullptr, nullptr) != kResultSourceRead) {
         std::fprintf(stderr, "transfer_bench: a wrong digest was not refused\n");
@@ -528,6 +529,23 @@ int EmulatedMode(int runs)
     return ok ? 0 : 1;
 }
 
+// Only what proving the bytes costs, onto the first emulated calculator: zenta-emu's bandwidth
+// sets the link's speed.
+int CheckedMode(int runs)
+{
+    QTemporaryDir dir(QDir::tempPath() + "/quillon-bench-XXXXXX");
+    QStringList nodes;
+    Files files;
+    if (const int code = PrepareEmulated("checked", dir, &nodes, &files))
+        return code;
+    LoopCalculatorHost host;
+    SetHost(&host);
+    const bool ok = CompareChecked(host, files, nodes[0],
+                                   "an emulated calculator (" + nodes[0] + ", zenta-emu)", runs);
+    SetHost(nullptr);
+    return ok ? 0 : 1;
+}
+
 int ManyMode(int runs)
 {
     QTemporaryDir dir(QDir::tempPath() + "/quillon-bench-XXXXXX");
@@ -572,8 +590,10 @@ int main(int argc, char** argv)
         return EmulatedMode(runs);
     if (mode == "many")
         return ManyMode(runs);
+    if (mode == "checked")
+        return CheckedMode(runs);
     if (mode == "check")
         return CheckMode(runs);
-    std::fprintf(stderr, "usage: transfer_bench [loop|emulated|many|check] [RUNS]\n");
+    std::fprintf(stderr, "usage: transfer_bench [loop|emulated|checked|many|check] [RUNS]\n");
     return 2;
 }

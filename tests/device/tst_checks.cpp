@@ -16,6 +16,14 @@ SourceDigest DigestOf(const std::vector<unsigned char>& data)
         QByteArray(reinterpret_cast<const char*>(data.data()), int(data.size())),
         QCryptographicHash::Sha256);
     std::memcpy(digest.sha256, sum.constData(), 32);
+    for (std::size_t at = 0; at < data.size(); at += kChunkSize) {
+        const std::size_t length = std::min<std::size_t>(kChunkSize, data.size() - at);
+        const QByteArray piece = QCryptographicHash::hash(
+            QByteArray(reinterpret_cast<const char*>(data.data() + at), int(length)),
+            QCryptographicHash::Sha256);
+        digest.chunks.emplace_back();
+        std::memcpy(digest.chunks.back().sha256, piece.constData(), 32);
+    }
     return digest;
 }
 
@@ -92,6 +100,9 @@ private slots:
         if (result == kResultOk) {
             QCOMPARE(digest.size, expected.size);
             QVERIFY(std::memcmp(digest.sha256, expected.sha256, 32) == 0);
+            QCOMPARE(digest.chunks.size(), expected.chunks.size());
+            for (std::size_t i = 0; i < digest.chunks.size(); ++i)
+                QVERIFY(std::memcmp(digest.chunks[i].sha256, expected.chunks[i].sha256, 32) == 0);
         } else {
             QCOMPARE(digest.size, std::int64_t(12345)); // a failure leaves the record alone
         }
@@ -147,27 +158,35 @@ private slots:
     void shouldFailAFileThatIsNoLongerTheOneChecked_data()
     {
         QTest::addColumn<QString>("change");
-        QTest::addColumn<bool>("written");
-        QTest::newRow("rewritten in place during the transfer") << "rewrite" << true;
-        QTest::newRow("shrank during the transfer") << "shrink" << true;
-        QTest::newRow("grew during the transfer") << "grow" << true;
-        QTest::newRow("other size before the transfer") << "resize" << false;
-        QTest::newRow("other bytes before the transfer") << "digest" << true;
+        QTest::addColumn<int>("written"); // bytes of the file that reach the disk
+        // Byte 30000 lies in the second chunk: only the first one is written.
+        QTest::newRow("rewritten in place during the transfer") << "rewrite" << 16384;
+        QTest::newRow("shrank during the transfer") << "shrink" << 16384;
+        QTest::newRow("grew during the transfer") << "grow" << 50000;
+        QTest::newRow("other size before the transfer") << "resize" << 0;
+        // Replaced by a file of the same size after the check: its first two chunks are the
+        // same, the third is not and never leaves.
+        QTest::newRow("other bytes before the transfer") << "replace" << 32768;
+        QTest::newRow("a digest without chunk sums") << "no sums" << 0;
     }
     void shouldFailAFileThatIsNoLongerTheOneChecked()
     {
         QFETCH(QString, change);
-        QFETCH(bool, written);
+        QFETCH(int, written);
         HostScope scope;
         TestHost& host = scope.host();
         const auto data = MakeData(50000);
         SourceDigest expected = DigestOf(data);
         host.AddSourceFile(kSource, data);
         const int disk = host.AddCalculator("1");
-        if (change == "resize")
-            host.EditSourceFile(kSource, [](TestHost::SourceFile& f) { f.data.resize(40000); });
-        if (change == "digest")
-            expected.sha256[31] ^= 1;
+        host.EditSourceFile(kSource, [&](TestHost::SourceFile& f) {
+            if (change == "resize")
+                f.data.resize(40000);
+            if (change == "replace")
+                f.data[40000] ^= 0xFF;
+        });
+        if (change == "no sums")
+            expected.chunks.clear();
         // The change lands at the second pause of the transfer thread, after progress 0 and
         // before the first chunk.
         int pauses = 0;
@@ -193,7 +212,8 @@ private slots:
             const auto sent = ProgressOf(host, disk);
             QVERIFY(std::find(sent.begin(), sent.end(), 100u) == sent.end());
         }
-        QCOMPARE(!host.TouchedPages(disk).empty(), written);
+        QVERIFY(DiskHoldsExactly(host, disk, 0x500000,
+                                 std::vector<unsigned char>(data.begin(), data.begin() + written)));
         QCOMPARE(host.OpenHandles(), 0);
     }
 };
