@@ -10,6 +10,8 @@
 #include "device/text16.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -68,12 +70,19 @@ bool WriteChunk(FileHandle disk, std::int64_t position, const void* data, std::u
     return false;
 }
 
+std::uint32_t ChunkLength(const TransferTask& task, std::int64_t chunk)
+{
+    const std::int64_t left = task.byteCount - chunk * kChunkSize;
+    return left < kChunkSize ? static_cast<std::uint32_t>(left) : kChunkSize;
+}
+
 // Reads the source's next chunk into buffer and, for a checked transfer, compares it with the
 // chunk's sum taken at the check: 0, or 109 when it cannot be read whole or differs (a changed
 // chunk is never written).
 int ReadChunk(const TransferTask& task, FileHandle source, std::int64_t chunk,
-              unsigned char* buffer, std::uint32_t length)
+              unsigned char* buffer)
 {
+    const std::uint32_t length = ChunkLength(task, chunk);
     std::uint32_t got = 0;
     // A source that ends before its size was reached would leave a partial image.
     if (!CurrentHost().Read(source, buffer, length, &got) || got != length)
@@ -88,19 +97,138 @@ int ReadChunk(const TransferTask& task, FileHandle source, std::int64_t chunk,
     return kResultOk;
 }
 
+// The source read and checked ahead of the disk by a thread of its own, so that the read and
+// the digest of the chunks take place while the one before is being written instead of between
+// two writes. The chunks go round a ring of slots: the writer's chunk, and those read ahead of
+// it. Each side wakes the other only when it has to: the reader once half the ring is free, the
+// writer when it waits for a chunk, so that a chunk costs the writer no wake-up of its own.
+// Without that thread (it did not start, or there is no memory for the ring) the writer reads
+// each chunk itself.
+class ReadAhead {
+public:
+    static constexpr int kSlots = 8;
+
+    ReadAhead(const TransferTask& task, FileHandle source, unsigned char* buffer)
+        : task_(task), source_(source), buffer_(buffer),
+          chunks_((task.byteCount + kChunkSize - 1) / kChunkSize)
+    {
+        if (chunks_ < 2)
+            return; // nothing to overlap
+        if (task.started != nullptr) {
+            std::unique_lock<std::mutex> guard(task.started->lock);
+            task.started->opened.wait(guard, [&] { return task.started->open; });
+        }
+        Host& host = CurrentHost();
+        ring_ = static_cast<unsigned char*>(host.AllocIoBuffer(std::size_t{kSlots} * kChunkSize));
+        if (ring_ != nullptr)
+            reader_ = host.StartThread(&ReadAhead::Run, this);
+    }
+
+    ~ReadAhead()
+    {
+        Host& host = CurrentHost();
+        if (reader_ != 0) {
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                stop_ = true;
+            }
+            readerWake_.notify_one();
+            host.JoinThreads(&reader_, 1, nullptr);
+        }
+        if (ring_ != nullptr)
+            host.FreeIoBuffer(ring_);
+    }
+
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // The chunk, read and checked, in *data; 0 or the chunk's failure.
+    int Take(std::int64_t chunk, unsigned char** data)
+    {
+        if (reader_ == 0) {
+            *data = buffer_;
+            return ReadChunk(task_, source_, chunk, buffer_);
+        }
+        std::unique_lock<std::mutex> guard(lock_);
+        if (ready_ <= chunk && failure_ == kResultOk) {
+            if (readerWaiting_)
+                readerWake_.notify_one();
+            writerWaiting_ = true;
+            writerWake_.wait(guard, [&] { return ready_ > chunk || failure_ != kResultOk; });
+            writerWaiting_ = false;
+        }
+        if (ready_ <= chunk)
+            return failure_;
+        taken_ = chunk + 1; // the slot of the chunk before is free again
+        if (readerWaiting_ && Free() >= kSlots / 2)
+            readerWake_.notify_one();
+        *data = Slot(chunk);
+        return kResultOk;
+    }
+
+private:
+    // Slots the reader may fill now: all but the writer's chunk and those read ahead of it.
+    std::int64_t Free() const { return taken_ + kSlots - 1 - ready_; }
+    unsigned char* Slot(std::int64_t chunk) const
+    {
+        return ring_ + static_cast<std::size_t>(chunk % kSlots) * kChunkSize;
+    }
+
+    static int Run(void* arg)
+    {
+        auto& self = *static_cast<ReadAhead*>(arg);
+        std::unique_lock<std::mutex> guard(self.lock_);
+        for (std::int64_t chunk = 0; chunk < self.chunks_ && !self.stop_; ++chunk) {
+            if (self.Free() <= 0) {
+                self.readerWaiting_ = true;
+                self.readerWake_.wait(guard, [&] { return self.stop_ || self.Free() > 0; });
+                self.readerWaiting_ = false;
+                if (self.stop_)
+                    break;
+            }
+            guard.unlock();
+            const int result = ReadChunk(self.task_, self.source_, chunk, self.Slot(chunk));
+            guard.lock();
+            if (result == kResultOk)
+                self.ready_ = chunk + 1;
+            else
+                self.failure_ = result;
+            if (self.writerWaiting_)
+                self.writerWake_.notify_one();
+            if (result != kResultOk)
+                break;
+        }
+        return 0;
+    }
+
+    const TransferTask& task_;
+    const FileHandle source_;
+    unsigned char* const buffer_; // the writer's own, for reading without the thread
+    const std::int64_t chunks_;
+    unsigned char* ring_ = nullptr;
+    ThreadHandle reader_ = 0;
+    std::mutex lock_;
+    std::condition_variable readerWake_, writerWake_;
+    std::int64_t ready_ = 0;  // chunks read and checked
+    std::int64_t taken_ = 0;  // chunks the writer has taken
+    int failure_ = kResultOk; // why chunk ready_ could not be had; the reader stopped there
+    bool readerWaiting_ = false, writerWaiting_ = false, stop_ = false;
+};
+
 // The data phase: gives 0, 109 or 112.
 int CopyChunks(const TransferTask& task, FileHandle source, unsigned char* buffer)
 {
+    ReadAhead ahead(task, source, buffer);
     std::int64_t remaining = task.byteCount;
     std::int64_t position = task.diskOffset;
     std::uint32_t lastPercent = 0;
     for (std::int64_t chunk = 0; remaining > 0; ++chunk) {
-        const std::uint32_t length =
-            remaining < kChunkSize ? static_cast<std::uint32_t>(remaining) : kChunkSize;
-        const int read = ReadChunk(task, source, chunk, buffer, length);
+        const std::uint32_t length = ChunkLength(task, chunk);
+        unsigned char* data = nullptr;
+        const int read = ahead.Take(chunk, &data);
         if (read != kResultOk)
             return read;
-        if (!WriteChunk(task.disk, position, buffer, length)) {
+        if (!WriteChunk(task.disk, position, data, length)) {
             LogDiskFailure(DiskPathOf(task.disk), "a write failed 7 times (112)",
                            CurrentHost().LastError(task.disk));
             return kResultWriteFailed;
@@ -273,7 +401,9 @@ int TransferThread(void* arg)
 // Runs `proc` on a thread of its own for each of `count` tasks and gives each task's exit code.
 // A task whose thread did not start, or whose code the host could not read, did not get its
 // work done: that must not read as success.
-template <typename Task> void RunDiskThreads(ThreadProc proc, Task* tasks, int count, int* results)
+template <typename Task>
+void RunDiskThreads(ThreadProc proc, Task* tasks, int count, int* results,
+                    StartGate* gate = nullptr)
 {
     Host& host = CurrentHost();
     ThreadHandle threads[kMaxDisks];
@@ -289,6 +419,13 @@ template <typename Task> void RunDiskThreads(ThreadProc proc, Task* tasks, int c
             threads[started++] = thread;
         }
     }
+    if (gate != nullptr) {
+        {
+            std::lock_guard<std::mutex> guard(gate->lock);
+            gate->open = true;
+        }
+        gate->opened.notify_all();
+    }
     if (started > 0)
         host.JoinThreads(threads, started, exitCodes);
     for (int t = 0; t < started; ++t)
@@ -297,6 +434,7 @@ template <typename Task> void RunDiskThreads(ThreadProc proc, Task* tasks, int c
 
 int RunTransferThreads(const TransferRequest& request, int* diskResults)
 {
+    StartGate gate;
     TransferTask tasks[kMaxDisks];
     for (int i = 0; i < g_diskCount; ++i) {
         tasks[i] = {i,
@@ -305,10 +443,11 @@ int RunTransferThreads(const TransferRequest& request, int* diskResults)
                     request.byteCount,
                     request.sourcePath,
                     request.displayText,
-                    request.expected};
+                    request.expected,
+                    &gate};
     }
     int results[kMaxDisks];
-    RunDiskThreads(TransferThread, tasks, g_diskCount, results);
+    RunDiskThreads(TransferThread, tasks, g_diskCount, results, &gate);
     if (diskResults != nullptr)
         std::copy(results, results + g_diskCount, diskResults);
     for (int i = 0; i < g_diskCount; ++i) {

@@ -3,6 +3,9 @@
 
 #include "device/engine.h"
 
+#include <condition_variable>
+#include <mutex>
+
 constexpr int kWriteAttempts = 7;
 constexpr int kTransferPauseMs = 100;
 // The thread's own copy of the text it announces; never shorter than a path.
@@ -20,6 +23,14 @@ struct TransferRequest {
     const SourceDigest* expected;
 };
 
+// Opened once every transfer thread of a run has been started: a thread a transfer starts for
+// itself comes after all of them, so that which start fails when one fails stays the same.
+struct StartGate {
+    std::mutex lock;
+    std::condition_variable opened;
+    bool open = false;
+};
+
 // One per disk, alive for the length of the run.
 struct TransferTask {
     int index; // in the disk table
@@ -29,6 +40,7 @@ struct TransferTask {
     const WChar* sourcePath;
     const WChar* displayText;
     const SourceDigest* expected;
+    StartGate* started; // nullptr: no wait
 };
 
 // Size in bytes of the file, 0 when it cannot be opened, -1 when it opens but its size cannot be

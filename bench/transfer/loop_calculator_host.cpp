@@ -156,6 +156,7 @@ bool LoopCalculatorHost::Write(FileHandle file, const void* buffer, std::uint32_
         mailbox_.emplace_back(start, end - start);
         return ok;
     }
+    counts_.dataWriteSeconds += Seconds(end - start);
     if (counts_.dataWrites++ == 0 || start < first_)
         first_ = start;
     if (end > last_)

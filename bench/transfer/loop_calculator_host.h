@@ -29,6 +29,7 @@ public:
         double mailboxWriteSeconds = 0;
         double mailboxReadSeconds = 0;
         double mailboxSecondsInData = 0; // of the commands and replies inside the data phase
+        double dataWriteSeconds = 0;     // inside the data writes themselves
     };
 
     // realPath: the native host's path of the disk shown as a calculator; "" for none.

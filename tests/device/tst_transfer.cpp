@@ -97,26 +97,38 @@ private slots:
         QTest::addColumn<qint64>("size");
         QTest::addColumn<qint64>("offset");
         QTest::addColumn<QString>("progress");
-        QTest::newRow("empty") << qint64(0) << qint64(0x500000) << QString("0 100");
-        QTest::newRow("one byte") << qint64(1) << qint64(0x100000) << QString("0 100");
-        QTest::newRow("one chunk") << qint64(16384) << qint64(0) << QString("0 100");
+        QTest::addColumn<QString>("fault"); // the writer then reads each chunk itself
+        QTest::newRow("empty") << qint64(0) << qint64(0x500000) << QString("0 100") << QString();
+        QTest::newRow("one byte") << qint64(1) << qint64(0x100000) << QString("0 100") << QString();
+        QTest::newRow("one chunk") << qint64(16384) << qint64(0) << QString("0 100") << QString();
         QTest::newRow("one chunk and a byte")
-            << qint64(16385) << qint64(0x500000) << QString("0 99 100");
-        QTest::newRow("two chunks") << qint64(32768) << qint64(0x100000) << QString("0 50 100");
+            << qint64(16385) << qint64(0x500000) << QString("0 99 100") << QString();
+        QTest::newRow("two chunks")
+            << qint64(32768) << qint64(0x100000) << QString("0 50 100") << QString();
         QTest::newRow("odd size over the mailbox")
-            << qint64(100001) << qint64(0) << QString("0 16 32 49 65 81 98 100");
+            << qint64(100001) << qint64(0) << QString("0 16 32 49 65 81 98 100") << QString();
         QTest::newRow("unaligned offset")
-            << qint64(20000) << qint64(0x100000 + 333) << QString("0 81 100");
+            << qint64(20000) << qint64(0x100000 + 333) << QString("0 81 100") << QString();
+        QTest::newRow("no read-ahead thread")
+            << qint64(100001) << qint64(0) << QString("0 16 32 49 65 81 98 100") << "thread";
+        QTest::newRow("no read-ahead buffer")
+            << qint64(100001) << qint64(0) << QString("0 16 32 49 65 81 98 100") << "buffer";
     }
     void shouldWriteExactlyTheFileAtItsOffset()
     {
         QFETCH(qint64, size);
         QFETCH(qint64, offset);
         QFETCH(QString, progress);
+        QFETCH(QString, fault);
         HostScope scope;
         TestHost& host = scope.host();
         const auto data = AddSource(host, size);
         const int disk = host.AddCalculator("1");
+        // The second thread and the second buffer of the run are the read-ahead's.
+        if (fault == "thread")
+            host.threadStartFault = {1, -1};
+        if (fault == "buffer")
+            host.allocFault = {1, -1};
 
         QCOMPARE(Run(offset), kResultOk);
         QVERIFY(DiskHoldsExactly(host, disk, offset, data));
@@ -124,6 +136,8 @@ private slots:
         QCOMPARE(Join(ProgressOf(host, disk)), progress);
         QCOMPARE(Messages(), std::vector<std::string>{kSource});
         QCOMPARE(host.OpenHandles(), 0);
+        QCOMPARE(CountOps(host.Events(), TestHost::Op::ThreadStartFailed),
+                 fault == "thread" ? 1 : 0);
     }
 
     void shouldFollowTheTransferOrder()
@@ -244,7 +258,8 @@ private slots:
             QVERIFY(DiskHoldsExactly(host, i, 0x100000, data));
         QVERIFY(host.EventsOf(16).empty());
         QCOMPARE(Messages().size(), std::size_t(16));
-        QCOMPARE(CountOps(host.Events(), TestHost::Op::ThreadStart), 16);
+        // A writer and its read-ahead for each of the sixteen, none for the seventeenth.
+        QCOMPARE(CountOps(host.Events(), TestHost::Op::ThreadStart), 2 * 16);
     }
 
     void shouldEndEarlyFailuresWithTheirCodes_data()
