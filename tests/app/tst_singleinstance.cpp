@@ -5,6 +5,15 @@
 #include <QtTest>
 
 #include "own_guard_namespace.h"
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <grp.h>
+#include <memory>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -87,6 +96,86 @@ QString uniqueKey(const char* name)
     return QString("quillon-test-%1-%2").arg(name).arg(QCoreApplication::applicationPid());
 }
 
+// How a squatter holds a name: bound only, listening, or listening with its backlog full (a
+// connect to it is refused, then does not complete).
+enum SquatMode { Bound, Listening, BacklogFull };
+
+// Another local user (nobody) holding abstract socket names, as any user can, to keep updaters
+// from starting. It holds them in a child process until it is destroyed.
+class Squatter {
+public:
+    Squatter(const QStringList& names, int mode)
+    {
+        QList<QByteArray> raw;
+        for (const QString& name : names)
+            raw.append(name.toLatin1());
+        int ready[2];
+        if (pipe2(ready, O_CLOEXEC) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ready[0]);
+            const char answer = hold(raw, mode) ? 'y' : 'n';
+            if (write(ready[1], &answer, 1) == 1) {
+                for (;;)
+                    pause(); // until it is killed
+            }
+            _exit(0);
+        }
+        close(ready[1]);
+        char answer = 'n';
+        holding_ = pid_ > 0 && read(ready[0], &answer, 1) == 1 && answer == 'y';
+        close(ready[0]);
+    }
+    ~Squatter()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    Squatter(const Squatter&) = delete;
+    Squatter& operator=(const Squatter&) = delete;
+
+    bool holding() const { return holding_; }
+
+private:
+    // In the child: becomes nobody, then binds every name; the sockets stay open until it ends.
+    static bool hold(const QList<QByteArray>& names, int mode)
+    {
+        const uid_t nobody = 65534;
+        if (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 ||
+            setresuid(nobody, nobody, nobody) != 0)
+            return false;
+        for (const QByteArray& name : names) {
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            const size_t length = std::min(size_t(name.size()), sizeof(address.sun_path) - 1);
+            std::memcpy(address.sun_path + 1, name.constData(), length);
+            const auto size = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + length);
+            const auto* at = reinterpret_cast<const sockaddr*>(&address);
+            const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            if (socket < 0 || bind(socket, at, size) != 0)
+                return false;
+            if (mode != Bound && listen(socket, 0) != 0)
+                return false;
+            // A backlog of 0 holds one connection that nobody accepts.
+            if (mode == BacklogFull && connect(::socket(AF_UNIX, SOCK_STREAM, 0), at, size) != 0)
+                return false;
+        }
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    bool holding_ = false;
+};
+
+// The name of the guard of `key` as it was once fixed for everybody.
+QString fixedName(const QString& key)
+{
+    return "example.kz.quillon-fwupdate." + key;
+}
+
 } // namespace
 
 class TestSingleInstance : public QObject {
@@ -98,7 +187,9 @@ private slots:
     void shouldReleaseGuardOfKilledCopyToAnyone_data() { addStarterRows(); }
     void shouldReleaseGuardOfKilledCopyToAnyone();
     void shouldReleaseGuardOfKilledCopy();
-    void shouldLetSecondUpdaterExitAtOnceWithZero_data() { addStarterRows(); }
+    void shouldTakeGuardPastAnotherUsersNames_data();
+    void shouldTakeGuardPastAnotherUsersNames();
+    void shouldLetSecondUpdaterExitAtOnceWithZero_data();
     void shouldLetSecondUpdaterExitAtOnceWithZero();
 };
 
@@ -170,14 +261,67 @@ void TestSingleInstance::shouldReleaseGuardOfKilledCopy()
     QVERIFY(!another.take());
 }
 
+void TestSingleInstance::shouldTakeGuardPastAnotherUsersNames_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<int>("mode");
+    const QString key = uniqueKey("squatted");
+    QTest::newRow("the fixed name, bound") << key << QStringList{fixedName(key)} << int(Bound);
+    QTest::newRow("the fixed name, listening")
+        << key << QStringList{fixedName(key)} << int(Listening);
+}
+
+// Any local user can bind any abstract name: one who holds the guard's names must neither keep
+// our copy from starting nor let a second copy of ours start beside it.
+void TestSingleInstance::shouldTakeGuardPastAnotherUsersNames()
+{
+    QFETCH(QString, key);
+    QFETCH(QStringList, names);
+    QFETCH(int, mode);
+    if (geteuid() != 0)
+        QSKIP("holding names as another user needs root");
+    Squatter squatter(names, mode);
+    QVERIFY(squatter.holding());
+    SingleInstance first(key);
+    QVERIFY(first.take());
+    QProcess second;
+    QCOMPARE(startHolder(second, key), QString("busy"));
+    QVERIFY(second.waitForFinished(5000));
+}
+
+void TestSingleInstance::shouldLetSecondUpdaterExitAtOnceWithZero_data()
+{
+    QTest::addColumn<QStringList>("ownFolders");
+    QTest::addColumn<bool>("otherUser");
+    QTest::addColumn<QStringList>("squatted"); // names another user holds before the first start
+    const QStringList none;
+    QTest::newRow("same environment") << none << false << none;
+    QTest::newRow("other TMPDIR") << QStringList{"TMPDIR"} << false << none;
+    QTest::newRow("other HOME") << QStringList{"HOME"} << false << none;
+    QTest::newRow("other XDG_RUNTIME_DIR") << QStringList{"XDG_RUNTIME_DIR"} << false << none;
+    QTest::newRow("another user") << none << true << none;
+    QTest::newRow("another user, other TMPDIR") << QStringList{"TMPDIR"} << true << none;
+    QTest::newRow("the fixed name held by another user")
+        << QStringList{"TMPDIR"} << false << QStringList{fixedName(kSingleInstanceKey)};
+}
+
 void TestSingleInstance::shouldLetSecondUpdaterExitAtOnceWithZero()
 {
     QFETCH(QStringList, ownFolders);
     QFETCH(bool, otherUser);
     if (otherUser && !canStartAsOtherUser())
         QSKIP("starting a copy as another user needs root and setpriv");
+    QFETCH(QStringList, squatted);
+    if (!squatted.isEmpty() && geteuid() != 0)
+        QSKIP("holding names as another user needs root");
     if (isHeld(kSingleInstanceKey))
         QSKIP("an updater runs on this machine");
+    std::unique_ptr<Squatter> squatter;
+    if (!squatted.isEmpty()) {
+        squatter = std::make_unique<Squatter>(squatted, Listening);
+        QVERIFY(squatter->holding());
+    }
     QTemporaryDir folder;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QProcess first;
