@@ -77,15 +77,25 @@ bool canStartAsOtherUser()
     return geteuid() == 0 && !QStandardPaths::findExecutable("setpriv").isEmpty();
 }
 
-// True while some process holds the guard of `key`, seen from outside so as not to take it
-// from under a copy that is starting: its abstract socket is listed, its name ending in the key.
-bool isHeld(const QString& key)
+// True while some socket is bound to the abstract `name`, seen from outside so as not to take
+// it from under a copy that is starting: it is listed with the name as its path.
+bool isBound(const QByteArray& name)
 {
     QFile sockets("/proc/net/unix");
     if (!sockets.open(QIODevice::ReadOnly))
         return false;
     for (const QByteArray& line : sockets.readAll().split('\n')) {
-        if (line.contains(" @") && line.endsWith("." + key.toUtf8()))
+        if (line.endsWith(" @" + name))
+            return true;
+    }
+    return false;
+}
+
+// True while a copy of ours may hold the guard of `key`: one of our names is bound.
+bool isHeld(const QString& key)
+{
+    for (int index = 0; index < kGuardNames; ++index) {
+        if (isBound(guardName(key, geteuid(), index)))
             return true;
     }
     return false;
@@ -98,7 +108,8 @@ QString uniqueKey(const char* name)
 
 // How a squatter holds a name: bound only, listening, or listening with its backlog full (a
 // connect to it is refused, then does not complete).
-enum SquatMode { Bound, Listening, BacklogFull };
+// Flooding fills the backlog of a listening socket that holds the name, whoever it is.
+enum SquatMode { Bound, Listening, BacklogFull, Flooding };
 
 // Another local user (nobody) holding abstract socket names, as any user can, to keep updaters
 // from starting. It holds them in a child process until it is destroyed.
@@ -148,6 +159,10 @@ private:
             setresuid(nobody, nobody, nobody) != 0)
             return false;
         for (const QByteArray& name : names) {
+            if (mode == Flooding && !flood(name))
+                return false;
+            if (mode == Flooding)
+                continue;
             sockaddr_un address{};
             address.sun_family = AF_UNIX;
             const size_t length = std::min(size_t(name.size()), sizeof(address.sun_path) - 1);
@@ -164,6 +179,28 @@ private:
                 return false;
         }
         return true;
+    }
+
+    // Connects to the name until the kernel refuses for a full backlog; a connection waiting
+    // there stays when its own socket is closed.
+    static bool flood(const QByteArray& name)
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const size_t length = std::min(size_t(name.size()), sizeof(address.sun_path) - 1);
+        std::memcpy(address.sun_path + 1, name.constData(), length);
+        const auto size = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + length);
+        for (int made = 0; made < 1000000; ++made) {
+            const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            if (socket < 0)
+                return false;
+            const int result = connect(socket, reinterpret_cast<const sockaddr*>(&address), size);
+            const int error = errno;
+            close(socket);
+            if (result != 0)
+                return error == EAGAIN;
+        }
+        return false;
     }
 
     pid_t pid_ = -1;
@@ -189,6 +226,7 @@ private slots:
     void shouldReleaseGuardOfKilledCopy();
     void shouldTakeGuardPastAnotherUsersNames_data();
     void shouldTakeGuardPastAnotherUsersNames();
+    void shouldRefuseSecondCopyWhileAnotherUserFillsOurBacklog();
     void shouldLetSecondUpdaterExitAtOnceWithZero_data();
     void shouldLetSecondUpdaterExitAtOnceWithZero();
 };
@@ -222,8 +260,12 @@ void TestSingleInstance::shouldRefuseSecondCopyStartedAnyHow()
     const QString key = uniqueKey("anyhow");
     QProcess first;
     QCOMPARE(startHolder(first, key), QString("held"));
+    // Each user has a guard of its own: another user's copy is not refused, or any user could
+    // keep everyone else from starting.
     QProcess second;
-    QCOMPARE(startHolder(second, key, {ownFolders, otherUser}), QString("busy"));
+    QCOMPARE(startHolder(second, key, {ownFolders, otherUser}),
+             QString(otherUser ? "held" : "busy"));
+    second.closeWriteChannel();
     QVERIFY(second.waitForFinished(5000));
     first.closeWriteChannel();
     QVERIFY(first.waitForFinished(5000));
@@ -266,10 +308,26 @@ void TestSingleInstance::shouldTakeGuardPastAnotherUsersNames_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("guarded"); // false: every name is taken, the copy runs without
     const QString key = uniqueKey("squatted");
-    QTest::newRow("the fixed name, bound") << key << QStringList{fixedName(key)} << int(Bound);
+    const auto ours = [&key](int index) {
+        return QString::fromLatin1(guardName(key, geteuid(), index));
+    };
+    QStringList every;
+    for (int index = 0; index < kGuardNames; ++index)
+        every << ours(index);
+    QTest::newRow("the fixed name, bound")
+        << key << QStringList{fixedName(key)} << int(Bound) << true;
     QTest::newRow("the fixed name, listening")
-        << key << QStringList{fixedName(key)} << int(Listening);
+        << key << QStringList{fixedName(key)} << int(Listening) << true;
+    QTest::newRow("our first name, bound") << key << QStringList{ours(0)} << int(Bound) << true;
+    QTest::newRow("our first two names, listening")
+        << key << QStringList{ours(0), ours(1)} << int(Listening) << true;
+    QTest::newRow("our first name, its backlog full")
+        << key << QStringList{ours(0)} << int(BacklogFull) << true;
+    QTest::newRow("all but our last name")
+        << key << QStringList(every.mid(0, kGuardNames - 1)) << int(Listening) << true;
+    QTest::newRow("every name of ours") << key << every << int(Listening) << false;
 }
 
 // Any local user can bind any abstract name: one who holds the guard's names must neither keep
@@ -279,12 +337,30 @@ void TestSingleInstance::shouldTakeGuardPastAnotherUsersNames()
     QFETCH(QString, key);
     QFETCH(QStringList, names);
     QFETCH(int, mode);
+    QFETCH(bool, guarded);
     if (geteuid() != 0)
         QSKIP("holding names as another user needs root");
     Squatter squatter(names, mode);
     QVERIFY(squatter.holding());
     SingleInstance first(key);
     QVERIFY(first.take());
+    QProcess second;
+    QCOMPARE(startHolder(second, key), QString(guarded ? "busy" : "held"));
+    second.closeWriteChannel();
+    QVERIFY(second.waitForFinished(5000));
+}
+
+// Anyone may connect to the name we hold and leave the connection waiting, until the kernel
+// refuses more: a second copy of ours must still see that the name is ours.
+void TestSingleInstance::shouldRefuseSecondCopyWhileAnotherUserFillsOurBacklog()
+{
+    if (geteuid() != 0)
+        QSKIP("connecting as another user needs root");
+    const QString key = uniqueKey("flooded");
+    SingleInstance first(key);
+    QVERIFY(first.take());
+    Squatter flooder({QString::fromLatin1(guardName(key, geteuid(), 0))}, Flooding);
+    QVERIFY(flooder.holding());
     QProcess second;
     QCOMPARE(startHolder(second, key), QString("busy"));
     QVERIFY(second.waitForFinished(5000));
@@ -293,26 +369,26 @@ void TestSingleInstance::shouldTakeGuardPastAnotherUsersNames()
 void TestSingleInstance::shouldLetSecondUpdaterExitAtOnceWithZero_data()
 {
     QTest::addColumn<QStringList>("ownFolders");
-    QTest::addColumn<bool>("otherUser");
     QTest::addColumn<QStringList>("squatted"); // names another user holds before the first start
+    QTest::addColumn<int>("holds");            // the index of the name the first copy takes
     const QStringList none;
-    QTest::newRow("same environment") << none << false << none;
-    QTest::newRow("other TMPDIR") << QStringList{"TMPDIR"} << false << none;
-    QTest::newRow("other HOME") << QStringList{"HOME"} << false << none;
-    QTest::newRow("other XDG_RUNTIME_DIR") << QStringList{"XDG_RUNTIME_DIR"} << false << none;
-    QTest::newRow("another user") << none << true << none;
-    QTest::newRow("another user, other TMPDIR") << QStringList{"TMPDIR"} << true << none;
-    QTest::newRow("the fixed name held by another user")
-        << QStringList{"TMPDIR"} << false << QStringList{fixedName(kSingleInstanceKey)};
+    QTest::newRow("same environment") << none << none << 0;
+    QTest::newRow("other TMPDIR") << QStringList{"TMPDIR"} << none << 0;
+    QTest::newRow("other HOME") << QStringList{"HOME"} << none << 0;
+    QTest::newRow("other XDG_RUNTIME_DIR") << QStringList{"XDG_RUNTIME_DIR"} << none << 0;
+    const auto ours = [](int index) {
+        return QString::fromLatin1(guardName(kSingleInstanceKey, geteuid(), index));
+    };
+    QTest::newRow("names held by another user")
+        << QStringList{"TMPDIR"} << QStringList{fixedName(kSingleInstanceKey), ours(0), ours(1)}
+        << 2;
 }
 
 void TestSingleInstance::shouldLetSecondUpdaterExitAtOnceWithZero()
 {
     QFETCH(QStringList, ownFolders);
-    QFETCH(bool, otherUser);
-    if (otherUser && !canStartAsOtherUser())
-        QSKIP("starting a copy as another user needs root and setpriv");
     QFETCH(QStringList, squatted);
+    QFETCH(int, holds);
     if (!squatted.isEmpty() && geteuid() != 0)
         QSKIP("holding names as another user needs root");
     if (isHeld(kSingleInstanceKey))
@@ -327,10 +403,10 @@ void TestSingleInstance::shouldLetSecondUpdaterExitAtOnceWithZero()
     QProcess first;
     first.start(UPDATER_PATH, {folder.path(), "1"});
     QVERIFY(first.waitForStarted(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(isHeld(kSingleInstanceKey), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(isBound(guardName(kSingleInstanceKey, geteuid(), holds)), 10000);
 
     QProcess second;
-    startAs(second, UPDATER_PATH, {folder.path(), "1"}, {ownFolders, otherUser});
+    startAs(second, UPDATER_PATH, {folder.path(), "1"}, {ownFolders, false});
     QVERIFY(second.waitForFinished(10000));
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 0);
