@@ -21,6 +21,8 @@ std::string ToUtf8(const WChar* text)
 }
 
 constexpr HostError kRefused{HostFailure::BadArgument, 0};
+constexpr HostError kIoError{HostFailure::Other, 5}; // EIO
+constexpr HostError kGone{HostFailure::Gone, 6};
 
 std::uint32_t Word(const unsigned char* bytes, int offset)
 {
@@ -51,7 +53,11 @@ struct TestHost::Thread {
 
 bool TestHost::Fault::Hit(int* seen) const
 {
-    const int call = (*seen)++;
+    return Covers((*seen)++);
+}
+
+bool TestHost::Fault::Covers(int call) const
+{
     return call >= after && (times < 0 || call < after + times);
 }
 
@@ -122,15 +128,48 @@ std::vector<TestHost::Event> TestHost::EventsOf(int disk) const
     return out;
 }
 
+std::vector<TestHost::Event> TestHost::OperationsOf(int disk) const
+{
+    std::vector<Event> out;
+    for (const Event& e : EventsOf(disk)) {
+        if (e.op != Op::Close)
+            out.push_back(e);
+    }
+    return out;
+}
+
+int TestHost::NextOperation(Disk& disk)
+{
+    const int operation = disk.operationSeen++;
+    if (disk.unplugFault.Covers(operation))
+        disk.present = false;
+    return operation;
+}
+
 unsigned char TestHost::PatternByte(std::int64_t offset)
 {
     return static_cast<unsigned char>((offset * 131 + (offset >> 12) * 7 + 0x5A) & 0xFF);
 }
 
-unsigned char TestHost::ByteAt(const Disk& disk, std::int64_t offset) const
+void TestHost::CopyOut(const Disk& disk, std::int64_t offset, unsigned char* out,
+                       std::int64_t length) const
 {
-    const auto page = disk.pages.find(offset / kPageSize * kPageSize);
-    return page == disk.pages.end() ? PatternByte(offset) : page->second[offset % kPageSize];
+    // A page at a time: whole updates are swept byte for byte, many hundred times over.
+    while (length > 0) {
+        const std::int64_t base = offset / kPageSize * kPageSize;
+        const std::int64_t within = offset - base;
+        const std::int64_t n = std::min(length, kPageSize - within);
+        const auto page = disk.pages.find(base);
+        if (page != disk.pages.end()) {
+            std::memcpy(out, page->second.data() + within, static_cast<std::size_t>(n));
+        } else {
+            for (std::int64_t i = 0; i < n; ++i)
+                out[i] = PatternByte(offset + i);
+        }
+        offset += n;
+        out += n;
+        length -= n;
+    }
 }
 
 std::vector<unsigned char> TestHost::DiskBytes(int disk, std::int64_t offset,
@@ -138,8 +177,7 @@ std::vector<unsigned char> TestHost::DiskBytes(int disk, std::int64_t offset,
 {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     std::vector<unsigned char> out(static_cast<std::size_t>(length));
-    for (std::int64_t i = 0; i < length; ++i)
-        out[i] = ByteAt(disks_.at(disk), offset + i);
+    CopyOut(disks_.at(disk), offset, out.data(), length);
     return out;
 }
 
@@ -240,9 +278,14 @@ FileHandle TestHost::OpenDisk(const WChar* path)
         Disk& disk = disks_[i];
         if (disk.path != name)
             continue;
+        const int operation = NextOperation(disk);
         if (!disk.present || disk.openFault.Hit(&disk.openSeen)) {
             Record(Op::OpenFailed, i);
             return OpenFailed(disk.present ? disk.openFailure : HostError{HostFailure::Gone, 2});
+        }
+        if (disk.ioFault.Covers(operation)) {
+            Record(Op::OpenFailed, i);
+            return OpenFailed(kIoError);
         }
         Record(Op::Open, i);
         handles_[nextHandle_].disk = i;
@@ -294,14 +337,18 @@ std::int64_t TestHost::Seek(FileHandle file, std::int64_t offset, SeekFrom from)
     }
     const std::int64_t target = base + offset;
     bool ok = true;
+    bool ioError = false;
     if (handle->disk >= 0) {
         Disk& disk = disks_[handle->disk];
+        const int operation = NextOperation(disk);
         ok = ok && disk.present && !disk.seekFault.Hit(&disk.seekSeen);
+        ioError = ok && disk.ioFault.Covers(operation);
+        ok = ok && !ioError;
     }
     if (handle->disk >= 0)
         Record(Op::Seek, handle->disk, target, 0, 0, 0, ok);
     if (!ok) {
-        handle->lastError = {HostFailure::Gone, 6};
+        handle->lastError = ioError ? kIoError : kGone;
         return -1;
     }
     handle->position = target;
@@ -363,18 +410,17 @@ bool TestHost::ReadFrom(Handle* handle, std::int64_t at, bool advance, void* buf
 bool TestHost::DiskRead(Handle& handle, std::int64_t at, unsigned char* out, std::uint32_t length)
 {
     Disk& disk = disks_[handle.disk];
-    if (!disk.present || at + length > disk.size || disk.readFault.Hit(&disk.readSeen)) {
-        handle.lastError = !disk.present             ? HostError{HostFailure::Gone, 6}
-                           : at + length > disk.size ? kRefused
-                                                     : HostError{HostFailure::Other, 5};
+    const int operation = NextOperation(disk);
+    if (!disk.present || at + length > disk.size || disk.readFault.Hit(&disk.readSeen) ||
+        disk.ioFault.Covers(operation)) {
+        handle.lastError = !disk.present ? kGone : at + length > disk.size ? kRefused : kIoError;
         return false;
     }
     if (at == kMailbox && length == 512 && !disk.reply.empty()) {
         std::memcpy(out, disk.reply.data(), 512);
         return true;
     }
-    for (std::uint32_t i = 0; i < length; ++i)
-        out[i] = ByteAt(disk, at + i);
+    CopyOut(disk, at, out, length);
     return true;
 }
 
@@ -405,39 +451,51 @@ bool TestHost::WriteTo(Handle* handle, std::int64_t at, bool advance, const void
     }
     if (length == 0)
         return true;
-    if (!DiskWrite(*handle, at, static_cast<const unsigned char*>(buffer), length))
+    std::uint32_t stored = 0;
+    if (!DiskWrite(*handle, at, static_cast<const unsigned char*>(buffer), length, &stored))
         return false;
     if (advance)
-        handle->position = at + length;
-    *done = length;
+        handle->position = at + stored;
+    *done = stored;
     return true;
 }
 
 bool TestHost::DiskWrite(Handle& handle, std::int64_t at, const unsigned char* data,
-                         std::uint32_t length)
+                         std::uint32_t length, std::uint32_t* stored)
 {
     const int index = handle.disk;
     Disk& disk = disks_[index];
+    const int operation = NextOperation(disk);
+    const bool ioError = disk.present && disk.ioFault.Covers(operation);
+    // A device that acknowledges more than it took: half of the request, or none of it.
+    const bool shortWrite = disk.shortWriteFault.Covers(operation);
+    const bool lost = disk.lostWriteFault.Covers(operation);
+    *stored = shortWrite ? length / 2 : length;
     if (at == kMailbox && length == 512 && IsCommandSector(data)) {
-        const bool ok = disk.present && !disk.commandWriteFault.Hit(&disk.commandSeen);
+        const bool ok = disk.present && !disk.commandWriteFault.Hit(&disk.commandSeen) && !ioError;
         if (!ok)
             handle.lastError = {disk.present ? HostFailure::Other : HostFailure::Gone, 5};
-        Record(Op::Command, index, at, length, Word(data, 12), Word(data, 16), ok);
-        if (ok)
+        Record(Op::Command, index, at, *stored, Word(data, 12), Word(data, 16), ok);
+        // Half a command sector is no command; the calculator ignores it.
+        if (ok && !shortWrite && !lost)
             TakeCommand(disk, index, data);
         return ok;
     }
     bool ok = disk.present && at + length <= disk.size;
     if (!ok)
-        handle.lastError = disk.present ? kRefused : HostError{HostFailure::Gone, 6};
+        handle.lastError = disk.present ? kRefused : kGone;
     if (ok && (disk.dataWriteFaultOffset < 0 || disk.dataWriteFaultOffset == at)) {
         ok = !disk.dataWriteFault.Hit(&disk.writeSeen);
         if (!ok)
-            handle.lastError = {HostFailure::Other, 5};
+            handle.lastError = kIoError;
     }
-    Record(Op::Write, index, at, length, 0, 0, ok);
-    if (ok)
-        Store(disk, at, data, length);
+    if (ok && ioError) {
+        ok = false;
+        handle.lastError = kIoError;
+    }
+    Record(Op::Write, index, at, *stored, 0, 0, ok);
+    if (ok && !lost)
+        Store(disk, at, data, *stored);
     return ok;
 }
 
@@ -452,23 +510,27 @@ void TestHost::TakeCommand(Disk& disk, int /*index*/, const unsigned char* secto
     }
     PutWord(disk.reply.data(), 12, accept ? (0x80000000u | code) : code);
     PutWord(disk.reply.data(), 16, 0);
-    if (code == 0xBEC1)
+    if (code == 0xBEC1) {
+        ++disk.finishTaken;
         disk.present = false; // the calculator leaves update mode
+    }
 }
 
 void TestHost::Store(Disk& disk, std::int64_t offset, const unsigned char* data,
                      std::int64_t length)
 {
-    for (std::int64_t i = 0; i < length; ++i) {
-        const std::int64_t at = offset + i;
-        auto& page = disk.pages[at / kPageSize * kPageSize];
+    for (std::int64_t done = 0; done < length;) {
+        const std::int64_t at = offset + done;
+        const std::int64_t base = at / kPageSize * kPageSize;
+        const std::int64_t n = std::min(length - done, kPageSize - (at - base));
+        auto& page = disk.pages[base];
         if (page.empty()) {
             page.resize(kPageSize);
-            const std::int64_t base = at / kPageSize * kPageSize;
             for (std::int64_t k = 0; k < kPageSize; ++k)
                 page[k] = PatternByte(base + k);
         }
-        page[at % kPageSize] = data[i];
+        std::memcpy(page.data() + (at - base), data + done, static_cast<std::size_t>(n));
+        done += n;
     }
     disk.bytesStored += length;
     if (disk.vanishAfterBytes >= 0 && disk.bytesStored >= disk.vanishAfterBytes)
@@ -492,9 +554,15 @@ bool TestHost::Flush(FileHandle file)
     Handle* handle = Find(file);
     if (handle == nullptr)
         return false;
-    if (handle->disk >= 0)
-        Record(Op::Flush, handle->disk);
-    return true;
+    if (handle->disk < 0)
+        return true;
+    Disk& disk = disks_[handle->disk];
+    const int operation = NextOperation(disk);
+    const bool ok = disk.present && !disk.ioFault.Covers(operation);
+    if (!ok)
+        handle->lastError = disk.present ? kIoError : kGone;
+    Record(Op::Flush, handle->disk, 0, 0, 0, 0, ok);
+    return ok;
 }
 
 void TestHost::Close(FileHandle file)

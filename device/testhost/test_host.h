@@ -54,6 +54,7 @@ public:
         int after = 0;
         int times = 0;
         bool Hit(int* seen) const;
+        bool Covers(int call) const; // whether the call of this number fails (from 0)
     };
     struct Disk {
         std::string path; // UTF-8, as enumerated
@@ -69,10 +70,19 @@ public:
         Fault commandWriteFault;
         int refuseProgress = 0;             // progress commands answered with a refusal (-1: all)
         std::int64_t vanishAfterBytes = -1; // unplugged once this many data bytes are stored
+        // Faults counted over every operation of the disk, in the order of its log: opens,
+        // seeks, reads, writes (data and commands) and flushes, failed ones included; closes
+        // and size queries are not counted (see Operations).
+        Fault ioFault;         // the operation fails as the device's I/O error (EIO)
+        Fault shortWriteFault; // a write stores its first half only, and says so in *done
+        Fault lostWriteFault;  // a write says it stored everything and stores nothing
+        Fault unplugFault;     // the disk is gone from this operation on, for good
         // state
         std::map<std::int64_t, std::vector<unsigned char>> pages;
         std::vector<unsigned char> reply;
         int openSeen = 0, writeSeen = 0, readSeen = 0, seekSeen = 0, commandSeen = 0, refused = 0;
+        int operationSeen = 0;
+        int finishTaken = 0; // finish commands the calculator took (not merely written at it)
         std::int64_t bytesStored = 0;
     };
     struct SourceFile {
@@ -115,6 +125,8 @@ public:
 
     std::vector<Event> Events() const;
     std::vector<Event> EventsOf(int disk) const;
+    // The disk's operations as the faults above count them: its events but the closes.
+    std::vector<Event> OperationsOf(int disk) const;
     // The bytes of a disk as a reader would see them.
     std::vector<unsigned char> DiskBytes(int disk, std::int64_t offset, std::int64_t length) const;
     // Offsets of every 4096-byte page of the disk that a write has touched.
@@ -169,11 +181,14 @@ private:
     bool WriteTo(Handle* handle, std::int64_t at, bool advance, const void* buffer,
                  std::uint32_t length, std::uint32_t* done);
     bool DiskRead(Handle& handle, std::int64_t at, unsigned char* out, std::uint32_t length);
-    bool DiskWrite(Handle& handle, std::int64_t at, const unsigned char* data,
-                   std::uint32_t length);
+    bool DiskWrite(Handle& handle, std::int64_t at, const unsigned char* data, std::uint32_t length,
+                   std::uint32_t* stored);
+    // Numbers the disk's next operation; unplugs the disk when its fault says so.
+    int NextOperation(Disk& disk);
     void TakeCommand(Disk& disk, int index, const unsigned char* sector);
     void Store(Disk& disk, std::int64_t offset, const unsigned char* data, std::int64_t length);
-    unsigned char ByteAt(const Disk& disk, std::int64_t offset) const;
+    void CopyOut(const Disk& disk, std::int64_t offset, unsigned char* out,
+                 std::int64_t length) const;
 
     mutable std::recursive_mutex lock_;
     std::vector<Disk> disks_;
