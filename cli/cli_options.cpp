@@ -19,9 +19,10 @@ window does, from a terminal or a script.
   --verify         update: read every file back from every calculator and compare it
   --json           one JSON object per line instead of text
 
-Exit codes: 0 every calculator received every file; 1 the history cannot be read; 2 a bad
-command line; 3 no complete update in the folder; 4 no calculator (within --wait); 5 more than
-16 calculators, the rest passed over; 6 another copy of the updater runs; 130 interrupted; 104-113 the engine's code of a failure.
+Exit codes: 0 every calculator received every file and the finish command; 1 the history
+cannot be read; 2 a bad command line; 3 no complete update in the folder; 4 no calculator
+(within --wait); 5 more than 16 calculators, the rest passed over; 6 another copy of the
+updater runs; 130 interrupted; 104-113 the engine's code of a failure.
 )";
 
 namespace {

@@ -264,12 +264,17 @@ int updateWithCalculators(UpdateRun& run)
         code = writeUpdate(run);
     else
         noticeInterrupt(false);
-    run.record.result = code;
     // Whatever the outcome: the calculators leave update mode only on this command, and each
     // one's row tells whether it got it.
     DiskResult finished[kMaxDisks];
     const int reached = FinishCalculatorDisks(kVendorId, kProductId, finished, kMaxDisks);
     noteFinishResults(&run.record, finished, std::min(reached, kMaxDisks));
+    // A calculator left in update mode has not been updated as it should.
+    if (code == kExitOk && finishFailure(run.record) != kResultOk) {
+        code = finishFailure(run.record);
+        run.record.outcome = "failed";
+    }
+    run.record.result = code;
     QString error;
     if (!appendHistory(run.record, &error))
         run.report.warning("the update history was not written: " + error);

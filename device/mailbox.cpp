@@ -4,6 +4,7 @@
 
 #include "device/discovery.h"
 #include "device/engine_state.h"
+#include "device/host.h"
 #include "device/little_endian.h"
 
 namespace {
@@ -122,11 +123,26 @@ int FinishCalculatorDisks(const WChar* vendorId, const WChar* productId, DiskRes
     if (g_diskCount == 0)
         return 0;
     OpenCalculatorDisks();
+    Host& host = CurrentHost();
     for (int i = 0; i < g_diskCount; ++i) {
+        // Without the command the calculator stays in update mode: a disk that failed to open
+        // or to take it once is opened and given it again, as often as a chunk is written.
         int result = kResultDiskNotOpen;
-        if (g_diskHandles[i] != kInvalidHandle) {
+        for (int attempt = 0; attempt < kFinishAttempts && result != kResultOk; ++attempt) {
+            if (g_diskHandles[i] == kInvalidHandle)
+                g_diskHandles[i] = host.OpenDisk(g_diskPaths[i]);
+            if (g_diskHandles[i] == kInvalidHandle) {
+                result = kResultDiskNotOpen;
+                continue;
+            }
             ReadMailboxArea(g_diskHandles[i], false);
-            result = SendFinish(g_diskHandles[i]) ? kResultOk : kResultWriteFailed;
+            if (SendFinish(g_diskHandles[i])) {
+                result = kResultOk;
+            } else {
+                result = kResultWriteFailed;
+                host.Close(g_diskHandles[i]);
+                g_diskHandles[i] = kInvalidHandle;
+            }
         }
         if (results != nullptr && i < capacity) {
             DescribeDisk(g_diskPaths[i], &results[i]);

@@ -15,6 +15,8 @@ constexpr std::uint32_t kMailboxAreaShort = 15360; // 30 sectors
 constexpr std::uint32_t kMailboxAreaLong = 15872;  // 31 sectors
 constexpr std::uint32_t kMailboxScratchSize = 16384;
 constexpr int kProgressAttempts = 6;
+// Opens and writes of the finish command per disk before it counts as not sent.
+constexpr int kFinishAttempts = 7;
 
 // One 512-byte command or reply sector, little-endian words. Aligned so that unbuffered I/O
 // takes it as it is.

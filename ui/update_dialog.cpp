@@ -330,7 +330,17 @@ void CCalcFWUpdateMSDialog::sendFinish()
 void CCalcFWUpdateMSDialog::onFinishSent()
 {
     finishPending_ = false;
-    if (quitWhenSent_)
+    // A calculator that did not take the finish command stays in update mode: "Done" would not
+    // be true of it.
+    const int finish = worker->finishResult;
+    if (succeeded_ && finish != 0) {
+        succeeded_ = false;
+        if (auto* timer = findChild<QTimer*>("exitTimer"))
+            timer->stop();
+        setLine(translate(WindowTexts::kUpdateFailed).arg(finish), 1);
+        setHint(translate(failureHint(finish))); // it is still in update mode: no more to say
+    }
+    if (quitWhenSent_ || (quitAfterDone_ && succeeded_))
         QCoreApplication::exit(0);
 }
 

@@ -130,6 +130,8 @@ private:
     bool finishDeferred_ = false; // the update ended before any transfer: sent at closing
     bool finishPending_ = false;  // asked of the worker, not sent yet
     bool quitWhenSent_ = false;
+    bool succeeded_ = false;     // "Done" is shown; it holds once every calculator took the finish
+    bool quitAfterDone_ = false; // the 3 s after "Done" ran out while the finish was under way
     // Shows the waiting hint once the calculator has been awaited for long.
     QTimer* waitingHintTimer_ = nullptr;
     // The last transfer found more calculators than it writes: said until the window goes.

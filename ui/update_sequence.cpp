@@ -163,6 +163,7 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int result)
         worker->state = Transferring;
         return;
     }
+    succeeded_ = true;
     finishUpdate(translate("Done", 627));
     scheduleExit();
 }
@@ -179,10 +180,13 @@ void CCalcFWUpdateMSDialog::scheduleExit()
 
 void CCalcFWUpdateMSDialog::onExitUpdater()
 {
-    if (finishDeferred_ || finishPending_) {
-        leaveWhenFinishSent();
+    // The window stays until the finish command is known to have reached every calculator.
+    if (finishPending_) {
+        quitAfterDone_ = true;
         return;
     }
+    if (!succeeded_)
+        return; // the finish missed a calculator: the window says so until it is closed
     QCoreApplication::exit(0);
 }
 

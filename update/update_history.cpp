@@ -113,6 +113,28 @@ bool finishReachedAll(const HistoryRecord& record)
     return reached > 0;
 }
 
+int finishFailure(const HistoryRecord& record)
+{
+    if (finishReachedAll(record))
+        return kResultOk;
+    for (const HistoryCalculator& calculator : record.calculators) {
+        if (!calculator.passedOver && calculator.finish != kResultOk)
+            return calculator.finish == kNotWritten ? kResultNoDevice : calculator.finish;
+    }
+    return kResultNoDevice;
+}
+
+bool filesWrittenToAll(const HistoryRecord& record, int file)
+{
+    for (const HistoryCalculator& calculator : record.calculators) {
+        for (int i = 0; !calculator.passedOver && i <= file; ++i) {
+            if (calculator.results.value(i, kNotWritten) != kResultOk)
+                return false;
+        }
+    }
+    return true;
+}
+
 QJsonObject historyJson(const HistoryRecord& record)
 {
     QJsonArray files;

@@ -7,7 +7,9 @@
 #include "worker/forwarding.h"
 
 #include <QFileInfo>
+
 #include <QMutexLocker>
+#include <algorithm>
 
 namespace {
 
@@ -21,6 +23,9 @@ constexpr int kBeforeTransferMs = 250;
 constexpr int kAfterTransferMs = 100;
 constexpr int kIdlePauseMs = 250;
 constexpr int kFinishPauseMs = 250;
+// How long a retry waits for an unplugged calculator to come back before its transfer runs all
+// the same (and fails with 104, a counted attempt): the update ends even if it never does.
+constexpr int kRetrySearchMs = 10000;
 
 // Lowers the countdown by one step in a single read-modify-write: the GUI thread may store a new
 // value at the same moment, and neither write may be lost.
@@ -129,6 +134,7 @@ void CUpdateWorker::finish()
         {
             QMutexLocker guard(&lock_);
             noteFinishResults(&history_, disks, reached < kMaxDisks ? reached : kMaxDisks);
+            finishResult = historyOpen_ ? finishFailure(history_) : kResultOk;
         }
         writeHistory();
     } catch (...) {
@@ -197,10 +203,18 @@ void CUpdateWorker::search()
 {
     tickCount = (tickCount + 1) % 5;
     if (!IsCalculatorConnected(kVendorId, kProductId)) {
+        if (transferStarted && searchedMs_ >= kRetrySearchMs) {
+            searchedMs_ = 0;
+            state = CountingDown; // its countdown has run out: the transfer follows
+            return;
+        }
+        if (transferStarted)
+            searchedMs_ += kPollPauseMs;
         emit waitingTicks(tickCount);
         pause(kPollPauseMs);
         return;
     }
+    searchedMs_ = 0;
     state = CountingDown;
     // A retry goes straight on: its countdown has already run out once.
     if (transferStarted)
@@ -255,8 +269,18 @@ bool CUpdateWorker::checkSet()
     }
     if (set.isEmpty())
         return true;
-    const UpdateSetCheck check = checkUpdateSet(set, calculatorDiskSizes(kVendorId, kProductId));
+    // The calculators there now are the update's: each must get every file before "Done", also
+    // one unplugged before the first transfer. Their sizes bound the applications image.
+    DiskResult present[kMaxDisks];
+    const int found =
+        std::min(ListCalculatorDisks(kVendorId, kProductId, present, kMaxDisks), kMaxDisks);
+    QVector<std::int64_t> sizes;
+    for (int i = 0; i < found; ++i)
+        sizes.append(present[i].size);
+    const UpdateSetCheck check = checkUpdateSet(set, sizes);
     beginHistory(set, check.digests);
+    for (int i = 0; i < found; ++i)
+        historyCalculator(&history_, present[i]);
     if (check.result == kResultOk) {
         QMutexLocker guard(&lock_);
         digests_ = check.digests;
@@ -297,7 +321,11 @@ int CUpdateWorker::runTransfer()
     const int result =
         RunCheckedTransfer(kVendorId, kProductId, source.c_str(), diskOffset(),
                            checked ? &expected : nullptr, forwardProgress, forwardMessage);
-    noteHistory(path);
+    const int file = noteHistory(path);
+    // Every calculator of the update must hold the file, and those before it: one unplugged
+    // meanwhile (the run wrote only those still there) makes this attempt no success.
+    if (result == kResultOk && file >= 0 && !filesWrittenToAll(history_, file))
+        return kResultNoDevice;
     return result;
 }
 
@@ -319,15 +347,19 @@ void CUpdateWorker::beginHistory(const QVector<UpdateSetEntry>& set,
     historyOpen_ = true;
 }
 
-void CUpdateWorker::noteHistory(const QString& path)
+int CUpdateWorker::noteHistory(const QString& path)
 {
     DiskResult disks[kMaxDisks];
     const int count = GetTransferResults(disks, kMaxDisks);
     QMutexLocker guard(&lock_);
-    for (int i = 0; i < set_.size(); ++i) {
-        if (set_[i].path == path)
+    int file = -1;
+    for (int i = 0; historyOpen_ && i < set_.size(); ++i) {
+        if (set_[i].path == path) {
             noteTransferResults(&history_, i, disks, count < kMaxDisks ? count : kMaxDisks);
+            file = i;
+        }
     }
+    return file;
 }
 
 void CUpdateWorker::writeHistory()
@@ -336,11 +368,13 @@ void CUpdateWorker::writeHistory()
         return;
     historyOpen_ = false;
     if (history_.outcome.isEmpty()) {
-        const bool ok = everyFileWritten(history_);
+        const bool written = everyFileWritten(history_);
+        const bool ok = written && finishResult == kResultOk;
         history_.outcome = ok ? "ok" : "failed";
-        history_.result = ok                        ? kResultOk
-                          : lastResult != kResultOk ? int(lastResult)
-                                                    : kResultNoDevice;
+        history_.result = ok                                    ? kResultOk
+                          : !written && lastResult != kResultOk ? int(lastResult)
+                          : written                             ? int(finishResult)
+                                                                : kResultNoDevice;
     }
     QString error;
     if (!appendHistory(history_, &error))

@@ -54,6 +54,9 @@ public:
     int tickCount = 0; // worker thread only
     std::atomic<int> retryCount{0};
     std::atomic<int> lastResult{0};
+    // Set before finishSent: 0 when the finish command reached every calculator of the update,
+    // else the code of the first one it missed (for the dialog's outcome).
+    std::atomic<int> finishResult{0};
 
 public slots:
     // The poll loop; returns when `stopRequested` is seen between steps, or after an exception.
@@ -92,7 +95,8 @@ private:
     // Gives false, having ended the update, when the set may not be written.
     bool checkSet();
     void beginHistory(const QVector<UpdateSetEntry>& set, const QVector<SourceDigest>& digests);
-    void noteHistory(const QString& path);
+    // Notes the run's results on the file's row; gives the file's index in the set, -1 for none.
+    int noteHistory(const QString& path);
     // Appends the update to the history once, as it ends; a failure goes to the log only.
     void writeHistory();
     // Gives false when a stop request ended the pause or came during it.
@@ -111,4 +115,5 @@ private:
     // history; worker thread only.
     HistoryRecord history_;
     bool historyOpen_ = false;
+    int searchedMs_ = 0; // how long a retry has waited for a calculator to come back
 };
