@@ -6,12 +6,24 @@
 #include "terminal.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QTextCodec>
 
 #include <cstdio>
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    // An argument the system's encoding cannot carry would name another path than the one given
+    // (a folder would then read as missing): it is refused as what it is.
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray given(argv[i]);
+        if (QFile::encodeName(QFile::decodeName(given)) != given) {
+            std::fprintf(stderr, "quillon-fwupdate-cli: argument %d is not valid %s\n%s", i,
+                         QTextCodec::codecForLocale()->name().constData(), kCliUsage);
+            return kExitUsage;
+        }
+    }
     const CliOptions options = parseCliOptions(app.arguments().mid(1));
     switch (options.command) {
     case CliCommand::None:

@@ -76,6 +76,8 @@ WindowText problemText(ProblemText text)
         return kProblemCannotRead;
     case ProblemText::DoesNotFit:
         return kProblemDoesNotFit;
+    case ProblemText::PathTooLong:
+        return kProblemPathTooLong;
     case ProblemText::PartSeparator:
         return kProblemPartSeparator;
     }
@@ -133,6 +135,7 @@ const WindowText* windowTexts(int* count)
         kProblemNoMemoryToRead,
         kProblemCannotRead,
         kProblemDoesNotFit,
+        kProblemPathTooLong,
         kProblemPartSeparator,
     };
     *count = int(sizeof all / sizeof all[0]);

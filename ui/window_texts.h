@@ -94,6 +94,8 @@ constexpr WindowText kProblemCannotRead{10304, "%1: cannot be read (%2)"};
 constexpr WindowText kProblemPartSeparator{10306, "; "};
 constexpr WindowText kProblemDoesNotFit{10305,
                                         "%1: %2 bytes, but its place on the calculator holds %3"};
+constexpr WindowText kProblemPathTooLong{10307,
+                                         "%1: its path is too long (%2 characters, at most %3)"};
 
 } // namespace WindowTexts
 

@@ -29,6 +29,7 @@ enum class ProblemText {
     NoMemoryToRead,   // %1 file
     CannotRead,       // %1 file, %2 the engine's result code
     DoesNotFit,       // %1 file, %2 its size, %3 the room of its place
+    PathTooLong,      // %1 file, %2 its path's length, %3 the longest path the updater takes
     PartSeparator,    // between the roles' problems of NotOneUpdate
 };
 

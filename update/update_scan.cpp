@@ -2,7 +2,36 @@
 // they are not one update.
 #include "update/update_scan.h"
 
+#include "device/types.h"
+
 #include <QDir>
+#include <QFile>
+
+namespace {
+
+// The longest path the updater takes, as the system counts it (Linux: bytes of UTF-8).
+constexpr int kLongestPath = kSourcePathChars - 1;
+
+int pathLength(const QString& path)
+{
+#ifdef Q_OS_WIN
+    return path.size();
+#else
+    return QFile::encodeName(path).size();
+#endif
+}
+
+// A path past the limit cannot even be looked at: it must not read as missing or as no file.
+UpdateProblem pathTooLong(const QString& name, const QString& path)
+{
+    if (pathLength(path) <= kLongestPath)
+        return {};
+    return {ProblemText::PathTooLong,
+            {name, QString::number(pathLength(path)), QString::number(kLongestPath)},
+            {}};
+}
+
+} // namespace
 
 QFileInfoList listUpdateFolder(const QString& folder)
 {
@@ -57,6 +86,9 @@ UpdateProblem updateFolderProblemOf(const QString& folder, const QList<CUpdateFi
 {
     if (folder.isEmpty())
         return {ProblemText::NoFolderSet, {}, {}};
+    const UpdateProblem folderTooLong = pathTooLong(QDir::toNativeSeparators(folder), folder);
+    if (!folderTooLong.isNone())
+        return folderTooLong;
     if (!QFileInfo(folder).isDir())
         return {ProblemText::FolderMissing, {QDir::toNativeSeparators(folder)}, {}};
     QStringList names;
@@ -65,6 +97,9 @@ UpdateProblem updateFolderProblemOf(const QString& folder, const QList<CUpdateFi
     UpdateProblem problem = updateSetProblemOf(names, newGeneration);
     const QVector<UpdateSetEntry> set = updateSetOf(files);
     for (int i = 0; problem.isNone() && i < set.size(); ++i) {
+        problem = pathTooLong(files[i]->fileName, files[i]->path);
+        if (!problem.isNone())
+            break;
         // A link to a pipe or a device is listed too; reading it may never end.
         if (!QFileInfo(files[i]->path).isFile())
             problem = {ProblemText::NotPlainFile, {files[i]->fileName}, {}};

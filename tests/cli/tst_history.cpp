@@ -194,6 +194,9 @@ private slots:
             << QStringList{"update", "INCOMPLETE", "--wait", "0"} << 3 << "no KESTOL data file";
         QTest::newRow("no calculator within --wait")
             << QStringList{"update", "COMPLETE", "--wait", "0", "--json"} << 4 << "no calculator";
+        // A path that is not valid UTF-8 (byte 0xFF): it must not read as a missing folder.
+        QTest::newRow("folder not UTF-8") << QStringList{"update", "NOT-UTF-8", "--wait", "0"} << 2
+                                          << "argument 2 is not valid UTF-8";
         QTest::newRow("version") << QStringList{"--version"} << 0 << "quillon-fwupdate-cli 0.";
     }
     void shouldAnswerBadInputWithItsCode()
@@ -214,7 +217,14 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_STATE_HOME", dir.path() + "/state");
         cli.setProcessEnvironment(env);
-        cli.start(QCoreApplication::applicationDirPath() + "/quillon-fwupdate-cli", arguments);
+        const QString program = QCoreApplication::applicationDirPath() + "/quillon-fwupdate-cli";
+        if (arguments.contains("NOT-UTF-8")) {
+            // QProcess takes text; the shell makes the raw byte.
+            arguments.replaceInStrings("NOT-UTF-8", "$(printf '/tmp/\\377')");
+            cli.start("/bin/sh", {"-c", "exec \"$0\" " + arguments.join(' '), program});
+        } else {
+            cli.start(program, arguments);
+        }
         QVERIFY(cli.waitForFinished(30000));
         const QString output = cli.readAllStandardOutput() + cli.readAllStandardError();
         QCOMPARE(cli.exitCode(), exitCode);

@@ -19,6 +19,7 @@ private slots:
     void shouldRefuseFileLargerThanItsPlace_data();
     void shouldRefuseFileLargerThanItsPlace();
     void shouldKeepListingOrderAndHandFirstFileToWorker();
+    void shouldReportMissingFolder_data();
     void shouldReportMissingFolder();
     void shouldSeeOnlyNewFolderAfterBrowsing();
     void shouldChangeNothingWhenBrowsingIsCancelled();
@@ -236,15 +237,29 @@ void TestUpdateScan::shouldKeepListingOrderAndHandFirstFileToWorker()
     QCOMPARE(qint64(dialog.worker->diskOffset()), qint64(first->diskOffset));
 }
 
+void TestUpdateScan::shouldReportMissingFolder_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("missing") << "absent" << QString::fromUtf8("Le dossier %1 n'existe pas.");
+    // Past the longest path the system takes: it cannot even be looked at, which is no "missing".
+    QTest::newRow("path too long")
+        << QString(4100, 'a')
+        << QString::fromUtf8("%1 : son chemin est trop long (%2 caractères, au plus 4095)");
+}
+
 void TestUpdateScan::shouldReportMissingFolder()
 {
+    QFETCH(QString, name);
+    QFETCH(QString, why);
     DialogRig rig;
-    CCalcFWUpdateMSDialog& dialog = rig.construct(rig.folder() + "/absent", 3);
+    const QString folder = rig.folder() + "/" + name;
+    CCalcFWUpdateMSDialog& dialog = rig.construct(folder, 3);
     dialog.show();
     dialog.scanUpdateFolder();
     QCOMPARE(rig.line(1), QString::fromUtf8("Aucune mise à jour disponible"));
-    QCOMPARE(rig.line(2), QString::fromUtf8("Le dossier %1 n'existe pas.")
-                              .arg(QDir::toNativeSeparators(rig.folder() + "/absent")));
+    QCOMPARE(rig.line(2),
+             why.arg(QDir::toNativeSeparators(folder)).arg(QFile::encodeName(folder).size()));
     // A French sentence with a path is wider than the window: it wraps, clear of the picture.
     QTRY_VERIFY(showsWholeLine(dialog, 2));
     QTRY_VERIFY(showsWholeLine(dialog, 4));
