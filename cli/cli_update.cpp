@@ -61,10 +61,10 @@ String16 wide(const QString& text)
                     static_cast<std::size_t>(text.size()));
 }
 
-QVector<DiskResult> listCalculators()
+QVector<DiskResult> listCalculators(bool open = true)
 {
     QVector<DiskResult> disks(kListCapacity);
-    const int found = ListCalculatorDisks(kVendorId, kProductId, disks.data(), kListCapacity);
+    const int found = ListCalculatorDisks(kVendorId, kProductId, disks.data(), kListCapacity, open);
     disks.resize(std::min(found, kListCapacity));
     return disks;
 }
@@ -323,7 +323,17 @@ int runUpdate(const CliOptions& options, CliReport& report)
 
 int runList(CliReport& report)
 {
-    const QVector<DiskResult> present = listCalculators();
+    // An update under way (the window, or `update`) holds the guard: opening its calculators,
+    // even for a moment, could make its next file fail with 107. They are then listed unopened.
+    bool updating = false;
+    {
+        SingleInstance probe;
+        updating = !probe.take();
+    }
+    if (updating)
+        report.warning("another copy of the updater is running: the calculators are listed "
+                       "without being opened, their sizes unknown");
+    const QVector<DiskResult> present = listCalculators(!updating);
     report.found(present);
     return present.isEmpty() ? kExitNoCalculator : kExitOk;
 }

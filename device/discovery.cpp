@@ -84,7 +84,7 @@ void DescribeDisk(const WChar* path, DiskResult* disk)
 }
 
 int ListCalculatorDisks(const WChar* vendorId, const WChar* productId, DiskResult* disks,
-                        int capacity)
+                        int capacity, bool open)
 {
     std::lock_guard<std::mutex> lock(g_engineLock);
     auto* paths = new (std::nothrow) WChar[kListLimit][kDiskPathChars];
@@ -94,8 +94,8 @@ int ListCalculatorDisks(const WChar* vendorId, const WChar* productId, DiskResul
     Host& host = CurrentHost();
     for (int i = 0; i < found && i < capacity; ++i) {
         DescribeDisk(paths[i], &disks[i]);
-        const FileHandle disk = host.OpenDisk(paths[i]);
-        disks[i].result = disk != kInvalidHandle ? kResultOk : kResultDiskNotOpen;
+        const FileHandle disk = open ? host.OpenDisk(paths[i]) : kInvalidHandle;
+        disks[i].result = disk != kInvalidHandle || !open ? kResultOk : kResultDiskNotOpen;
         disks[i].size = disk != kInvalidHandle ? host.Size(disk) : -1;
         if (disk != kInvalidHandle)
             host.Close(disk);

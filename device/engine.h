@@ -126,8 +126,10 @@ const WChar* CurrentTransferDiskPath();
 // Every calculator disk present now, in enumeration order, not only the first kMaxDisks (a
 // transfer passes over the rest): path, serial, node and size (result 0, or 107 when it does
 // not open). Gives how many there are, which may exceed capacity; one search, no retry.
+// With `open` false no disk is opened (size -1, result 0): a listing beside an update under way
+// must not hold a disk that the update is about to open.
 int ListCalculatorDisks(const WChar* vendorId, const WChar* productId, DiskResult* disks,
-                        int capacity);
+                        int capacity, bool open = true);
 
 // Reads the file's stretch at diskOffset back from every calculator disk (one thread each) and
 // compares it byte for byte with the file, which must still be the one `expected` describes.

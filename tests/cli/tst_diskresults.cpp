@@ -2,8 +2,11 @@
 // comes from, every calculator present (also past the sixteen a run takes) and the read-back.
 #include "engine_fixture.h"
 
+#include "app/single_instance.h"
 #include "cli_report.h"
+#include "cli_update.h"
 #include "device/mailbox.h"
+#include "own_guard_namespace.h"
 
 #include <QJsonDocument>
 #include <QTemporaryFile>
@@ -73,6 +76,34 @@ QList<QByteArray> PrintedBy(const std::function<void()>& run)
 class TestDiskResults : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { EnterOwnGuardNamespace(); }
+
+    // A `list` beside an update under way (which holds the guard) opens no calculator: an
+    // exclusive open between two of the update's files would fail the next one with 107.
+    void shouldListWithoutOpeningBesideAnUpdate_data()
+    {
+        QTest::addColumn<bool>("updating");
+        QTest::newRow("alone") << false;
+        QTest::newRow("beside an update") << true;
+    }
+    void shouldListWithoutOpeningBesideAnUpdate()
+    {
+        QFETCH(bool, updating);
+        HostScope scope;
+        TestHost& host = scope.host();
+        host.AddCalculator("a1");
+        host.AddCalculator("b2");
+        SingleInstance update;
+        if (updating)
+            QVERIFY(update.take());
+        CliReport report(CliReport::Mode::Lines);
+        int code = -1;
+        const QList<QByteArray> lines = PrintedBy([&] { code = runList(report); });
+        QCOMPARE(code, 0);
+        QVERIFY(lines.value(1).contains("a1") && lines.value(2).contains("b2"));
+        QCOMPARE(CountOps(host.Events(), TestHost::Op::Open), updating ? 0 : 2);
+    }
+
     void shouldKeepEachDisksResult_data()
     {
         QTest::addColumn<int>("faulty");
