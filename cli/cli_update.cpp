@@ -194,8 +194,14 @@ bool anyPassedOver(const HistoryRecord& record)
 // Checks the set and writes it; gives the update's code and sets the record's outcome.
 int writeUpdate(UpdateRun& run)
 {
-    const UpdateSetCheck check =
-        checkUpdateSet(updateSetOf(run.files), calculatorDiskSizes(kVendorId, kProductId));
+    // Ctrl-C stops the check too: a large file may take a while to read whole.
+    const UpdateSetCheck check = checkUpdateSet(
+        updateSetOf(run.files), calculatorDiskSizes(kVendorId, kProductId), &interruptRequested());
+    if (check.result == kResultStopped) {
+        noticeInterrupt(false);
+        run.record.outcome = "interrupted";
+        return kExitInterrupted;
+    }
     if (check.result != kResultOk) {
         run.report.failed(check.reason, check.result);
         run.record.outcome = "refused";

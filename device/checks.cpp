@@ -11,7 +11,8 @@
 
 namespace {
 
-int DigestOpenFile(FileHandle source, unsigned char* buffer, SourceDigest* digest)
+int DigestOpenFile(FileHandle source, unsigned char* buffer, SourceDigest* digest,
+                   const std::atomic<bool>* stop)
 {
     Host& host = CurrentHost();
     const std::int64_t size = host.Size(source);
@@ -27,6 +28,8 @@ int DigestOpenFile(FileHandle source, unsigned char* buffer, SourceDigest* diges
     Sha256Init(&context);
     std::size_t chunk = 0;
     for (std::int64_t remaining = size; remaining > 0; ++chunk) {
+        if (stop != nullptr && stop->load())
+            return kResultStopped;
         const std::uint32_t wanted =
             remaining < kChunkSize ? static_cast<std::uint32_t>(remaining) : kChunkSize;
         std::uint32_t got = 0;
@@ -44,7 +47,7 @@ int DigestOpenFile(FileHandle source, unsigned char* buffer, SourceDigest* diges
 
 } // namespace
 
-int DigestSourceFile(const WChar* path, SourceDigest* digest)
+int DigestSourceFile(const WChar* path, SourceDigest* digest, const std::atomic<bool>* stop)
 {
     std::lock_guard<std::mutex> lock(g_engineLock);
     Host& host = CurrentHost();
@@ -55,7 +58,7 @@ int DigestSourceFile(const WChar* path, SourceDigest* digest)
     int result = kResultSourceOpen;
     if (source != kInvalidHandle) {
         SourceDigest taken;
-        result = DigestOpenFile(source, buffer, &taken);
+        result = DigestOpenFile(source, buffer, &taken, stop);
         if (result == kResultOk && digest != nullptr)
             *digest = taken;
         host.Close(source);

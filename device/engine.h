@@ -5,6 +5,7 @@
 
 #include "device/types.h"
 
+#include <atomic>
 #include <cstddef>
 #include <vector>
 
@@ -25,6 +26,7 @@ enum : int {
     // Read back after the write, the disk does not hold the file's bytes (or cannot be read).
     kResultVerifyFailed = 113,
     kResultException = -2, // the worker loop ended by an exception (set by the worker)
+    kResultStopped = -3,   // a check stopped on request before its end; nothing was written
 };
 
 constexpr int kMaxDisks = 16;
@@ -81,7 +83,9 @@ struct SourceDigest {
 // Opens the file as a transfer would (regular files only, never blocking), reads it whole and
 // digests it: 0, 105 (cannot be opened / not a regular file), 109 (a read failed or the file
 // ended before its size), 110 (no memory).
-int DigestSourceFile(const WChar* path, SourceDigest* digest);
+// With `stop` given, it is looked at before each chunk: once true, the digest ends with -3.
+int DigestSourceFile(const WChar* path, SourceDigest* digest,
+                     const std::atomic<bool>* stop = nullptr);
 
 // The sizes in bytes of the calculator disks present now (one search, no retry, in disk-table
 // order), -1 for a disk whose size cannot be read; gives how many were found (0..capacity).

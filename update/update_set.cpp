@@ -33,10 +33,11 @@ bool enginePath(const QString& path, String16* source)
     return true;
 }
 
-int digestFile(const QString& path, SourceDigest* digest)
+int digestFile(const QString& path, SourceDigest* digest, const std::atomic<bool>* stop)
 {
     String16 source;
-    return enginePath(path, &source) ? DigestSourceFile(source.c_str(), digest) : kResultSourceOpen;
+    return enginePath(path, &source) ? DigestSourceFile(source.c_str(), digest, stop)
+                                     : kResultSourceOpen;
 }
 
 // The file's size now, 0 when it cannot be opened (or is empty).
@@ -83,7 +84,7 @@ UpdateProblem placeProblemOf(const UpdateSetEntry& entry, std::int64_t size,
 }
 
 UpdateSetCheck checkUpdateSet(const QVector<UpdateSetEntry>& set,
-                              const QVector<std::int64_t>& diskSizes)
+                              const QVector<std::int64_t>& diskSizes, const std::atomic<bool>* stop)
 {
     // Sizes first, which cost nothing: a file far too large for its place (a sparse image of
     // many GiB) is refused before it is read whole. A file that cannot be opened is left to its
@@ -97,7 +98,13 @@ UpdateSetCheck checkUpdateSet(const QVector<UpdateSetEntry>& set,
     }
     QVector<SourceDigest> digests(set.size());
     for (int i = 0; i < set.size(); ++i) {
-        const int result = digestFile(set[i].path, &digests[i]);
+        const int result = digestFile(set[i].path, &digests[i], stop);
+        if (result == kResultStopped) {
+            UpdateSetCheck check;
+            check.result = result;
+            check.refused = i;
+            return check;
+        }
         if (result != kResultOk)
             return refusal(i, result, digestProblem(set[i].fileName, result));
     }

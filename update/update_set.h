@@ -29,8 +29,10 @@ struct UpdateSetCheck {
 // -1 for a disk whose size is unknown, which refuses nothing): nothing is read when one does not
 // fit. Then reads each whole (its size and digest) and weighs it again by the size read. Writes
 // nothing; the first file that fails is the one refused.
+// Once `stop` (when given) is true, the check ends before its next chunk with -3, no reason.
 UpdateSetCheck checkUpdateSet(const QVector<UpdateSetEntry>& set,
-                              const QVector<std::int64_t>& diskSizes);
+                              const QVector<std::int64_t>& diskSizes,
+                              const std::atomic<bool>* stop = nullptr);
 
 // Why a file of `size` bytes does not fit its place on every disk, or an empty string when it
 // does: "ZENTA_OS.ROM: 2097152 bytes, but its place on the calculator holds 1048576".

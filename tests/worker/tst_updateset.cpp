@@ -18,7 +18,7 @@ void TestUpdateSet::shouldRefuseSetBeforeAnyWrite_data()
 {
     QTest::addColumn<Sizes>("files");   // applications, system, KESTOL: the order of writing
     QTest::addColumn<Sizes>("disks");   // calculators present; -1: one whose size is unknown
-    QTest::addColumn<QString>("fault"); // of the third file: "open", "read" or none
+    QTest::addColumn<QString>("fault"); // of the third file: "open", "read" or none; "stop": Ctrl-C came
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("refused");
     QTest::addColumn<QString>("reason");
@@ -50,6 +50,9 @@ void TestUpdateSet::shouldRefuseSetBeforeAnyWrite_data()
         << Sizes{0x400000, 1000, 1000} << Sizes{-1} << QString() << 0 << -1 << QString();
     // Every file is weighed against its place by its size before any is read: a file far too
     // large for it is refused at once, not after a read of all of it.
+    // Ctrl-C during the check: it ends before its next read.
+    QTest::newRow("stopped") << Sizes{0x300000, 1000, 1000} << Sizes{disk} << "stop"
+                             << int(kResultStopped) << 0 << QString();
     QTest::newRow("larger file named before an unreadable one")
         << Sizes{1000, 0x200000, 1000} << Sizes{disk} << "read" << 111 << 1
         << "ZENTA_OS.ROM: 2097152 bytes, but its place on the calculator holds 1048576";
@@ -91,7 +94,8 @@ void TestUpdateSet::shouldRefuseSetBeforeAnyWrite()
             f.readFault = {0, -1};
     });
 
-    const UpdateSetCheck check = checkUpdateSet(set, calculatorDiskSizes(kVendor, kProduct));
+    const std::atomic<bool> stop{fault == "stop"};
+    const UpdateSetCheck check = checkUpdateSet(set, calculatorDiskSizes(kVendor, kProduct), &stop);
     QCOMPARE(check.result, result);
     QCOMPARE(check.refused, refused);
     QCOMPARE(check.reason, reason);
@@ -103,7 +107,7 @@ void TestUpdateSet::shouldRefuseSetBeforeAnyWrite()
                  QCryptographicHash::hash(contents[i], QCryptographicHash::Sha256));
     }
     QCOMPARE(CountOps(host.Events(), TestHost::Op::Write), 0);
-    if (result == kResultOutsideDisk) {
+    if (result == kResultOutsideDisk || result == kResultStopped) {
         int reads = 0;
         for (const UpdateSetEntry& entry : set)
             host.EditSourceFile(entry.path.toStdString(),
