@@ -1,4 +1,5 @@
-// One file written onto every calculator disk, one thread per disk.
+// One file written onto every calculator disk, one thread per disk (each with a reader of the
+// source running ahead of its writes).
 #pragma once
 
 #include "device/engine.h"
