@@ -276,8 +276,9 @@ int updateWithCalculators(UpdateRun& run)
     const int reached = FinishCalculatorDisks(kVendorId, kProductId, finished, kMaxDisks);
     noteFinishResults(&run.record, finished, std::min(reached, kMaxDisks));
     // A calculator left in update mode has not been updated as it should.
-    if (code == kExitOk && finishFailure(run.record) != kResultOk) {
-        code = finishFailure(run.record);
+    const int finish = finishFailure(run.record);
+    if (code == kExitOk && finish != kResultOk) {
+        code = finish;
         run.record.outcome = "failed";
     }
     run.record.result = code;

@@ -20,7 +20,7 @@ int DigestOpenFile(FileHandle source, unsigned char* buffer, SourceDigest* diges
         return kResultSourceRead;
     std::vector<ChunkSum> chunks;
     try {
-        chunks.resize(static_cast<std::size_t>((size + kChunkSize - 1) / kChunkSize));
+        chunks.resize(static_cast<std::size_t>(ChunkCount(size)));
     } catch (const std::exception&) { // too many chunks to hold their sums
         return kResultNoMemory;
     }

@@ -66,6 +66,10 @@ int RunTransfer(const WChar* vendorId, const WChar* productId, const WChar* sour
 
 // A transfer writes a file in chunks of this size, the last one shorter; each has its digest.
 constexpr std::uint32_t kChunkSize = 16384;
+constexpr std::int64_t ChunkCount(std::int64_t bytes)
+{
+    return (bytes + kChunkSize - 1) / kChunkSize;
+}
 
 struct ChunkSum {
     unsigned char sha256[32];

@@ -109,8 +109,7 @@ public:
     static constexpr int kSlots = 8;
 
     ReadAhead(const TransferTask& task, FileHandle source, unsigned char* buffer)
-        : task_(task), source_(source), buffer_(buffer),
-          chunks_((task.byteCount + kChunkSize - 1) / kChunkSize)
+        : task_(task), source_(source), buffer_(buffer), chunks_(ChunkCount(task.byteCount))
     {
         if (chunks_ < 2)
             return; // nothing to overlap
@@ -219,27 +218,25 @@ private:
 int CopyChunks(const TransferTask& task, FileHandle source, unsigned char* buffer)
 {
     ReadAhead ahead(task, source, buffer);
-    std::int64_t remaining = task.byteCount;
-    std::int64_t position = task.diskOffset;
+    const std::int64_t chunks = ChunkCount(task.byteCount);
+    std::int64_t written = 0;
     std::uint32_t lastPercent = 0;
-    for (std::int64_t chunk = 0; remaining > 0; ++chunk) {
+    for (std::int64_t chunk = 0; chunk < chunks; ++chunk) {
         const std::uint32_t length = ChunkLength(task, chunk);
         unsigned char* data = nullptr;
         const int read = ahead.Take(chunk, &data);
         if (read != kResultOk)
             return read;
-        if (!WriteChunk(task.disk, position, data, length)) {
+        if (!WriteChunk(task.disk, task.diskOffset + written, data, length)) {
             LogDiskFailure(DiskPathOf(task.disk), "a write failed 7 times (112)",
                            CurrentHost().LastError(task.disk));
             return kResultWriteFailed;
         }
-        position += length;
-        if (remaining <= kChunkSize)
-            break;
-        remaining -= kChunkSize;
-        std::uint32_t percent =
-            static_cast<std::uint32_t>(static_cast<double>(task.byteCount - remaining) * 100.0 /
-                                       static_cast<double>(task.byteCount));
+        written += length;
+        if (chunk + 1 == chunks)
+            break; // the last chunk's 100 follows the flush
+        std::uint32_t percent = static_cast<std::uint32_t>(static_cast<double>(written) * 100.0 /
+                                                           static_cast<double>(task.byteCount));
         if (percent > lastPercent) {
             percent = percent > 99 ? 99 : percent;
             lastPercent = percent;
@@ -491,8 +488,7 @@ int RunCheckedTransfer(const WChar* vendorId, const WChar* productId, const WCha
     // have no sums to be compared with.
     if (expected != nullptr && request->byteCount >= 0 &&
         (request->byteCount != expected->size ||
-         static_cast<std::int64_t>(expected->chunks.size()) !=
-             (expected->size + kChunkSize - 1) / kChunkSize)) {
+         static_cast<std::int64_t>(expected->chunks.size()) != ChunkCount(expected->size))) {
         delete request;
         RecordRun(nullptr, kResultSourceRead);
         return kResultSourceRead;

@@ -79,12 +79,8 @@ bool everyFileWritten(const HistoryRecord& record)
     for (const HistoryCalculator& calculator : record.calculators) {
         if (calculator.passedOver)
             return false;
-        for (int result : calculator.results) {
-            if (result != kResultOk)
-                return false;
-        }
     }
-    return !record.calculators.isEmpty();
+    return !record.calculators.isEmpty() && filesWrittenToAll(record, record.files.size() - 1);
 }
 
 void noteFinishResults(HistoryRecord* record, const DiskResult* disks, int count)

@@ -524,35 +524,20 @@ int PrepareEmulated(const char* mode, const QTemporaryDir& dir, QStringList* nod
     return MakeFiles(dir, files) ? 0 : 1;
 }
 
-int EmulatedMode(int runs)
+// Onto the first emulated calculator: RunTransfer against dd, then what proving the bytes costs;
+// `checkedOnly` leaves out the first (zenta-emu's bandwidth then sets the link's speed).
+int EmulatedMode(const char* mode, int runs, bool checkedOnly)
 {
     QTemporaryDir dir(QDir::tempPath() + "/quillon-bench-XXXXXX");
     QStringList nodes;
     Files files;
-    if (const int code = PrepareEmulated("emulated", dir, &nodes, &files))
+    if (const int code = PrepareEmulated(mode, dir, &nodes, &files))
         return code;
     LoopCalculatorHost host;
     SetHost(&host);
     const QString where = "an emulated calculator (" + nodes[0] + ", zenta-emu)";
-    const bool ok = CompareWithDd(host, files, nodes[0], where, runs) &&
+    const bool ok = (checkedOnly || CompareWithDd(host, files, nodes[0], where, runs)) &&
                     CompareChecked(host, files, nodes[0], where, runs);
-    SetHost(nullptr);
-    return ok ? 0 : 1;
-}
-
-// Only what proving the bytes costs, onto the first emulated calculator: zenta-emu's bandwidth
-// sets the link's speed.
-int CheckedMode(int runs)
-{
-    QTemporaryDir dir(QDir::tempPath() + "/quillon-bench-XXXXXX");
-    QStringList nodes;
-    Files files;
-    if (const int code = PrepareEmulated("checked", dir, &nodes, &files))
-        return code;
-    LoopCalculatorHost host;
-    SetHost(&host);
-    const bool ok = CompareChecked(host, files, nodes[0],
-                                   "an emulated calculator (" + nodes[0] + ", zenta-emu)", runs);
     SetHost(nullptr);
     return ok ? 0 : 1;
 }
@@ -598,11 +583,11 @@ int main(int argc, char** argv)
     if (mode == "loop")
         return LoopMode(runs);
     if (mode == "emulated")
-        return EmulatedMode(runs);
+        return EmulatedMode("emulated", runs, false);
     if (mode == "many")
         return ManyMode(runs);
     if (mode == "checked")
-        return CheckedMode(runs);
+        return EmulatedMode("checked", runs, true);
     if (mode == "check")
         return CheckMode(runs);
     std::fprintf(stderr, "usage: transfer_bench [loop|emulated|checked|many|check] [RUNS]\n");
