@@ -22,7 +22,7 @@ window does, from a terminal or a script.
 Exit codes: 0 every calculator received every file and the finish command; 1 the history
 cannot be read; 2 a bad command line; 3 no complete update in the folder; 4 no calculator
 (within --wait); 5 more than 16 calculators, the rest passed over; 6 another copy of the
-updater runs; 130 interrupted; 104-113 the engine's code of a failure.
+updater runs; 130 interrupted; 104-114 the engine's code of a failure.
 )";
 
 namespace {

@@ -322,14 +322,28 @@ void CliReport::finished(const HistoryRecord& record, int exitCode)
         printTable(record);
     // Only what happened: the calculators the finish command did not reach are named.
     QStringList missed;
+    QStringList stayed;
     for (const HistoryCalculator& calculator : record.calculators) {
-        if (!calculator.passedOver && calculator.finish != kResultOk)
+        if (calculator.passedOver || calculator.finish == kResultOk)
+            continue;
+        if (calculator.finish == kResultStayedInUpdateMode)
+            stayed << calculator.serial;
+        else
             missed << calculator.serial + (calculator.finish == kNotWritten
                                                ? QString(" (not found)")
                                                : QString(" (%1)").arg(calculator.finish));
     }
-    const QString finish = finishSent         ? ", finish command sent"
-                           : missed.isEmpty() ? QString()
-                                              : ", finish command not sent to " + missed.join(", ");
-    line(QString("Update %1 (exit code %2)%3").arg(record.outcome).arg(exitCode).arg(finish));
+    QStringList finish;
+    if (finishSent)
+        finish << "finish command sent";
+    if (!missed.isEmpty())
+        finish << "finish command not sent to " + missed.join(", ");
+    if (!stayed.isEmpty())
+        finish << QString("sent to %1, which stayed in update mode (%2)")
+                      .arg(stayed.join(", "))
+                      .arg(kResultStayedInUpdateMode);
+    line(QString("Update %1 (exit code %2)%3")
+             .arg(record.outcome)
+             .arg(exitCode)
+             .arg(finish.isEmpty() ? QString() : ", " + finish.join("; ")));
 }

@@ -25,6 +25,9 @@ enum : int {
     kResultWriteFailed = 112, // a chunk write failed in all 7 attempts
     // Read back after the write, the disk does not hold the file's bytes (or cannot be read).
     kResultVerifyFailed = 113,
+    // The finish command was written, but the calculator is still in update mode (its disk is
+    // still there) after every round of the finish.
+    kResultStayedInUpdateMode = 114,
     kResultException = -2, // the worker loop ended by an exception (set by the worker)
     kResultStopped = -3,   // a check stopped on request before its end; nothing was written
 };
@@ -151,9 +154,10 @@ int VerifyCalculatorDisks(const WChar* vendorId, const WChar* productId, const W
 
 // Sends the finish command to every calculator disk that opens: 0, or 104 when none was found.
 int FinishCalculators(const WChar* vendorId, const WChar* productId);
-// The same, with what became of each disk's command, in disk-table order: 0 written, 107 the
-// disk did not open, 112 the command's write failed. Gives how many disks were found (0: none,
-// nothing sent); the first `capacity` of them are described.
+// The same, with what became of each disk's command, in disk-table order: 0 written and the
+// calculator gone from the disks (it left update mode), 107 the disk did not open, 112 the
+// command's write failed, 114 written but the calculator stayed (sent again twice meanwhile). Gives
+// how many disks were found (0: none, nothing sent); the first `capacity` of them are described.
 int FinishCalculatorDisks(const WChar* vendorId, const WChar* productId, DiskResult* results,
                           int capacity);
 

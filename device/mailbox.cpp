@@ -115,6 +115,78 @@ bool SendFinish(FileHandle disk)
     return SendCommand(disk, kCmdFinish, 0);
 }
 
+namespace {
+
+// Without the command the calculator stays in update mode: a disk that failed to open or to take
+// it is opened and given it again, as often as a chunk is written.
+int SendFinishTo(int disk)
+{
+    Host& host = CurrentHost();
+    int result = kResultDiskNotOpen;
+    for (int attempt = 0; attempt < kFinishAttempts && result != kResultOk; ++attempt) {
+        if (g_diskHandles[disk] == kInvalidHandle)
+            g_diskHandles[disk] = host.OpenDisk(g_diskPaths[disk]);
+        if (g_diskHandles[disk] == kInvalidHandle) {
+            result = kResultDiskNotOpen;
+            continue;
+        }
+        ReadMailboxArea(g_diskHandles[disk], false);
+        if (SendFinish(g_diskHandles[disk])) {
+            result = kResultOk;
+        } else {
+            result = kResultWriteFailed;
+            host.Close(g_diskHandles[disk]);
+            g_diskHandles[disk] = kInvalidHandle;
+        }
+    }
+    return result;
+}
+
+bool SamePath(const WChar* a, const WChar* b)
+{
+    while (*a != 0 && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+// The command has no reply: what shows that a calculator took it is its disk going away as it
+// leaves update mode. Waits for every disk whose result is 0 to leave (absent from two listings
+// in a row, so that one listing that fails proves nothing); gives how many are still there, with
+// their `waiting` entries left true.
+int AwaitLeaving(const WChar* vendorId, const WChar* productId, const int* results, bool* waiting)
+{
+    WChar listed[kMaxDisks][kDiskPathChars];
+    int absent[kMaxDisks] = {};
+    int left = 0;
+    for (int i = 0; i < g_diskCount; ++i) {
+        waiting[i] = results[i] == kResultOk;
+        left += waiting[i] ? 1 : 0;
+    }
+    for (int waited = 0; left > 0; waited += kLeavePollMs) {
+        const int count = FindCalculatorDisks(listed, vendorId, productId, kMaxDisks);
+        for (int i = 0; i < g_diskCount; ++i) {
+            if (!waiting[i])
+                continue;
+            bool present = false;
+            for (int j = 0; j < count && !present; ++j)
+                present = SamePath(listed[j], g_diskPaths[i]);
+            absent[i] = present ? 0 : absent[i] + 1;
+            if (absent[i] >= 2) {
+                waiting[i] = false;
+                --left;
+            }
+        }
+        if (left == 0 || waited >= kLeaveWaitMs)
+            break;
+        CurrentHost().Sleep(kLeavePollMs);
+    }
+    return left;
+}
+
+} // namespace
+
 int FinishCalculatorDisks(const WChar* vendorId, const WChar* productId, DiskResult* results,
                           int capacity)
 {
@@ -123,34 +195,30 @@ int FinishCalculatorDisks(const WChar* vendorId, const WChar* productId, DiskRes
     if (g_diskCount == 0)
         return 0;
     OpenCalculatorDisks();
-    Host& host = CurrentHost();
-    for (int i = 0; i < g_diskCount; ++i) {
-        // Without the command the calculator stays in update mode: a disk that failed to open
-        // or to take it once is opened and given it again, as often as a chunk is written.
-        int result = kResultDiskNotOpen;
-        for (int attempt = 0; attempt < kFinishAttempts && result != kResultOk; ++attempt) {
-            if (g_diskHandles[i] == kInvalidHandle)
-                g_diskHandles[i] = host.OpenDisk(g_diskPaths[i]);
-            if (g_diskHandles[i] == kInvalidHandle) {
-                result = kResultDiskNotOpen;
-                continue;
-            }
-            ReadMailboxArea(g_diskHandles[i], false);
-            if (SendFinish(g_diskHandles[i])) {
-                result = kResultOk;
-            } else {
-                result = kResultWriteFailed;
-                host.Close(g_diskHandles[i]);
-                g_diskHandles[i] = kInvalidHandle;
-            }
-        }
-        if (results != nullptr && i < capacity) {
-            DescribeDisk(g_diskPaths[i], &results[i]);
-            results[i].size = -1;
-            results[i].result = result;
-        }
-    }
+    int finished[kMaxDisks];
+    for (int i = 0; i < g_diskCount; ++i)
+        finished[i] = SendFinishTo(i);
     CloseCalculatorDisks();
+    // A disk can say it stored the command and drop it: a calculator still there after the wait
+    // is sent it again; one that never leaves has not been finished, whatever the writes said.
+    bool waiting[kMaxDisks] = {};
+    for (int round = 1; AwaitLeaving(vendorId, productId, finished, waiting) > 0; ++round) {
+        for (int i = 0; i < g_diskCount; ++i) {
+            // A resend that fails changes nothing: the disk may be going away as it is opened.
+            if (waiting[i] && round < kFinishRounds)
+                SendFinishTo(i);
+            else if (waiting[i])
+                finished[i] = kResultStayedInUpdateMode;
+        }
+        CloseCalculatorDisks();
+        if (round == kFinishRounds)
+            break;
+    }
+    for (int i = 0; results != nullptr && i < g_diskCount && i < capacity; ++i) {
+        DescribeDisk(g_diskPaths[i], &results[i]);
+        results[i].size = -1;
+        results[i].result = finished[i];
+    }
     return g_diskCount;
 }
 

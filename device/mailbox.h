@@ -17,6 +17,11 @@ constexpr std::uint32_t kMailboxScratchSize = 16384;
 constexpr int kProgressAttempts = 6;
 // Opens and writes of the finish command per disk before it counts as not sent.
 constexpr int kFinishAttempts = 7;
+// A calculator leaves update mode on the finish command, and its disk goes away: one still listed
+// kLeaveWaitMs after it is sent the command again, up to kFinishRounds times in all.
+constexpr int kLeaveWaitMs = 5000;
+constexpr int kLeavePollMs = 250;
+constexpr int kFinishRounds = 3;
 
 // One 512-byte command or reply sector, little-endian words. Aligned so that unbuffered I/O
 // takes it as it is.

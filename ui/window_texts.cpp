@@ -32,6 +32,8 @@ WindowText failureHint(int result)
         return kHintWriteFailed;
     case kResultVerifyFailed:
         return kHintVerifyFailed;
+    case kResultStayedInUpdateMode:
+        return kHintStayedInUpdateMode;
     case kResultException:
         return kHintStopped;
     default:
@@ -108,6 +110,7 @@ const WindowText* windowTexts(int* count)
         kHintWriteFailed,
         kHintStopped,
         kHintVerifyFailed,
+        kHintStayedInUpdateMode,
         kHintOther,
         kDescribeStatus,
         kDescribeDetails,

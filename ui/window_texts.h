@@ -58,6 +58,9 @@ constexpr WindowText kHintStopped{
 constexpr WindowText kHintVerifyFailed{
     10270, "The calculator does not hold what was written: try again, plugged straight into "
            "this computer; if it fails again, the calculator needs servicing."};
+constexpr WindowText kHintStayedInUpdateMode{
+    10271, "The calculator got every file but stayed in update mode: unplug it and restart it; if "
+           "it is still in update mode, update it again."};
 constexpr WindowText kHintOther{
     10269, "Try again; if it fails again, put the calculator back into update mode first."};
 

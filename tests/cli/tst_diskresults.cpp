@@ -151,32 +151,37 @@ private slots:
     {
         HostScope scope;
         TestHost& host = scope.host();
-        for (const char* serial : {"a1", "b2", "c3"})
+        for (const char* serial : {"a1", "b2", "c3", "d4"})
             host.AddCalculator(serial);
         host.EditDisk(1, [](TestHost::Disk& d) { d.openFault = {0, -1}; });
         host.EditDisk(2, [](TestHost::Disk& d) { d.commandWriteFault = {0, -1}; });
+        // Its disk says it stored every command and drops it: the calculator never leaves.
+        host.EditDisk(3, [](TestHost::Disk& d) { d.lostWriteFault = {0, -1}; });
         DiskResult disks[kMaxDisks];
-        QCOMPARE(FinishCalculatorDisks(kVendor, kProduct, disks, kMaxDisks), 3);
+        QCOMPARE(FinishCalculatorDisks(kVendor, kProduct, disks, kMaxDisks), 4);
         QStringList got;
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 4; ++i)
             got << Text(disks[i].serial) + "=" + QString::number(disks[i].result);
-        QCOMPARE(got.join(' '), QString("a1=0 b2=107 c3=112"));
+        QCOMPARE(got.join(' '), QString("a1=0 b2=107 c3=112 d4=114"));
+        QCOMPARE(CommandsOf(host, 3).size(), std::size_t(kFinishRounds));
         QCOMPARE(host.OpenHandles(), 0);
 
         // The report says so: not "finish command sent".
         HistoryRecord record;
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 4; ++i)
             historyCalculator(&record, disks[i]);
-        noteFinishResults(&record, disks, 3);
+        noteFinishResults(&record, disks, 4);
         CliReport report(CliReport::Mode::Lines);
         const QList<QByteArray> lines = PrintedBy([&] { report.finished(record, kResultOk); });
         QCOMPARE(QString(lines.value(lines.size() - 2)),
-                 QString("Update  (exit code 0), finish command not sent to b2 (107), c3 (112)"));
+                 QString("Update  (exit code 0), finish command not sent to b2 (107), c3 (112); "
+                         "sent to d4, which stayed in update mode (114)"));
         QCOMPARE(historyJson(record)["calculators"].toArray()[1].toObject()["finish"].toInt(),
                  kResultDiskNotOpen);
         QVERIFY(!finishReachedAll(record));
         // Every calculator but one passed over (which the finish leaves alone) got it.
         record.calculators[1].finish = record.calculators[2].finish = kResultOk;
+        record.calculators[3].finish = kResultOk;
         QVERIFY(finishReachedAll(record));
         record.calculators[2].finish = kNotWritten;
         QVERIFY(!finishReachedAll(record));
