@@ -7,6 +7,7 @@
 #include "device/text16.h"
 #include "interrupt.h"
 #include "update/update_policy.h"
+#include "update/update_run.h"
 #include "update/update_scan.h"
 
 #include <QJsonArray>
@@ -55,12 +56,6 @@ bool pauseUnlessInterrupted(int milliseconds)
     return interruptCount() == 0;
 }
 
-String16 wide(const QString& text)
-{
-    return String16(reinterpret_cast<const WChar*>(text.utf16()),
-                    static_cast<std::size_t>(text.size()));
-}
-
 QVector<DiskResult> listCalculators(bool open = true)
 {
     QVector<DiskResult> disks(kListCapacity);
@@ -83,76 +78,37 @@ int waitForCalculator(double waitSeconds, CliReport& report)
     }
 }
 
-struct UpdateRun {
+struct CliRun {
     const CliOptions& options;
     CliReport& report;
     QList<CUpdateFile*> files;
-    QVector<SourceDigest> digests;
-    HistoryRecord record;
+    UpdateRun run;
+    HistoryRecord& record() { return run.record(); }
 };
 
-bool samePath(const WChar* a, const WChar* b)
+int transferOnce(CliRun& cli, int index)
 {
-    while (*a != 0 && *a == *b) {
-        ++a;
-        ++b;
-    }
-    return *a == *b;
-}
-
-// A failed read-back makes that calculator's result 113 (or the read-back's own code). A
-// calculator that took the file but is missing from the read-back was not checked: it is no
-// success either (104, as for a calculator gone).
-int verifyFile(UpdateRun& run, int index, DiskResult* disks, int count)
-{
-    const CUpdateFile& file = *run.files[index];
-    run.report.verifying(run.record.files[index]);
-    DiskResult checked[kMaxDisks];
-    const int read =
-        std::min(VerifyCalculatorDisks(kVendorId, kProductId, wide(file.path).c_str(),
-                                       file.diskOffset, run.digests[index], checked, kMaxDisks),
-                 kMaxDisks);
-    int result = read > 0 ? kResultOk : kResultNoDevice;
-    for (int i = 0; i < count; ++i) {
-        if (disks[i].result == kResultOk) {
-            disks[i].result = kResultNoDevice;
-            for (int j = 0; j < read; ++j) {
-                if (samePath(disks[i].devicePath, checked[j].devicePath))
-                    disks[i].result = checked[j].result;
-            }
-        }
-        if (result == kResultOk)
-            result = disks[i].result;
-    }
+    QVector<DiskResult> disks;
+    const int result = cli.run.attempt(index, onProgress, onMessage, &disks,
+                                       [&] { cli.report.verifying(cli.record().files[index]); });
+    cli.report.fileDone(cli.record().files[index], result, disks.data(), disks.size());
     return result;
 }
 
-int transferOnce(UpdateRun& run, int index)
-{
-    const CUpdateFile& file = *run.files[index];
-    int result = RunCheckedTransfer(kVendorId, kProductId, wide(file.path).c_str(), file.diskOffset,
-                                    &run.digests[index], onProgress, onMessage);
-    DiskResult disks[kMaxDisks];
-    const int count = std::min(GetTransferResults(disks, kMaxDisks), kMaxDisks);
-    if (result == kResultOk && run.options.verify)
-        result = verifyFile(run, index, disks, count);
-    noteTransferResults(&run.record, index, disks, count);
-    run.report.fileDone(run.record.files[index], result, disks, count);
-    return result;
-}
-
-// 0, the file's code after its last retry, or kExitInterrupted when Ctrl-C ended the retries.
-int writeFile(UpdateRun& run, int index)
+// The file's code after its last attempt, or kExitInterrupted when Ctrl-C ended the retries;
+// `step` says what follows it.
+int writeFile(CliRun& cli, int index, UpdateStep* step)
 {
     for (int attempt = 1;; ++attempt) {
-        run.report.fileStarted(index, run.record.files[index], attempt);
-        const int result = transferOnce(run, index);
+        cli.report.fileStarted(index, cli.record().files[index], attempt);
+        const int result = transferOnce(cli, index);
         noticeInterrupt(false);
-        if (result == kResultOk || attempt > kRetries)
+        *step = cli.run.stepAfter(index, attempt, result);
+        if (*step != UpdateStep::Retry)
             return result;
         if (interruptCount() > 0)
             return kExitInterrupted;
-        run.report.retry(run.record.files[index], attempt, result);
+        cli.report.retry(cli.record().files[index], attempt, result);
         if (!pauseUnlessInterrupted(kRetryPauseMs)) {
             noticeInterrupt(false);
             return kExitInterrupted;
@@ -173,15 +129,6 @@ int firstFailure(const HistoryRecord& record)
     return kResultOk;
 }
 
-bool anyReceived(const HistoryRecord& record, int file)
-{
-    for (const HistoryCalculator& calculator : record.calculators) {
-        if (calculator.results.value(file, kNotWritten) == kResultOk)
-            return true;
-    }
-    return false;
-}
-
 bool anyPassedOver(const HistoryRecord& record)
 {
     for (const HistoryCalculator& calculator : record.calculators) {
@@ -192,59 +139,44 @@ bool anyPassedOver(const HistoryRecord& record)
 }
 
 // Checks the set and writes it; gives the update's code and sets the record's outcome.
-int writeUpdate(UpdateRun& run)
+int writeUpdate(CliRun& cli)
 {
+    HistoryRecord& record = cli.record();
     // Ctrl-C stops the check too: a large file may take a while to read whole.
-    const UpdateSetCheck check = checkUpdateSet(
-        updateSetOf(run.files), calculatorDiskSizes(kVendorId, kProductId), &interruptRequested());
+    const UpdateSetCheck check = cli.run.check(&interruptRequested());
     if (check.result == kResultStopped) {
         noticeInterrupt(false);
-        run.record.outcome = "interrupted";
+        record.outcome = "interrupted";
         return kExitInterrupted;
     }
     if (check.result != kResultOk) {
-        run.report.failed(check.reason, check.result);
-        run.record.outcome = "refused";
+        cli.report.failed(check.reason, check.result);
+        record.outcome = "refused";
         return check.result;
     }
-    run.digests = check.digests;
-    for (int i = 0; i < run.record.files.size(); ++i)
-        run.record.files[i].sha256 = QByteArray(
-            reinterpret_cast<const char*>(run.digests[i].sha256), sizeof run.digests[i].sha256);
-    for (int i = 0; i < run.files.size(); ++i) {
+    for (int i = 0; i < cli.files.size(); ++i) {
         // Between files (the first one included: Ctrl-C may come while the set is checked) the
         // update stops at once; a file under way is never cut, and none is begun after it,
         // whether it ended written or failed.
         const bool stopNow = interruptCount() > 0;
         if (stopNow)
             noticeInterrupt(false);
-        const int result = stopNow ? kExitInterrupted : writeFile(run, i);
-        if (result == kExitInterrupted || (interruptCount() > 0 && i + 1 < run.files.size())) {
-            run.record.outcome = "interrupted";
+        UpdateStep step = UpdateStep::GiveUp;
+        const int result = stopNow ? kExitInterrupted : writeFile(cli, i, &step);
+        if (result == kExitInterrupted || (interruptCount() > 0 && i + 1 < cli.files.size())) {
+            record.outcome = "interrupted";
             return kExitInterrupted;
         }
-        // One calculator that keeps failing does not hold back the rest of a class set: the
-        // update goes on while any calculator received the file.
-        if (result != kResultOk && !anyReceived(run.record, i)) {
-            run.report.failed(QString("%1 could not be written").arg(run.files[i]->fileName),
+        if (step == UpdateStep::GiveUp) {
+            cli.report.failed(QString("%1 could not be written").arg(cli.files[i]->fileName),
                               result);
-            run.record.outcome = "failed";
+            record.outcome = "failed";
             return result;
         }
     }
-    const int failure = firstFailure(run.record);
-    run.record.outcome = failure != kResultOk        ? "failed"
-                         : anyPassedOver(run.record) ? "partial"
-                                                     : "ok";
-    return failure != kResultOk ? failure : anyPassedOver(run.record) ? kExitPassedOver : kExitOk;
-}
-
-QVector<HistoryFile> historyFiles(const QList<CUpdateFile*>& files)
-{
-    QVector<HistoryFile> out;
-    for (const CUpdateFile* file : files)
-        out.append({file->fileName, file->size, QByteArray()});
-    return out;
+    const int failure = firstFailure(record);
+    record.outcome = failure != kResultOk ? "failed" : anyPassedOver(record) ? "partial" : "ok";
+    return failure != kResultOk ? failure : anyPassedOver(record) ? kExitPassedOver : kExitOk;
 }
 
 // Up to the first transfer; false when Ctrl-C came.
@@ -258,34 +190,29 @@ bool countDown(CliReport& report)
     return true;
 }
 
-int updateWithCalculators(UpdateRun& run)
+int updateWithCalculators(CliRun& cli)
 {
-    const QVector<DiskResult> present = listCalculators();
-    run.report.found(present);
-    for (int i = 0; i < present.size(); ++i)
-        historyCalculator(&run.record, present[i]).passedOver = i >= kMaxDisks;
+    HistoryRecord& record = cli.record();
+    cli.report.found(cli.run.listCalculators(kListCapacity));
     int code = kExitInterrupted;
-    run.record.outcome = "interrupted";
-    if (run.options.yes || countDown(run.report))
-        code = writeUpdate(run);
+    record.outcome = "interrupted";
+    if (cli.options.yes || countDown(cli.report))
+        code = writeUpdate(cli);
     else
         noticeInterrupt(false);
     // Whatever the outcome: the calculators leave update mode only on this command, and each
-    // one's row tells whether it got it.
-    DiskResult finished[kMaxDisks];
-    const int reached = FinishCalculatorDisks(kVendorId, kProductId, finished, kMaxDisks);
-    noteFinishResults(&run.record, finished, std::min(reached, kMaxDisks));
-    // A calculator left in update mode has not been updated as it should.
-    const int finish = finishFailure(run.record);
+    // one's row tells whether it got it. One left in update mode has not been updated as it
+    // should.
+    const int finish = cli.run.finish();
     if (code == kExitOk && finish != kResultOk) {
         code = finish;
-        run.record.outcome = "failed";
+        record.outcome = "failed";
     }
-    run.record.result = code;
+    record.result = code;
     QString error;
-    if (!appendHistory(run.record, &error))
-        run.report.warning("the update history was not written: " + error);
-    run.report.finished(run.record, code);
+    if (!appendHistory(record, &error))
+        cli.report.warning("the update history was not written: " + error);
+    cli.report.finished(record, code);
     return code;
 }
 
@@ -294,12 +221,16 @@ int updateWithCalculators(UpdateRun& run)
 int runUpdate(const CliOptions& options, CliReport& report)
 {
     g_report = &report;
-    const QString folder = options.folder.isEmpty() ? loadSettings().workFolder : options.folder;
-    UpdateRun run{options, report, {}, {}, {}};
+    QString folder = options.folder;
+    if (folder.isEmpty()) {
+        registerFilePrefixes(); // the folder's name is a text of the stored language
+        const StoredSettings stored = loadSettings();
+        folder = defaultUpdateFolder(stored.workFolder, stored.language);
+    }
     const QFileInfoList listing = listUpdateFolder(folder);
     const bool newGeneration = isNewGenerationListing(listing);
-    run.files = updateFilesOf(listing, newGeneration);
-    const QString problem = updateFolderProblem(folder, run.files, newGeneration);
+    const QList<CUpdateFile*> files = updateFilesOf(listing, newGeneration);
+    const QString problem = updateFolderProblem(folder, files, newGeneration);
     int code = kExitNoUpdate;
     // The window and every other update from the command line hold the same guard for as long
     // as they may write: two writers must never reach one calculator.
@@ -319,12 +250,16 @@ int runUpdate(const CliOptions& options, CliReport& report)
             noticeInterrupt(false);
     }
     if (code == kExitOk) {
-        run.record =
-            beginHistoryRecord("quillon-fwupdate-cli", QUILLON_VERSION,
-                               QFileInfo(folder).absoluteFilePath(), historyFiles(run.files));
-        code = updateWithCalculators(run);
+        // Unlike the window, a class set is not held back by one broken calculator; --verify
+        // reads every file back.
+        const UpdateRunOptions how{"quillon-fwupdate-cli", true, options.verify};
+        CliRun cli{options, report, files,
+                   UpdateRun(how, updateSetOf(files), QFileInfo(folder).absoluteFilePath())};
+        for (int i = 0; i < files.size(); ++i)
+            cli.record().files[i].size = files[i]->size;
+        code = updateWithCalculators(cli);
     }
-    qDeleteAll(run.files);
+    qDeleteAll(files);
     return code;
 }
 

@@ -114,8 +114,7 @@ void CCalcFWUpdateMSDialog::chooseFolderAndLanguage(const QString& folder, int l
     }
     const StoredSettings stored = loadSettings();
     textStore.setLanguage(stored.language);
-    // Looked up after the language is set: the sub-folder's name follows it.
-    updateFolder = stored.workFolder + "/" + translate("Firmware", 657);
+    updateFolder = defaultUpdateFolder(stored.workFolder, textStore.language());
 }
 
 void CCalcFWUpdateMSDialog::startWorker()

@@ -3,7 +3,7 @@
 #include "ui/update_dialog.h"
 
 #include "ui/file_line_label.h"
-#include "update/update_policy.h"
+#include "update/update_run.h"
 #include "worker/update_worker.h"
 
 #include <QCoreApplication>
@@ -142,30 +142,35 @@ void CCalcFWUpdateMSDialog::onDownloadInactive()
 
 void CCalcFWUpdateMSDialog::onUpdaterRan(int result)
 {
-    if (result != 0) {
-        const int previous = worker->retryCount.fetch_add(1);
-        if (previous >= kRetries) {
-            finishUpdate(translate(kUpdateFailed).arg(result));
-            setFailureHint(result, true);
-            return;
-        }
+    const int previous = result != 0 ? worker->retryCount.fetch_add(1) : 0;
+    // The window's update never goes on past a file some calculator lacks: whether any holds it
+    // does not matter.
+    switch (stepAfterAttempt(CUpdateWorker::runOptions(), currentFile, updateFiles.size(),
+                             previous + 1, result, false)) {
+    case UpdateStep::GiveUp:
+        finishUpdate(translate(kUpdateFailed).arg(result));
+        setFailureHint(result, true);
+        return;
+    case UpdateStep::Retry:
         setLine(translate(kUpdateFailedRetry).arg(result).arg(previous + 1), 1);
         setLine(QString(), 2); // no transfer runs until the retry
         setFailureHint(result, false);
         selectCurrentFile();
         return;
-    }
-    setLine(translate(kUpdateOk).arg(worker->lastResult.load()), 1);
-    if (currentFile + 1 < updateFiles.size()) {
+    case UpdateStep::NextFile:
+        setLine(translate(kUpdateOk).arg(worker->lastResult.load()), 1);
         worker->retryCount = 0;
         ++currentFile;
         selectCurrentFile();
         worker->state = Transferring;
         return;
+    case UpdateStep::Done:
+        setLine(translate(kUpdateOk).arg(worker->lastResult.load()), 1);
+        succeeded_ = true;
+        finishUpdate(translate("Done", 627));
+        scheduleExit();
+        return;
     }
-    succeeded_ = true;
-    finishUpdate(translate("Done", 627));
-    scheduleExit();
 }
 
 // A one-shot timer the dialog owns, so that it can be seen while it runs.

@@ -120,10 +120,11 @@ int finishFailure(const HistoryRecord& record)
     return kResultNoDevice;
 }
 
-bool filesWrittenToAll(const HistoryRecord& record, int file)
+bool filesWrittenToAll(const HistoryRecord& record, int file, const QSet<QString>& except)
 {
     for (const HistoryCalculator& calculator : record.calculators) {
-        for (int i = 0; !calculator.passedOver && i <= file; ++i) {
+        const bool counted = !calculator.passedOver && !except.contains(calculator.path);
+        for (int i = 0; counted && i <= file; ++i) {
             if (calculator.results.value(i, kNotWritten) != kResultOk)
                 return false;
         }

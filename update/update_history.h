@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QJsonObject>
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -62,10 +63,11 @@ bool finishReachedAll(const HistoryRecord& record);
 // 0 when finishReachedAll, else the code of the first calculator it missed (104 for one the
 // finish did not find, or when there is none): a calculator left in update mode is no success.
 int finishFailure(const HistoryRecord& record);
-// True when every calculator of the record that was not passed over holds the files up to and
-// including `file`: a calculator unplugged during the update, or plugged in after its first
-// files, has not.
-bool filesWrittenToAll(const HistoryRecord& record, int file);
+// True when every calculator of the record that was not passed over (nor is in `except`, by
+// path) holds the files up to and including `file`: a calculator unplugged during the update,
+// or plugged in after its first files, has not.
+bool filesWrittenToAll(const HistoryRecord& record, int file,
+                       const QSet<QString>& except = QSet<QString>());
 
 // True when every calculator that was not passed over holds every file.
 bool everyFileWritten(const HistoryRecord& record);

@@ -79,7 +79,6 @@ void CUpdateWorker::setUpdateSet(const QVector<UpdateSetEntry>& set)
 {
     QMutexLocker guard(&lock_);
     set_ = set;
-    digests_.clear();
 }
 
 void CUpdateWorker::process()
@@ -129,13 +128,8 @@ void CUpdateWorker::finish()
         // The engine takes one operation at a time; the pause lets a stopped loop's last step
         // settle first.
         HostSleep(kFinishPauseMs);
-        DiskResult disks[kMaxDisks];
-        const int reached = FinishCalculatorDisks(kVendorId, kProductId, disks, kMaxDisks);
-        {
-            QMutexLocker guard(&lock_);
-            noteFinishResults(&history_, disks, reached < kMaxDisks ? reached : kMaxDisks);
-            finishResult = historyOpen_ ? finishFailure(history_) : kResultOk;
-        }
+        const int missed = run_.finish();
+        finishResult = historyOpen_ ? missed : kResultOk;
         writeHistory();
     } catch (...) {
         // Nothing of the engine throws; a failing pause still has to report the end.
@@ -269,25 +263,14 @@ bool CUpdateWorker::checkSet()
     }
     if (set.isEmpty())
         return true;
-    // The calculators there now are the update's: each must get every file before "Done", also
-    // one unplugged before the first transfer. Their sizes bound the applications image.
-    DiskResult present[kMaxDisks];
-    const int found =
-        std::min(ListCalculatorDisks(kVendorId, kProductId, present, kMaxDisks), kMaxDisks);
-    QVector<std::int64_t> sizes;
-    for (int i = 0; i < found; ++i)
-        sizes.append(present[i].size);
-    const UpdateSetCheck check = checkUpdateSet(set, sizes);
-    beginHistory(set, check.digests);
-    for (int i = 0; i < found; ++i)
-        historyCalculator(&history_, present[i]);
-    if (check.result == kResultOk) {
-        QMutexLocker guard(&lock_);
-        digests_ = check.digests;
+    const QString folder = QFileInfo(set[0].path).absolutePath();
+    run_ = UpdateRun(runOptions(), set, folder);
+    historyOpen_ = true;
+    const UpdateSetCheck check = run_.check();
+    if (check.result == kResultOk)
         return true;
-    }
-    history_.outcome = "refused";
-    history_.result = check.result;
+    run_.record().outcome = "refused";
+    run_.record().result = check.result;
     // Written now: nothing more will happen to it, and an update started afresh from another
     // folder before the window closes must not replace it unwritten.
     writeHistory();
@@ -297,69 +280,22 @@ bool CUpdateWorker::checkSet()
     return false;
 }
 
-// The engine gets the whole path; one it cannot take (a NUL in it, too long) fails with 105.
+// A file of the checked set goes through the update run, which proves every chunk against the
+// check and keeps the record; any other path is written as it is.
 int CUpdateWorker::runTransfer()
 {
     const QString path = filePath();
+    int file = -1;
+    for (int i = 0; historyOpen_ && i < run_.set().size() && file < 0; ++i)
+        file = run_.set()[i].path == path ? i : -1;
+    if (file >= 0)
+        return run_.attempt(file, forwardProgress, forwardMessage);
     if (path.contains(QChar(0)))
         return kResultSourceOpen;
     const String16 source(reinterpret_cast<const WChar*>(path.utf16()),
                           static_cast<std::size_t>(path.size()));
-    // A file of a checked set must be written exactly as it was read then.
-    SourceDigest expected;
-    bool checked = false;
-    {
-        QMutexLocker guard(&lock_);
-        for (int i = 0; i < set_.size() && i < digests_.size(); ++i) {
-            if (set_[i].path == path) {
-                expected = digests_[i];
-                checked = true;
-                break;
-            }
-        }
-    }
-    const int result =
-        RunCheckedTransfer(kVendorId, kProductId, source.c_str(), diskOffset(),
-                           checked ? &expected : nullptr, forwardProgress, forwardMessage);
-    const int file = noteHistory(path);
-    // Every calculator of the update must hold the file, and those before it: one unplugged
-    // meanwhile (the run wrote only those still there) makes this attempt no success.
-    if (result == kResultOk && file >= 0 && !filesWrittenToAll(history_, file))
-        return kResultNoDevice;
-    return result;
-}
-
-void CUpdateWorker::beginHistory(const QVector<UpdateSetEntry>& set,
-                                 const QVector<SourceDigest>& digests)
-{
-    QVector<HistoryFile> files;
-    for (int i = 0; i < set.size(); ++i) {
-        HistoryFile file{set[i].fileName, 0, QByteArray()};
-        if (i < digests.size()) {
-            file.size = digests[i].size;
-            file.sha256 = QByteArray(reinterpret_cast<const char*>(digests[i].sha256),
-                                     sizeof digests[i].sha256);
-        }
-        files.append(file);
-    }
-    const QString folder = set.isEmpty() ? QString() : QFileInfo(set[0].path).absolutePath();
-    history_ = beginHistoryRecord("quillon-fwupdate", QUILLON_VERSION, folder, files);
-    historyOpen_ = true;
-}
-
-int CUpdateWorker::noteHistory(const QString& path)
-{
-    DiskResult disks[kMaxDisks];
-    const int count = GetTransferResults(disks, kMaxDisks);
-    QMutexLocker guard(&lock_);
-    int file = -1;
-    for (int i = 0; historyOpen_ && i < set_.size(); ++i) {
-        if (set_[i].path == path) {
-            noteTransferResults(&history_, i, disks, count < kMaxDisks ? count : kMaxDisks);
-            file = i;
-        }
-    }
-    return file;
+    return RunCheckedTransfer(kVendorId, kProductId, source.c_str(), diskOffset(), nullptr,
+                              forwardProgress, forwardMessage);
 }
 
 void CUpdateWorker::writeHistory()
@@ -367,16 +303,17 @@ void CUpdateWorker::writeHistory()
     if (!historyOpen_)
         return;
     historyOpen_ = false;
-    if (history_.outcome.isEmpty()) {
-        const bool written = everyFileWritten(history_);
+    HistoryRecord& history = run_.record();
+    if (history.outcome.isEmpty()) {
+        const bool written = everyFileWritten(history);
         const bool ok = written && finishResult == kResultOk;
-        history_.outcome = ok ? "ok" : "failed";
-        history_.result = ok                                    ? kResultOk
-                          : !written && lastResult != kResultOk ? int(lastResult)
-                          : written                             ? int(finishResult)
-                                                                : kResultNoDevice;
+        history.outcome = ok ? "ok" : "failed";
+        history.result = ok                                    ? kResultOk
+                         : !written && lastResult != kResultOk ? int(lastResult)
+                         : written                             ? int(finishResult)
+                                                               : kResultNoDevice;
     }
     QString error;
-    if (!appendHistory(history_, &error))
+    if (!appendHistory(history, &error))
         qWarning("The update history was not written: %s", qPrintable(error));
 }

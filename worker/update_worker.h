@@ -1,6 +1,7 @@
 #pragma once
 
 #include "update/update_history.h"
+#include "update/update_run.h"
 #include "worker/update_set.h"
 
 #include <QMutex>
@@ -58,6 +59,10 @@ public:
     // else the code of the first one it missed (for the dialog's outcome).
     std::atomic<int> finishResult{0};
 
+    // How the window's update goes: it ends at a file that a calculator of the update still lacks
+    // after the retries, and has no read-back.
+    static UpdateRunOptions runOptions() { return {"quillon-fwupdate", false, false}; }
+
 public slots:
     // The poll loop; returns when `stopRequested` is seen between steps, or after an exception.
     void process();
@@ -94,9 +99,6 @@ private:
     int runTransfer();
     // Gives false, having ended the update, when the set may not be written.
     bool checkSet();
-    void beginHistory(const QVector<UpdateSetEntry>& set, const QVector<SourceDigest>& digests);
-    // Notes the run's results on the file's row; gives the file's index in the set, -1 for none.
-    int noteHistory(const QString& path);
     // Appends the update to the history once, as it ends; a failure goes to the log only.
     void writeHistory();
     // Gives false when a stop request ended the pause or came during it.
@@ -110,10 +112,9 @@ private:
     QString filePath_;
     std::int64_t diskOffset_ = 0;
     QVector<UpdateSetEntry> set_;
-    QVector<SourceDigest> digests_; // of set_, once checked
-    // The update under way, from the check of its set to the finish command, for the update
-    // history; worker thread only.
-    HistoryRecord history_;
+    // The update under way, from the check of its set to the finish command, with its history
+    // record; worker thread only.
+    UpdateRun run_;
     bool historyOpen_ = false;
     int searchedMs_ = 0; // how long a retry has waited for a calculator to come back
 };

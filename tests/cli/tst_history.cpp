@@ -194,6 +194,10 @@ private slots:
             << QStringList{"update", "INCOMPLETE", "--wait", "0"} << 3 << "no KESTOL data file";
         QTest::newRow("no calculator within --wait")
             << QStringList{"update", "COMPLETE", "--wait", "0", "--json"} << 4 << "no calculator";
+        // As the window: the work folder's "Firmware" folder (here complete), not the work
+        // folder itself (here incomplete).
+        QTest::newRow("no folder: the work folder's update folder")
+            << QStringList{"update", "--wait", "0"} << 4 << "no calculator";
         // A path that is not valid UTF-8 (byte 0xFF): it must not read as a missing folder.
         QTest::newRow("folder not UTF-8") << QStringList{"update", "NOT-UTF-8", "--wait", "0"} << 2
                                           << "argument 2 is not valid UTF-8";
@@ -213,9 +217,17 @@ private slots:
             writeAll(complete + "/" + name, "data");
         arguments.replaceInStrings("INCOMPLETE", dir.path());
         arguments.replaceInStrings("COMPLETE", complete);
+        // The suite's work folder: incomplete itself, complete in its "Firmware" folder.
+        QVERIFY(QDir().mkpath(dir.path() + "/Firmware"));
+        QVERIFY(QDir().mkpath(dir.path() + "/config/KZ"));
+        for (const char* name : {"ZENTA_OS.ROM", "ZENTA_APP.DAT", "ZENTA_KESTOL.DAT"})
+            writeAll(dir.path() + "/Firmware/" + name, "data");
+        writeAll(dir.path() + "/config/KZ/Quillon.conf",
+                 "[General]\nLanguage=1\nWorkFolder=" + dir.path().toUtf8() + "\n");
         QProcess cli;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_STATE_HOME", dir.path() + "/state");
+        env.insert("XDG_CONFIG_HOME", dir.path() + "/config");
         cli.setProcessEnvironment(env);
         const QString program = QCoreApplication::applicationDirPath() + "/quillon-fwupdate-cli";
         if (arguments.contains("NOT-UTF-8")) {

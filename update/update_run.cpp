@@ -1,0 +1,155 @@
+#include "update/update_run.h"
+
+#include "device/text16.h"
+#include "text/text_store.h"
+#include "update/update_policy.h"
+
+#include <algorithm>
+
+namespace {
+
+const WChar* const kVendorId = kCalculatorVendorId16.text;
+const WChar* const kProductId = kCalculatorProductId16.text;
+
+bool samePath(const WChar* a, const WChar* b)
+{
+    while (*a != 0 && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+bool someHaveFile(const HistoryRecord& record, int file)
+{
+    for (const HistoryCalculator& calculator : record.calculators) {
+        if (calculator.results.value(file, kNotWritten) == kResultOk)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+QString defaultUpdateFolder(const QString& workFolder, int language)
+{
+    CTextStore texts;
+    texts.setLanguage(language);
+    return workFolder + "/" + texts.textOrDefault("Firmware", 657);
+}
+
+UpdateStep stepAfterAttempt(const UpdateRunOptions& options, int file, int fileCount, int attempt,
+                            int result, bool someHaveIt)
+{
+    const UpdateStep onward = file + 1 < fileCount ? UpdateStep::NextFile : UpdateStep::Done;
+    if (result == kResultOk)
+        return onward;
+    if (attempt <= kRetries)
+        return UpdateStep::Retry;
+    return options.goOnPastBroken && someHaveIt ? onward : UpdateStep::GiveUp;
+}
+
+UpdateRun::UpdateRun(const UpdateRunOptions& options, const QVector<UpdateSetEntry>& set,
+                     const QString& folder)
+    : options_(options), set_(set)
+{
+    QVector<HistoryFile> files;
+    for (const UpdateSetEntry& entry : set)
+        files.append({entry.fileName, 0, QByteArray()});
+    record_ = beginHistoryRecord(options.program, QUILLON_VERSION, folder, files);
+}
+
+QVector<DiskResult> UpdateRun::listCalculators(int capacity, bool open)
+{
+    QVector<DiskResult> disks(capacity);
+    const int found = ListCalculatorDisks(kVendorId, kProductId, disks.data(), capacity, open);
+    disks.resize(std::min(found, capacity));
+    for (int i = 0; i < disks.size(); ++i)
+        historyCalculator(&record_, disks[i]).passedOver = i >= kMaxDisks;
+    return disks;
+}
+
+UpdateSetCheck UpdateRun::check(const std::atomic<bool>* stop)
+{
+    const QVector<DiskResult> present = listCalculators(kMaxDisks);
+    QVector<std::int64_t> sizes;
+    for (const DiskResult& disk : present)
+        sizes.append(disk.size);
+    const UpdateSetCheck check = checkUpdateSet(set_, sizes, stop);
+    digests_ = check.digests;
+    for (int i = 0; i < record_.files.size() && i < digests_.size(); ++i) {
+        record_.files[i].size = digests_[i].size;
+        record_.files[i].sha256 = QByteArray(reinterpret_cast<const char*>(digests_[i].sha256),
+                                             sizeof digests_[i].sha256);
+    }
+    return check;
+}
+
+int UpdateRun::attempt(int file, ProgressCallback progress, MessageCallback message,
+                       QVector<DiskResult>* disks, const std::function<void()>& readingBack)
+{
+    const UpdateSetEntry& entry = set_.at(file);
+    // The engine gets the whole path; one it cannot take (a NUL in it) fails with 105.
+    if (entry.path.contains(QChar(0)))
+        return kResultSourceOpen;
+    const String16 source(reinterpret_cast<const WChar*>(entry.path.utf16()),
+                          static_cast<std::size_t>(entry.path.size()));
+    // A file of a checked set is written exactly as it was read then.
+    const SourceDigest* expected = file < digests_.size() ? &digests_[file] : nullptr;
+    int result = RunCheckedTransfer(kVendorId, kProductId, source.c_str(), entry.diskOffset,
+                                    expected, progress, message);
+    DiskResult written[kMaxDisks];
+    const int count = std::min(GetTransferResults(written, kMaxDisks), kMaxDisks);
+    if (result == kResultOk && options_.verify && expected != nullptr) {
+        // A calculator that took the file but is missing from the read-back was not checked:
+        // no success either (104, as for one gone).
+        if (readingBack)
+            readingBack();
+        DiskResult checked[kMaxDisks];
+        const int read =
+            std::min(VerifyCalculatorDisks(kVendorId, kProductId, source.c_str(), entry.diskOffset,
+                                           *expected, checked, kMaxDisks),
+                     kMaxDisks);
+        result = read > 0 ? kResultOk : kResultNoDevice;
+        for (int i = 0; i < count; ++i) {
+            if (written[i].result == kResultOk) {
+                written[i].result = kResultNoDevice;
+                for (int j = 0; j < read; ++j) {
+                    if (samePath(written[i].devicePath, checked[j].devicePath))
+                        written[i].result = checked[j].result;
+                }
+            }
+            if (result == kResultOk)
+                result = written[i].result;
+        }
+    }
+    noteTransferResults(&record_, file, written, count);
+    if (disks != nullptr)
+        *disks = QVector<DiskResult>(written, written + count);
+    // Every calculator of the update must hold the file, and those before it: one unplugged
+    // meanwhile (the run wrote only those still there) makes this attempt no success.
+    if (result == kResultOk && !filesWrittenToAll(record_, file, leftBehind_))
+        return kResultNoDevice;
+    return result;
+}
+
+UpdateStep UpdateRun::stepAfter(int file, int attempt, int result)
+{
+    const UpdateStep step =
+        stepAfterAttempt(options_, file, set_.size(), attempt, result, someHaveFile(record_, file));
+    if (result != kResultOk && step != UpdateStep::Retry && step != UpdateStep::GiveUp) {
+        for (const HistoryCalculator& calculator : record_.calculators) {
+            if (calculator.results.value(file, kNotWritten) != kResultOk)
+                leftBehind_.insert(calculator.path);
+        }
+    }
+    return step;
+}
+
+int UpdateRun::finish()
+{
+    DiskResult disks[kMaxDisks];
+    const int reached = FinishCalculatorDisks(kVendorId, kProductId, disks, kMaxDisks);
+    noteFinishResults(&record_, disks, std::min(reached, kMaxDisks));
+    return finishFailure(record_);
+}
