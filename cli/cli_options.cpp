@@ -10,7 +10,7 @@ Updates the firmware of Zenta calculators in update mode, as the Quillon firmwar
 window does, from a terminal or a script.
 
   list             the calculators in update mode now, and which ones an update passes over
-  update [FOLDER]  writes the update in FOLDER (default: the suite's work folder) to every
+  update [FOLDER]  writes the update in FOLDER (default: the work folder's Firmware) to every
                    calculator; Ctrl-C stops after the file being written, never within it
   history          every update of this user so far, from this program and from the window
 
