@@ -1,5 +1,6 @@
 // Byte-exact reads and writes on devices that take only whole, aligned sectors: requests
-// that are not aligned go through a bounce buffer, read, changed and written back.
+// that are not aligned go through a bounce buffer, read, changed and written back. And the
+// engine's positioned I/O on the disks of the host.
 #include "device/block_io.h"
 
 #include <cstdint>
@@ -161,4 +162,37 @@ bool WriteBytes(SectorDevice& device, std::uint64_t offset, const void* buffer, 
             return false;
     }
     return true;
+}
+
+std::int64_t SeekDisk(FileHandle disk, std::int64_t offset, SeekFrom from)
+{
+    return CurrentHost().Seek(disk, offset, from);
+}
+
+// A request that lands elsewhere than at offset moves nothing: its bytes would go to the wrong
+// place.
+bool ReadDiskFrom(FileHandle disk, std::int64_t offset, void* buffer, std::uint32_t length)
+{
+    std::uint32_t done = 0;
+    return SeekDisk(disk, offset, SeekFrom::Start) == offset &&
+           CurrentHost().Read(disk, buffer, length, &done) && done == length;
+}
+
+bool WriteDiskFrom(FileHandle disk, std::int64_t offset, const void* buffer, std::uint32_t length)
+{
+    std::uint32_t done = 0;
+    return SeekDisk(disk, offset, SeekFrom::Start) == offset &&
+           CurrentHost().Write(disk, buffer, length, &done) && done == length;
+}
+
+bool ReadDiskAt(FileHandle disk, std::int64_t offset, void* buffer, std::uint32_t length)
+{
+    std::uint32_t done = 0;
+    return CurrentHost().ReadAt(disk, offset, buffer, length, &done) && done == length;
+}
+
+bool WriteDiskAt(FileHandle disk, std::int64_t offset, const void* buffer, std::uint32_t length)
+{
+    std::uint32_t done = 0;
+    return CurrentHost().WriteAt(disk, offset, buffer, length, &done) && done == length;
 }
