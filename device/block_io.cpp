@@ -3,13 +3,11 @@
 // engine's positioned I/O on the disks of the host.
 #include "device/block_io.h"
 
+#include "device/system_calls.h"
+
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
-#ifdef _WIN32
-#include <malloc.h>
-#endif
 
 namespace {
 
@@ -24,14 +22,7 @@ void* AllocAlignedTo(std::size_t size, std::size_t alignment)
     // No object can be larger; the allocator need not be asked.
     if (size > static_cast<std::size_t>(PTRDIFF_MAX) - alignment)
         return nullptr;
-#ifdef _WIN32
-    return _aligned_malloc(size, alignment);
-#else
-    void* buffer = nullptr;
-    if (posix_memalign(&buffer, alignment, size) != 0)
-        return nullptr;
-    return buffer;
-#endif
+    return AllocSystemAligned(size, alignment);
 }
 
 bool IsValidBlockSize(std::uint32_t size)
@@ -88,11 +79,7 @@ void* AllocAligned(std::size_t size)
 
 void FreeAligned(void* buffer)
 {
-#ifdef _WIN32
-    _aligned_free(buffer);
-#else
-    std::free(buffer);
-#endif
+    FreeSystemAligned(buffer);
 }
 
 bool ReadBytes(SectorDevice& device, std::uint64_t offset, void* buffer, std::size_t length)
