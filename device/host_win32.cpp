@@ -82,14 +82,16 @@ DWORD CallLength(std::size_t length)
     return length > MAXDWORD ? MAXDWORD : static_cast<DWORD>(length);
 }
 
-// One call at offset: the system's file pointer is set afresh for it. The call is made before
-// the count is looked at (the order of a call's arguments is unspecified).
-template <typename Call>
-bool Positioned(SystemFile file, std::uint64_t offset, Call call, std::size_t* moved,
-                HostError* why)
+// ReadFile or WriteFile at offset: the system's file pointer is set afresh for the call. The call
+// is made before the count is looked at (the order of a call's arguments is unspecified).
+template <typename Call, typename Buffer>
+bool Positioned(Call call, SystemFile file, std::uint64_t offset, Buffer* buffer,
+                std::size_t length, std::size_t* moved, HostError* why)
 {
+    const HANDLE handle = HandleOf(file);
     DWORD count = 0;
-    const bool called = SeekTo(HandleOf(file), offset) && call(&count);
+    const bool called =
+        SeekTo(handle, offset) && call(handle, buffer, CallLength(length), &count, nullptr);
     *moved = count;
     return called || Failed(why, LastSystemError());
 }
@@ -230,23 +232,13 @@ public:
     bool ReadAt(SystemFile file, std::uint64_t offset, void* buffer, std::size_t length,
                 std::size_t* moved, HostError* why) override
     {
-        return Positioned(
-            file, offset,
-            [&](DWORD* count) {
-                return ::ReadFile(HandleOf(file), buffer, CallLength(length), count, nullptr);
-            },
-            moved, why);
+        return Positioned(::ReadFile, file, offset, buffer, length, moved, why);
     }
 
     bool WriteAt(SystemFile file, std::uint64_t offset, const void* buffer, std::size_t length,
                  std::size_t* moved, HostError* why) override
     {
-        return Positioned(
-            file, offset,
-            [&](DWORD* count) {
-                return ::WriteFile(HandleOf(file), buffer, CallLength(length), count, nullptr);
-            },
-            moved, why);
+        return Positioned(::WriteFile, file, offset, buffer, length, moved, why);
     }
 
     std::int64_t Size(SystemFile file, bool disk) override
