@@ -1,14 +1,13 @@
 // Byte-exact reads and writes on devices that take only whole, aligned sectors: requests
-// that are not aligned go through a bounce buffer, read, changed and written back.
+// that are not aligned go through a bounce buffer, read, changed and written back. And the
+// engine's positioned I/O on the disks of the host.
 #include "device/block_io.h"
 
+#include "device/system_calls.h"
+
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
-#ifdef _WIN32
-#include <malloc.h>
-#endif
 
 namespace {
 
@@ -23,14 +22,7 @@ void* AllocAlignedTo(std::size_t size, std::size_t alignment)
     // No object can be larger; the allocator need not be asked.
     if (size > static_cast<std::size_t>(PTRDIFF_MAX) - alignment)
         return nullptr;
-#ifdef _WIN32
-    return _aligned_malloc(size, alignment);
-#else
-    void* buffer = nullptr;
-    if (posix_memalign(&buffer, alignment, size) != 0)
-        return nullptr;
-    return buffer;
-#endif
+    return AllocSystemAligned(size, alignment);
 }
 
 bool IsValidBlockSize(std::uint32_t size)
@@ -87,11 +79,7 @@ void* AllocAligned(std::size_t size)
 
 void FreeAligned(void* buffer)
 {
-#ifdef _WIN32
-    _aligned_free(buffer);
-#else
-    std::free(buffer);
-#endif
+    FreeSystemAligned(buffer);
 }
 
 bool ReadBytes(SectorDevice& device, std::uint64_t offset, void* buffer, std::size_t length)
@@ -161,4 +149,37 @@ bool WriteBytes(SectorDevice& device, std::uint64_t offset, const void* buffer, 
             return false;
     }
     return true;
+}
+
+std::int64_t SeekDisk(FileHandle disk, std::int64_t offset, SeekFrom from)
+{
+    return CurrentHost().Seek(disk, offset, from);
+}
+
+// A request that lands elsewhere than at offset moves nothing: its bytes would go to the wrong
+// place.
+bool ReadDiskFrom(FileHandle disk, std::int64_t offset, void* buffer, std::uint32_t length)
+{
+    std::uint32_t done = 0;
+    return SeekDisk(disk, offset, SeekFrom::Start) == offset &&
+           CurrentHost().Read(disk, buffer, length, &done) && done == length;
+}
+
+bool WriteDiskFrom(FileHandle disk, std::int64_t offset, const void* buffer, std::uint32_t length)
+{
+    std::uint32_t done = 0;
+    return SeekDisk(disk, offset, SeekFrom::Start) == offset &&
+           CurrentHost().Write(disk, buffer, length, &done) && done == length;
+}
+
+bool ReadDiskAt(FileHandle disk, std::int64_t offset, void* buffer, std::uint32_t length)
+{
+    std::uint32_t done = 0;
+    return CurrentHost().ReadAt(disk, offset, buffer, length, &done) && done == length;
+}
+
+bool WriteDiskAt(FileHandle disk, std::int64_t offset, const void* buffer, std::uint32_t length)
+{
+    std::uint32_t done = 0;
+    return CurrentHost().WriteAt(disk, offset, buffer, length, &done) && done == length;
 }

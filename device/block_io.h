@@ -1,5 +1,8 @@
-// Byte-exact reads and writes on top of a disk that takes only whole, aligned sectors.
+// The disk I/O layer: byte-exact reads and writes on top of a disk that takes only whole,
+// aligned sectors, and the engine's positioned I/O on the host's disks.
 #pragma once
+
+#include "device/host.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,3 +30,14 @@ void FreeAligned(void* buffer);
 // byte outside the request changes. True only when the whole request was done.
 bool ReadBytes(SectorDevice& device, std::uint64_t offset, void* buffer, std::size_t length);
 bool WriteBytes(SectorDevice& device, std::uint64_t offset, const void* buffer, std::size_t length);
+
+// Positioned I/O on a disk handle of the current host. A handle is used by one thread at a time.
+// The new position, or -1 when the host reports an error.
+std::int64_t SeekDisk(FileHandle disk, std::int64_t offset, SeekFrom from);
+// From a seek to offset: true only when the seek landed there and all `length` bytes moved; the
+// position is then past them.
+bool ReadDiskFrom(FileHandle disk, std::int64_t offset, void* buffer, std::uint32_t length);
+bool WriteDiskFrom(FileHandle disk, std::int64_t offset, const void* buffer, std::uint32_t length);
+// At offset itself, the position untouched: true only when all `length` bytes moved.
+bool ReadDiskAt(FileHandle disk, std::int64_t offset, void* buffer, std::uint32_t length);
+bool WriteDiskAt(FileHandle disk, std::int64_t offset, const void* buffer, std::uint32_t length);

@@ -1,5 +1,7 @@
-// The one road from the engine to the operating system. A Linux, a Windows and a test host
-// implement it; the engine and everything above it never learn which one runs.
+// The one road from the engine to the operating system. The platform's own host keeps this
+// contract once, in host.cpp, on the calls of its system (device/system_calls.h: Linux or
+// Windows); the test host keeps it on its own. The engine and everything above it never learn
+// which one runs.
 #pragma once
 
 #include "device/types.h"

@@ -7,32 +7,6 @@
 #include "device/host.h"
 #include "device/little_endian.h"
 
-namespace {
-
-// The area read goes wherever the position says: a seek that went elsewhere reads nothing.
-bool SeekToMailbox(FileHandle disk)
-{
-    return SeekDisk(disk, kMailboxOffset, SeekFrom::Start) == kMailboxOffset;
-}
-
-// Positioned at the mailbox sector: a command can land nowhere else, and the caller's position
-// stays where it was.
-bool WriteSector(FileHandle disk, const MailboxSector& sector)
-{
-    std::uint32_t done = 0;
-    return CurrentHost().WriteAt(disk, kMailboxOffset, sector.bytes, kMailboxSectorSize, &done) &&
-           done == kMailboxSectorSize;
-}
-
-bool ReadSector(FileHandle disk, MailboxSector* sector)
-{
-    std::uint32_t done = 0;
-    return CurrentHost().ReadAt(disk, kMailboxOffset, sector->bytes, kMailboxSectorSize, &done) &&
-           done == kMailboxSectorSize;
-}
-
-} // namespace
-
 MailboxSector MakeCommand(std::uint32_t code, std::uint32_t parameter)
 {
     MailboxSector sector{};
@@ -52,34 +26,30 @@ std::uint32_t SectorWord(const MailboxSector& sector, int offset)
     return LoadLe32(sector.bytes + offset);
 }
 
-std::int64_t SeekDisk(FileHandle disk, std::int64_t offset, SeekFrom from)
-{
-    return CurrentHost().Seek(disk, offset, from);
-}
-
 int ReadMailboxArea(FileHandle disk, bool longForm)
 {
     Host& host = CurrentHost();
     void* scratch = host.AllocIoBuffer(kMailboxScratchSize);
     if (scratch == nullptr)
         return 1;
-    if (SeekToMailbox(disk)) {
-        std::uint32_t done = 0;
-        host.Read(disk, scratch, longForm ? kMailboxAreaLong : kMailboxAreaShort, &done);
-    }
+    // Read where the seek landed only: a seek that went elsewhere reads nothing.
+    ReadDiskFrom(disk, kMailboxOffset, scratch, longForm ? kMailboxAreaLong : kMailboxAreaShort);
     host.FreeIoBuffer(scratch);
     return 1;
 }
 
+// At the mailbox sector itself: a command can land nowhere else, and the caller's position stays
+// where it was.
 bool WriteMailbox(FileHandle disk, const MailboxSector& command)
 {
-    return WriteSector(disk, command);
+    return WriteDiskAt(disk, kMailboxOffset, command.bytes, kMailboxSectorSize);
 }
 
 bool ExchangeMailbox(FileHandle disk, const MailboxSector& command, MailboxSector* reply)
 {
-    const bool written = WriteSector(disk, command);
-    const bool read = ReadSector(disk, reply); // read even after a failed write, as ever
+    const bool written = WriteMailbox(disk, command);
+    // Read even after a failed write, as ever.
+    const bool read = ReadDiskAt(disk, kMailboxOffset, reply->bytes, kMailboxSectorSize);
     return written && read;
 }
 

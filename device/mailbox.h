@@ -1,8 +1,9 @@
-// Positioned raw I/O on a calculator disk and the command exchange through its mailbox sector.
+// The command exchange with a calculator through its mailbox sector, on the disk I/O layer.
 // A handle is used by one thread at a time: an exchange is a write and then a read, and nothing
 // keeps another thread's command from landing between them.
 #pragma once
 
+#include "device/block_io.h"
 #include "device/host.h"
 
 constexpr std::int64_t kMailboxOffset = 87040; // sector 170 of 512-byte sectors
@@ -33,8 +34,6 @@ struct alignas(512) MailboxSector {
 MailboxSector MakeCommand(std::uint32_t code, std::uint32_t parameter);
 std::uint32_t SectorWord(const MailboxSector& sector, int offset);
 
-// The new position, or -1 when the host reports an error.
-std::int64_t SeekDisk(FileHandle disk, std::int64_t offset, SeekFrom from);
 // Reads and discards 15360 (short) or 15872 (long) bytes from the mailbox offset; the position
 // is left where the read ended. Always 1: the calculator's answer is not examined.
 int ReadMailboxArea(FileHandle disk, bool longForm);

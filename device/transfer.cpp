@@ -2,6 +2,7 @@
 // disk, with its progress commands, and read back from every disk to compare it with the file.
 #include "device/transfer.h"
 
+#include "device/block_io.h"
 #include "device/discovery.h"
 #include "device/engine_state.h"
 #include "device/host.h"
@@ -56,15 +57,11 @@ void ReportProgress(FileHandle disk, std::uint32_t percent)
         g_progressCallback(static_cast<int>(percent));
 }
 
-// Up to 7 attempts, each from a fresh seek. An attempt whose seek does not land exactly on
-// position writes nothing: the bytes would go to the wrong place.
+// Up to 7 attempts, each from a fresh seek to position.
 bool WriteChunk(FileHandle disk, std::int64_t position, const void* data, std::uint32_t length)
 {
-    Host& host = CurrentHost();
     for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
-        std::uint32_t done = 0;
-        if (SeekDisk(disk, position, SeekFrom::Start) == position &&
-            host.Write(disk, data, length, &done) && done == length)
+        if (WriteDiskFrom(disk, position, data, length))
             return true;
     }
     return false;
@@ -326,8 +323,7 @@ int CompareChunks(const VerifyTask& task, FileHandle source, unsigned char* from
         if (!host.Read(source, fromFile, n, &got) || got != n)
             return kResultSourceRead;
         Sha256Update(&digest, fromFile, n);
-        differs = differs || SeekDisk(task.disk, position, SeekFrom::Start) != position ||
-                  !host.Read(task.disk, fromDisk, n, &got) || got != n ||
+        differs = differs || !ReadDiskFrom(task.disk, position, fromDisk, n) ||
                   !SameData(position, fromDisk, fromFile, n);
         position += n;
         remaining -= n;
