@@ -4,8 +4,8 @@
 
 #include "app/settings.h"
 #include "app/single_instance.h"
-#include "device/text16.h"
 #include "interrupt.h"
+#include "update/engine_text.h"
 #include "update/update_policy.h"
 #include "update/update_scan.h"
 
@@ -53,12 +53,6 @@ bool pauseUnlessInterrupted(int milliseconds)
         HostSleep(std::min(kStepMs, milliseconds - slept));
     }
     return interruptCount() == 0;
-}
-
-String16 wide(const QString& text)
-{
-    return String16(reinterpret_cast<const WChar*>(text.utf16()),
-                    static_cast<std::size_t>(text.size()));
 }
 
 QVector<DiskResult> listCalculators(bool open = true)
@@ -109,7 +103,7 @@ int verifyFile(UpdateRun& run, int index, DiskResult* disks, int count)
     run.report.verifying(run.record.files[index]);
     DiskResult checked[kMaxDisks];
     const int read =
-        std::min(VerifyCalculatorDisks(kVendorId, kProductId, wide(file.path).c_str(),
+        std::min(VerifyCalculatorDisks(kVendorId, kProductId, toString16(file.path).c_str(),
                                        file.diskOffset, run.digests[index], checked, kMaxDisks),
                  kMaxDisks);
     int result = read > 0 ? kResultOk : kResultNoDevice;
@@ -130,8 +124,8 @@ int verifyFile(UpdateRun& run, int index, DiskResult* disks, int count)
 int transferOnce(UpdateRun& run, int index)
 {
     const CUpdateFile& file = *run.files[index];
-    int result = RunCheckedTransfer(kVendorId, kProductId, wide(file.path).c_str(), file.diskOffset,
-                                    &run.digests[index], onProgress, onMessage);
+    int result = RunCheckedTransfer(kVendorId, kProductId, toString16(file.path).c_str(),
+                                    file.diskOffset, &run.digests[index], onProgress, onMessage);
     DiskResult disks[kMaxDisks];
     const int count = std::min(GetTransferResults(disks, kMaxDisks), kMaxDisks);
     if (result == kResultOk && run.options.verify)

@@ -2,8 +2,8 @@
 // fitting its place on every calculator.
 #include "update/update_set.h"
 
-#include "device/text16.h"
 #include "device/transfer.h"
+#include "update/engine_text.h"
 
 #include <algorithm>
 
@@ -28,8 +28,7 @@ bool enginePath(const QString& path, String16* source)
 {
     if (path.isEmpty() || path.contains(QChar(0)))
         return false;
-    *source = String16(reinterpret_cast<const WChar*>(path.utf16()),
-                       static_cast<std::size_t>(path.size()));
+    *source = toString16(path);
     return true;
 }
 

@@ -2,7 +2,7 @@
 
 #include "device/engine.h"
 #include "device/host.h"
-#include "device/text16.h"
+#include "update/engine_text.h"
 #include "update/update_policy.h"
 #include "worker/forwarding.h"
 
@@ -303,8 +303,7 @@ int CUpdateWorker::runTransfer()
     const QString path = filePath();
     if (path.contains(QChar(0)))
         return kResultSourceOpen;
-    const String16 source(reinterpret_cast<const WChar*>(path.utf16()),
-                          static_cast<std::size_t>(path.size()));
+    const String16 source = toString16(path);
     // A file of a checked set must be written exactly as it was read then.
     SourceDigest expected;
     bool checked = false;
