@@ -1,7 +1,7 @@
 #pragma once
 
 #include "update/update_history.h"
-#include "worker/update_set.h"
+#include "update/update_set.h"
 
 #include <QMutex>
 #include <QObject>
