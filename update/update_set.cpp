@@ -58,12 +58,6 @@ UpdateSetCheck refusal(int index, int result, const UpdateProblem& problem)
 
 } // namespace
 
-QString placeProblem(const UpdateSetEntry& entry, std::int64_t size,
-                     const QVector<std::int64_t>& diskSizes)
-{
-    return describeProblem(placeProblemOf(entry, size, diskSizes));
-}
-
 UpdateProblem placeProblemOf(const UpdateSetEntry& entry, std::int64_t size,
                              const QVector<std::int64_t>& diskSizes)
 {
