@@ -1,6 +1,6 @@
 // The update history file, and the command line's answers to bad input.
-#include "app/single_instance.h"
 #include "own_guard_namespace.h"
+#include "settings/single_instance.h"
 #include "update/update_history.h"
 
 #include <QJsonDocument>
