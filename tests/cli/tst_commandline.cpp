@@ -11,6 +11,50 @@
 class TestCommandLine : public QObject {
     Q_OBJECT
 private slots:
+    // The window holds the same guard for its whole life: an update from the command line while
+    // it (or another update) runs could reach a calculator it writes.
+    void shouldNotUpdateWhileAnotherCopyRuns()
+    {
+        QTemporaryDir dir;
+        for (const char* name : {"ZENTA_OS.ROM", "ZENTA_APP.DAT", "ZENTA_KESTOL.DAT"})
+            writeAll(dir.path() + "/" + name, "data");
+        SingleInstance window;
+        QVERIFY(window.take());
+        QProcess cli;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_STATE_HOME", dir.path() + "/state");
+        cli.setProcessEnvironment(env);
+        cli.start(QCoreApplication::applicationDirPath() + "/quillon-fwupdate-cli",
+                  {"update", dir.path(), "--wait", "0", "--yes"});
+        QVERIFY(cli.waitForFinished(30000));
+        const QString output = cli.readAllStandardOutput() + cli.readAllStandardError();
+        QCOMPARE(cli.exitCode(), 6);
+        QVERIFY2(output.contains("another copy of the updater"), qPrintable(output));
+    }
+
+    void shouldListAHistoryWithDamagedLines()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir().mkpath(dir.path() + "/quillon"));
+        const QString path = dir.path() + "/quillon/history.jsonl";
+        writeAll(path, "garbage\n");
+        QString error;
+        QVERIFY(appendHistory(record(), &error, path));
+        QProcess cli;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_STATE_HOME", dir.path());
+        cli.setProcessEnvironment(env);
+        cli.start(QCoreApplication::applicationDirPath() + "/quillon-fwupdate-cli",
+                  {"history", "--json"});
+        QVERIFY(cli.waitForFinished(30000));
+        QCOMPARE(cli.exitCode(), 0);
+        const QList<QByteArray> lines = cli.readAllStandardOutput().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(QJsonDocument::fromJson(lines[0]).object(), historyJson(record()));
+        QVERIFY(cli.readAllStandardError().contains("1 line(s)"));
+        QVERIFY(readAll(path).startsWith("garbage\n"));
+    }
+
     // Without a calculator attached: every answer the command line gives before one is needed.
     void shouldAnswerBadInputWithItsCode_data()
     {
@@ -67,50 +111,6 @@ private slots:
         QCOMPARE(cli.exitCode(), exitCode);
         QVERIFY2(output.contains(says), qPrintable(output));
         QVERIFY(!QFile::exists(dir.path() + "/state/quillon/history.jsonl")); // no update ran
-    }
-
-    // The window holds the same guard for its whole life: an update from the command line while
-    // it (or another update) runs could reach a calculator it writes.
-    void shouldNotUpdateWhileAnotherCopyRuns()
-    {
-        QTemporaryDir dir;
-        for (const char* name : {"ZENTA_OS.ROM", "ZENTA_APP.DAT", "ZENTA_KESTOL.DAT"})
-            writeAll(dir.path() + "/" + name, "data");
-        SingleInstance window;
-        QVERIFY(window.take());
-        QProcess cli;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_STATE_HOME", dir.path() + "/state");
-        cli.setProcessEnvironment(env);
-        cli.start(QCoreApplication::applicationDirPath() + "/quillon-fwupdate-cli",
-                  {"update", dir.path(), "--wait", "0", "--yes"});
-        QVERIFY(cli.waitForFinished(30000));
-        const QString output = cli.readAllStandardOutput() + cli.readAllStandardError();
-        QCOMPARE(cli.exitCode(), 6);
-        QVERIFY2(output.contains("another copy of the updater"), qPrintable(output));
-    }
-
-    void shouldListAHistoryWithDamagedLines()
-    {
-        QTemporaryDir dir;
-        QVERIFY(QDir().mkpath(dir.path() + "/quillon"));
-        const QString path = dir.path() + "/quillon/history.jsonl";
-        writeAll(path, "garbage\n");
-        QString error;
-        QVERIFY(appendHistory(record(), &error, path));
-        QProcess cli;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_STATE_HOME", dir.path());
-        cli.setProcessEnvironment(env);
-        cli.start(QCoreApplication::applicationDirPath() + "/quillon-fwupdate-cli",
-                  {"history", "--json"});
-        QVERIFY(cli.waitForFinished(30000));
-        QCOMPARE(cli.exitCode(), 0);
-        const QList<QByteArray> lines = cli.readAllStandardOutput().split('\n');
-        QCOMPARE(lines.size(), 2);
-        QCOMPARE(QJsonDocument::fromJson(lines[0]).object(), historyJson(record()));
-        QVERIFY(cli.readAllStandardError().contains("1 line(s)"));
-        QVERIFY(readAll(path).startsWith("garbage\n"));
     }
 };
 
