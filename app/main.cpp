@@ -1,8 +1,8 @@
 // Process entry: usage and version without a window, a plain exit without a graphical
 // session, and otherwise the updater itself.
-#include "app/command_line.h"
 #include "app/session.h"
 #include "app/startup.h"
+#include "settings/command_line.h"
 
 #include <QApplication>
 #include <cstdio>

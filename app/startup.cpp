@@ -1,9 +1,9 @@
 // The updater's run: one copy only, the command line, the dialog, its first scan and the loop.
 #include "app/startup.h"
 
-#include "app/command_line.h"
-#include "app/single_instance.h"
 #include "device/engine.h"
+#include "settings/command_line.h"
+#include "settings/single_instance.h"
 #include "text/qt_translations.h"
 #include "ui/update_dialog.h"
 #include "worker/update_worker.h"

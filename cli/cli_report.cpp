@@ -1,6 +1,8 @@
 // What the command-line updater prints: live lines, plain event lines or JSON lines.
 #include "cli_report.h"
 
+#include "update/engine_text.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -11,23 +13,15 @@ namespace {
 constexpr qint64 kRedrawMs = 200;
 constexpr int kEventStep = 10; // progress events every this many percent, besides 0 and 100
 
-QString fromWide(const WChar* text)
-{
-    int n = 0;
-    while (text[n] != 0)
-        ++n;
-    return QString::fromUtf16(reinterpret_cast<const char16_t*>(text), n);
-}
-
 QJsonObject diskJson(const DiskResult& disk, int index)
 {
     QJsonObject object{{"index", index},
-                       {"serial", fromWide(disk.serial)},
-                       {"path", fromWide(disk.devicePath)},
+                       {"serial", toQString(disk.serial)},
+                       {"path", toQString(disk.devicePath)},
                        {"size", double(disk.size)},
                        {"passedOver", index >= kMaxDisks}};
     if (disk.node[0] != 0)
-        object.insert("node", fromWide(disk.node));
+        object.insert("node", toQString(disk.node));
     return object;
 }
 
@@ -93,9 +87,9 @@ void CliReport::found(const QVector<DiskResult>& disks)
     live_.clear();
     serialOf_.clear();
     for (int i = 0; i < disks.size(); ++i) {
-        serialOf_.insert(fromWide(disks[i].devicePath), fromWide(disks[i].serial));
+        serialOf_.insert(toQString(disks[i].devicePath), toQString(disks[i].serial));
         if (i < kMaxDisks)
-            live_.append({fromWide(disks[i].serial), -1, 0, -1, -1});
+            live_.append({toQString(disks[i].serial), -1, 0, -1, -1});
     }
     if (mode_ == Mode::Json) {
         QJsonArray list;
@@ -109,10 +103,10 @@ void CliReport::found(const QVector<DiskResult>& disks)
         const DiskResult& disk = disks[i];
         line(QString("  %1  %2  %3 MB  %4%5")
                  .arg(i + 1, 2)
-                 .arg(fromWide(disk.serial), -20)
+                 .arg(toQString(disk.serial), -20)
                  .arg(disk.size < 0 ? QString("?") : QString::number(disk.size / 1000000))
-                 .arg(disk.node[0] != 0 ? fromWide(disk.node) + "  " : QString())
-                 .arg(fromWide(disk.devicePath)));
+                 .arg(disk.node[0] != 0 ? toQString(disk.node) + "  " : QString())
+                 .arg(toQString(disk.devicePath)));
         if (i >= kMaxDisks)
             line(QString("      passed over: an update writes the first %1 only").arg(kMaxDisks));
     }
@@ -193,7 +187,7 @@ void CliReport::progress(int disk, const WChar* path, int percent)
         live_.append({QString(), -1, clock_.elapsed(), -1, -1});
     Live& live = live_[disk];
     if (path != nullptr) {
-        const QString name = fromWide(path);
+        const QString name = toQString(path);
         live.serial = serialOf_.value(name, name);
     }
     if (percent == 0 || live.percent < 0)
@@ -239,9 +233,9 @@ void CliReport::fileDone(const HistoryFile& file, int result, const DiskResult* 
     QStringList failures;
     for (int i = 0; i < count; ++i) {
         results.append(
-            QJsonObject{{"serial", fromWide(disks[i].serial)}, {"result", disks[i].result}});
+            QJsonObject{{"serial", toQString(disks[i].serial)}, {"result", disks[i].result}});
         if (disks[i].result != kResultOk)
-            failures << fromWide(disks[i].serial) + " " + resultText(disks[i].result);
+            failures << toQString(disks[i].serial) + " " + resultText(disks[i].result);
     }
     if (mode_ == Mode::Json) {
         emitJson({{"event", "fileDone"},

@@ -2,10 +2,10 @@
 // main thread, with Ctrl-C looked at between steps.
 #include "cli_update.h"
 
-#include "app/settings.h"
-#include "app/single_instance.h"
-#include "device/text16.h"
 #include "interrupt.h"
+#include "settings/settings.h"
+#include "settings/single_instance.h"
+#include "update/engine_text.h"
 #include "update/update_policy.h"
 #include "update/update_run.h"
 #include "update/update_scan.h"

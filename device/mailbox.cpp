@@ -6,6 +6,7 @@
 #include "device/engine_state.h"
 #include "device/host.h"
 #include "device/little_endian.h"
+#include "device/text16.h"
 
 MailboxSector MakeCommand(std::uint32_t code, std::uint32_t parameter)
 {
@@ -112,15 +113,6 @@ int SendFinishTo(int disk)
     return result;
 }
 
-bool SamePath(const WChar* a, const WChar* b)
-{
-    while (*a != 0 && *a == *b) {
-        ++a;
-        ++b;
-    }
-    return *a == *b;
-}
-
 // The command has no reply: what shows that a calculator took it is its disk going away as it
 // leaves update mode. Waits for every disk whose result is 0 to leave (absent from two listings
 // in a row, so that one listing that fails proves nothing); gives how many are still there, with
@@ -141,7 +133,7 @@ int AwaitLeaving(const WChar* vendorId, const WChar* productId, const int* resul
                 continue;
             bool present = false;
             for (int j = 0; j < count && !present; ++j)
-                present = SamePath(listed[j], g_diskPaths[i]);
+                present = Equal16(listed[j], g_diskPaths[i]);
             absent[i] = present ? 0 : absent[i] + 1;
             if (absent[i] >= 2) {
                 waiting[i] = false;

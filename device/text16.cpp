@@ -105,3 +105,12 @@ String16 Utf8ToUtf16(const std::string& text)
     }
     return out;
 }
+
+bool Equal16(const WChar* a, const WChar* b)
+{
+    while (*a != 0 && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}

@@ -13,6 +13,8 @@ int Length16(const WChar* text);
 bool Copy16(WChar* destination, int capacity, const WChar* text);
 // The first place where needle occurs in text, exactly and case-sensitively; nullptr if none.
 const WChar* Find16(const WChar* text, const WChar* needle);
+// Whether both texts hold the same units.
+bool Equal16(const WChar* a, const WChar* b);
 
 // Conversions at the host's edge. Utf16ToUtf8 gives false for text that is not valid UTF-16
 // (a lone surrogate), so that no other name is ever opened in its place.

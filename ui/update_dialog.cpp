@@ -1,7 +1,7 @@
 // The dialog's construction, widgets, connections, texts and closing.
 #include "ui/update_dialog.h"
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "ui/file_line_label.h"
 #include "ui/sentence_label.h"
 #include "worker/forwarding.h"

@@ -2,8 +2,8 @@
 
 #include "text/text_store.h"
 #include "ui/time_left.h"
-#include "ui/update_files.h"
 #include "ui/window_texts.h"
+#include "update/update_files.h"
 
 #include <QByteArray>
 #include <QDialog>

@@ -30,8 +30,6 @@ WindowText failureHint(int result)
         return kHintOutsideDisk;
     case kResultWriteFailed:
         return kHintWriteFailed;
-    case kResultVerifyFailed:
-        return kHintVerifyFailed;
     case kResultStayedInUpdateMode:
         return kHintStayedInUpdateMode;
     case kResultException:
@@ -109,7 +107,6 @@ const WindowText* windowTexts(int* count)
         kHintOutsideDisk,
         kHintWriteFailed,
         kHintStopped,
-        kHintVerifyFailed,
         kHintStayedInUpdateMode,
         kHintOther,
         kDescribeStatus,

@@ -55,9 +55,7 @@ constexpr WindowText kHintWriteFailed{
            "not into a hub, and try again."};
 constexpr WindowText kHintStopped{
     10268, "The updater stopped unexpectedly: close it and start the update again."};
-constexpr WindowText kHintVerifyFailed{
-    10270, "The calculator does not hold what was written: try again, plugged straight into "
-           "this computer; if it fails again, the calculator needs servicing."};
+// 10270 is not used: the window has no read-back, so it never gets a 113 to hint at.
 constexpr WindowText kHintStayedInUpdateMode{
     10271, "The calculator got every file but stayed in update mode: unplug it and restart it; if "
            "it is still in update mode, update it again."};

@@ -84,11 +84,6 @@ std::int64_t placeEndFor(const QString& name)
     }
 }
 
-QString updateSetProblem(const QStringList& fileNames, bool newGeneration)
-{
-    return describeProblem(updateSetProblemOf(fileNames, newGeneration));
-}
-
 UpdateProblem updateSetProblemOf(const QStringList& fileNames, bool newGeneration)
 {
     if (fileNames.isEmpty()) {

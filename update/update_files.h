@@ -35,8 +35,7 @@ std::int64_t diskOffsetFor(const QString& name);
 std::int64_t placeEndFor(const QString& name);
 
 // Why these accepted file names are not one update of their generation (a role missing or
-// there more than once), as one line naming the files; empty when they are.
-QString updateSetProblem(const QStringList& fileNames, bool newGeneration);
+// there more than once); none when they are.
 UpdateProblem updateSetProblemOf(const QStringList& fileNames, bool newGeneration);
 
 // The files in the order they are written, as the check before the first transfer takes them.

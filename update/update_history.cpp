@@ -3,6 +3,7 @@
 #include "update/update_history.h"
 
 #include "text/regular_file.h"
+#include "update/engine_text.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,14 +13,6 @@
 #include <QStandardPaths>
 
 namespace {
-
-QString fromWide(const WChar* text)
-{
-    int n = 0;
-    while (text[n] != 0)
-        ++n;
-    return QString::fromUtf16(reinterpret_cast<const char16_t*>(text), n);
-}
 
 QJsonValue resultJson(int result)
 {
@@ -52,15 +45,15 @@ HistoryRecord beginHistoryRecord(const QString& program, const QString& version,
 
 HistoryCalculator& historyCalculator(HistoryRecord* record, const DiskResult& disk)
 {
-    const QString path = fromWide(disk.devicePath);
+    const QString path = toQString(disk.devicePath);
     for (HistoryCalculator& calculator : record->calculators) {
         if (calculator.path == path)
             return calculator;
     }
     HistoryCalculator calculator;
-    calculator.serial = fromWide(disk.serial);
+    calculator.serial = toQString(disk.serial);
     calculator.path = path;
-    calculator.node = fromWide(disk.node);
+    calculator.node = toQString(disk.node);
     calculator.results.fill(kNotWritten, record->files.size());
     record->calculators.append(calculator);
     return record->calculators.last();
@@ -88,7 +81,7 @@ void noteFinishResults(HistoryRecord* record, const DiskResult* disks, int count
     for (HistoryCalculator& calculator : record->calculators)
         calculator.finish = kNotWritten;
     for (int i = 0; i < count; ++i) {
-        const QString path = fromWide(disks[i].devicePath);
+        const QString path = toQString(disks[i].devicePath);
         for (HistoryCalculator& calculator : record->calculators) {
             if (calculator.path == path)
                 calculator.finish = disks[i].result;

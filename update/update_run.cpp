@@ -2,6 +2,7 @@
 
 #include "device/text16.h"
 #include "text/text_store.h"
+#include "update/engine_text.h"
 #include "update/update_policy.h"
 
 #include <algorithm>
@@ -10,15 +11,6 @@ namespace {
 
 const WChar* const kVendorId = kCalculatorVendorId16.text;
 const WChar* const kProductId = kCalculatorProductId16.text;
-
-bool samePath(const WChar* a, const WChar* b)
-{
-    while (*a != 0 && *a == *b) {
-        ++a;
-        ++b;
-    }
-    return *a == *b;
-}
 
 bool someHaveFile(const HistoryRecord& record, int file)
 {
@@ -92,8 +84,7 @@ int UpdateRun::attempt(int file, ProgressCallback progress, MessageCallback mess
     // The engine gets the whole path; one it cannot take (a NUL in it) fails with 105.
     if (entry.path.contains(QChar(0)))
         return kResultSourceOpen;
-    const String16 source(reinterpret_cast<const WChar*>(entry.path.utf16()),
-                          static_cast<std::size_t>(entry.path.size()));
+    const String16 source = toString16(entry.path);
     // A file of a checked set is written exactly as it was read then.
     const SourceDigest* expected = file < digests_.size() ? &digests_[file] : nullptr;
     int result = RunCheckedTransfer(kVendorId, kProductId, source.c_str(), entry.diskOffset,
@@ -115,7 +106,7 @@ int UpdateRun::attempt(int file, ProgressCallback progress, MessageCallback mess
             if (written[i].result == kResultOk) {
                 written[i].result = kResultNoDevice;
                 for (int j = 0; j < read; ++j) {
-                    if (samePath(written[i].devicePath, checked[j].devicePath))
+                    if (Equal16(written[i].devicePath, checked[j].devicePath))
                         written[i].result = checked[j].result;
                 }
             }

@@ -2,8 +2,8 @@
 // fitting its place on every calculator.
 #include "update/update_set.h"
 
-#include "device/text16.h"
 #include "device/transfer.h"
+#include "update/engine_text.h"
 
 #include <algorithm>
 
@@ -28,8 +28,7 @@ bool enginePath(const QString& path, String16* source)
 {
     if (path.isEmpty() || path.contains(QChar(0)))
         return false;
-    *source = String16(reinterpret_cast<const WChar*>(path.utf16()),
-                       static_cast<std::size_t>(path.size()));
+    *source = toString16(path);
     return true;
 }
 
@@ -58,12 +57,6 @@ UpdateSetCheck refusal(int index, int result, const UpdateProblem& problem)
 }
 
 } // namespace
-
-QString placeProblem(const UpdateSetEntry& entry, std::int64_t size,
-                     const QVector<std::int64_t>& diskSizes)
-{
-    return describeProblem(placeProblemOf(entry, size, diskSizes));
-}
 
 UpdateProblem placeProblemOf(const UpdateSetEntry& entry, std::int64_t size,
                              const QVector<std::int64_t>& diskSizes)

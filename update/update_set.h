@@ -34,10 +34,8 @@ UpdateSetCheck checkUpdateSet(const QVector<UpdateSetEntry>& set,
                               const QVector<std::int64_t>& diskSizes,
                               const std::atomic<bool>* stop = nullptr);
 
-// Why a file of `size` bytes does not fit its place on every disk, or an empty string when it
-// does: "ZENTA_OS.ROM: 2097152 bytes, but its place on the calculator holds 1048576".
-QString placeProblem(const UpdateSetEntry& entry, std::int64_t size,
-                     const QVector<std::int64_t>& diskSizes);
+// Why a file of `size` bytes does not fit its place on every disk ("ZENTA_OS.ROM: 2097152 bytes,
+// but its place on the calculator holds 1048576"); none when it does.
 UpdateProblem placeProblemOf(const UpdateSetEntry& entry, std::int64_t size,
                              const QVector<std::int64_t>& diskSizes);
 

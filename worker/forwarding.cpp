@@ -1,7 +1,7 @@
 // The engine's callbacks, forwarded to the dialog as its signals.
 #include "worker/forwarding.h"
 
-#include "device/text16.h"
+#include "update/engine_text.h"
 
 #include <QMetaObject>
 #include <QObject>
@@ -71,11 +71,6 @@ void forwardMessage(const WChar* text)
     QObject* receiver = g_receiver;
     if (receiver == nullptr)
         return;
-    const QString copy =
-        text == nullptr
-            ? QString()
-            // Not fromUtf16: it would take a leading U+FEFF for a byte-order mark and drop it.
-            : QString(reinterpret_cast<const QChar*>(text), Length16(text));
     QMetaObject::invokeMethod(receiver, "updateMessage", Qt::DirectConnection,
-                              Q_ARG(QString, copy));
+                              Q_ARG(QString, toQString(text)));
 }

@@ -2,7 +2,7 @@
 
 #include "device/engine.h"
 #include "device/host.h"
-#include "device/text16.h"
+#include "update/engine_text.h"
 #include "update/update_policy.h"
 #include "worker/forwarding.h"
 
@@ -292,8 +292,7 @@ int CUpdateWorker::runTransfer()
         return run_.attempt(file, forwardProgress, forwardMessage);
     if (path.contains(QChar(0)))
         return kResultSourceOpen;
-    const String16 source(reinterpret_cast<const WChar*>(path.utf16()),
-                          static_cast<std::size_t>(path.size()));
+    const String16 source = toString16(path);
     return RunCheckedTransfer(kVendorId, kProductId, source.c_str(), diskOffset(), nullptr,
                               forwardProgress, forwardMessage);
 }

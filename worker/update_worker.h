@@ -2,7 +2,7 @@
 
 #include "update/update_history.h"
 #include "update/update_run.h"
-#include "worker/update_set.h"
+#include "update/update_set.h"
 
 #include <QMutex>
 #include <QObject>

@@ -20,7 +20,7 @@
 #include "device/linux_disk_paths.h"
 #include "device/sha256.h"
 #include "device/text16.h"
-#include "worker/update_set.h"
+#include "update/update_set.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,11 +2,11 @@
 // comes from, every calculator present (also past the sixteen a run takes) and the read-back.
 #include "engine_fixture.h"
 
-#include "app/single_instance.h"
 #include "cli_report.h"
 #include "cli_update.h"
 #include "device/mailbox.h"
 #include "own_guard_namespace.h"
+#include "settings/single_instance.h"
 
 #include <QJsonDocument>
 #include <QTemporaryFile>

@@ -84,10 +84,6 @@ void TestWindowTexts::shouldHintWhatToDoForEveryFailure_data()
     QTest::newRow("112") << 1 << 112 << retry.arg(112)
                          << "The connection to the calculator broke: plug it straight into this "
                             "computer, not into a hub, and try again.";
-    QTest::newRow("113") << 1 << 113 << retry.arg(113)
-                         << "The calculator does not hold what was written: try again, plugged "
-                            "straight into this computer; if it fails again, the calculator needs "
-                            "servicing.";
     QTest::newRow("an unknown code")
         << 1 << 99 << retry.arg(99)
         << "Try again; if it fails again, put the calculator back into update mode first.";

@@ -1,5 +1,5 @@
-#include "app/command_line.h"
-#include "app/settings.h"
+#include "settings/command_line.h"
+#include "settings/settings.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 // The single-instance guard on Linux: a name of the user's own in the abstract Unix socket
 // namespace, which the kernel frees when its holder ends.
-#include "app/single_instance.h"
+#include "settings/single_instance.h"
 
 #include <QtGlobal>
 #include <algorithm>

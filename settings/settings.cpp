@@ -1,6 +1,6 @@
 // The suite's identity, its stored settings as the updater reads them, the language of the
 // system locale and the file prefixes beside the program.
-#include "app/settings.h"
+#include "settings/settings.h"
 
 #include "text/languages.h"
 

@@ -1,6 +1,6 @@
 #include "engine_fixture.h"
 
-#include "worker/update_set.h"
+#include "update/update_set.h"
 
 #include <QCryptographicHash>
 #include <QtTest>
@@ -16,9 +16,10 @@ private slots:
 
 void TestUpdateSet::shouldRefuseSetBeforeAnyWrite_data()
 {
-    QTest::addColumn<Sizes>("files");   // applications, system, KESTOL: the order of writing
-    QTest::addColumn<Sizes>("disks");   // calculators present; -1: one whose size is unknown
-    QTest::addColumn<QString>("fault"); // of the third file: "open", "read" or none; "stop": Ctrl-C came
+    QTest::addColumn<Sizes>("files"); // applications, system, KESTOL: the order of writing
+    QTest::addColumn<Sizes>("disks"); // calculators present; -1: one whose size is unknown
+    // Of the third file: "open", "read" or none; "stop": Ctrl-C came.
+    QTest::addColumn<QString>("fault");
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("refused");
     QTest::addColumn<QString>("reason");

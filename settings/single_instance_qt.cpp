@@ -1,6 +1,6 @@
 // The single-instance guard elsewhere: a named shared memory segment of the key, a stale one
 // reclaimed first.
-#include "app/single_instance.h"
+#include "settings/single_instance.h"
 
 #include <QSharedMemory>
 

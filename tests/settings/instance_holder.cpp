@@ -1,6 +1,6 @@
 // Takes the single-instance guard of the key given, says "held" (or "busy" and ends with 3),
 // and holds it until its standard input closes, or until it is killed.
-#include "app/single_instance.h"
+#include "settings/single_instance.h"
 
 #include <QCoreApplication>
 

@@ -1,5 +1,5 @@
 // The command line: an update folder and a language number together, or --help and --version.
-#include "app/command_line.h"
+#include "settings/command_line.h"
 
 CommandLine parseCommandLine(const QStringList& arguments)
 {
