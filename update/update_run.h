@@ -42,7 +42,6 @@ public:
     UpdateRun(const UpdateRunOptions& options, const QVector<UpdateSetEntry>& set,
               const QString& folder);
 
-    const UpdateRunOptions& options() const { return options_; }
     const QVector<UpdateSetEntry>& set() const { return set_; }
     HistoryRecord& record() { return record_; }
     const HistoryRecord& record() const { return record_; }
