@@ -56,14 +56,6 @@ bool pauseUnlessInterrupted(int milliseconds)
     return interruptCount() == 0;
 }
 
-QVector<DiskResult> listCalculators(bool open = true)
-{
-    QVector<DiskResult> disks(kListCapacity);
-    const int found = ListCalculatorDisks(kVendorId, kProductId, disks.data(), kListCapacity, open);
-    disks.resize(std::min(found, kListCapacity));
-    return disks;
-}
-
 // kExitOk once a calculator is there, kExitNoCalculator after --wait, kExitInterrupted.
 int waitForCalculator(double waitSeconds, CliReport& report)
 {
@@ -225,7 +217,9 @@ int runUpdate(const CliOptions& options, CliReport& report)
     if (folder.isEmpty()) {
         registerFilePrefixes(); // the folder's name is a text of the stored language
         const StoredSettings stored = loadSettings();
-        folder = defaultUpdateFolder(stored.workFolder, stored.language);
+        CTextStore texts;
+        texts.setLanguage(stored.language);
+        folder = defaultUpdateFolder(stored.workFolder, texts);
     }
     const QFileInfoList listing = listUpdateFolder(folder);
     const bool newGeneration = isNewGenerationListing(listing);
@@ -275,7 +269,7 @@ int runList(CliReport& report)
     if (updating)
         report.warning("another copy of the updater is running: the calculators are listed "
                        "without being opened, their sizes unknown");
-    const QVector<DiskResult> present = listCalculators(!updating);
+    const QVector<DiskResult> present = presentCalculators(kListCapacity, !updating);
     report.found(present);
     return present.isEmpty() ? kExitNoCalculator : kExitOk;
 }

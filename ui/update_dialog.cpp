@@ -114,7 +114,7 @@ void CCalcFWUpdateMSDialog::chooseFolderAndLanguage(const QString& folder, int l
     }
     const StoredSettings stored = loadSettings();
     textStore.setLanguage(stored.language);
-    updateFolder = defaultUpdateFolder(stored.workFolder, textStore.language());
+    updateFolder = defaultUpdateFolder(stored.workFolder, textStore);
 }
 
 void CCalcFWUpdateMSDialog::startWorker()

@@ -1,7 +1,6 @@
 #include "update/update_run.h"
 
 #include "device/text16.h"
-#include "text/text_store.h"
 #include "update/engine_text.h"
 #include "update/update_policy.h"
 
@@ -23,10 +22,8 @@ bool someHaveFile(const HistoryRecord& record, int file)
 
 } // namespace
 
-QString defaultUpdateFolder(const QString& workFolder, int language)
+QString defaultUpdateFolder(const QString& workFolder, const CTextStore& texts)
 {
-    CTextStore texts;
-    texts.setLanguage(language);
     return workFolder + "/" + texts.textOrDefault("Firmware", 657);
 }
 
@@ -51,11 +48,17 @@ UpdateRun::UpdateRun(const UpdateRunOptions& options, const QVector<UpdateSetEnt
     record_ = beginHistoryRecord(options.program, QUILLON_VERSION, folder, files);
 }
 
-QVector<DiskResult> UpdateRun::listCalculators(int capacity, bool open)
+QVector<DiskResult> presentCalculators(int capacity, bool open)
 {
     QVector<DiskResult> disks(capacity);
     const int found = ListCalculatorDisks(kVendorId, kProductId, disks.data(), capacity, open);
     disks.resize(std::min(found, capacity));
+    return disks;
+}
+
+QVector<DiskResult> UpdateRun::listCalculators(int capacity, bool open)
+{
+    const QVector<DiskResult> disks = presentCalculators(capacity, open);
     for (int i = 0; i < disks.size(); ++i)
         historyCalculator(&record_, disks[i]).passedOver = i >= kMaxDisks;
     return disks;

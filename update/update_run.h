@@ -1,5 +1,6 @@
 #pragma once
 
+#include "text/text_store.h"
 #include "update/update_history.h"
 #include "update/update_set.h"
 
@@ -14,8 +15,8 @@
 // command and the history record. The faces keep only what they show and how they wait.
 
 // The folder of an update when none is given: the suite's work folder and in it the folder named
-// by text 657 ("Firmware") in `language`.
-QString defaultUpdateFolder(const QString& workFolder, int language);
+// by text 657 ("Firmware") in the language of `texts`.
+QString defaultUpdateFolder(const QString& workFolder, const CTextStore& texts);
 
 // Where the two faces differ on purpose.
 struct UpdateRunOptions {
@@ -27,6 +28,10 @@ struct UpdateRunOptions {
     // Each file is read back from every calculator after it is written: 113 for a difference.
     bool verify = false;
 };
+
+// The calculators present now, up to `capacity`, in disk-table order; unopened (`open` false),
+// their sizes are -1.
+QVector<DiskResult> presentCalculators(int capacity, bool open = true);
 
 enum class UpdateStep { NextFile, Retry, Done, GiveUp };
 
