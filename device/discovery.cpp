@@ -13,8 +13,6 @@ namespace {
 constexpr int kPatternChars = 128;
 constexpr int kSearchAttempts = 6;
 constexpr int kSearchPauseMs = 500;
-// Listing names every calculator up to this many, so that those past kMaxDisks can be named.
-constexpr int kListLimit = 256;
 
 // Appends ASCII text; the callers size the buffer so that it always fits.
 int AppendAscii(WChar* destination, int at, const char* text)
@@ -83,24 +81,52 @@ void DescribeDisk(const WChar* path, DiskResult* disk)
     CurrentHost().DiskNode(path, disk->node, kDiskNameChars);
 }
 
+DiskListing::DiskListing() : paths(new (std::nothrow) WChar[kListLimit][kDiskPathChars]) {}
+
+DiskListing::~DiskListing()
+{
+    delete[] paths;
+}
+
+int DiskListing::Find(const WChar* vendorId, const WChar* productId)
+{
+    count = paths != nullptr ? FindCalculatorDisks(paths, vendorId, productId, kListLimit) : 0;
+    return count;
+}
+
+bool DiskListing::Holds(const WChar* path) const
+{
+    for (int i = 0; i < count; ++i) {
+        if (Equal16(paths[i], path))
+            return true;
+    }
+    return false;
+}
+
+bool SelectDisk(DiskSelection* selection, const WChar* path)
+{
+    if (selection->count >= kMaxDisks ||
+        !Copy16(selection->paths[selection->count], kDiskPathChars, path))
+        return false;
+    ++selection->count;
+    return true;
+}
+
 int ListCalculatorDisks(const WChar* vendorId, const WChar* productId, DiskResult* disks,
                         int capacity, bool open)
 {
     std::lock_guard<std::mutex> lock(g_engineLock);
-    auto* paths = new (std::nothrow) WChar[kListLimit][kDiskPathChars];
-    if (paths == nullptr)
-        return 0;
-    const int found = FindCalculatorDisks(paths, vendorId, productId, kListLimit);
+    DiskListing listing;
+    const int found = listing.Find(vendorId, productId);
     Host& host = CurrentHost();
     for (int i = 0; i < found && i < capacity; ++i) {
-        DescribeDisk(paths[i], &disks[i]);
-        const FileHandle disk = open ? host.OpenDisk(paths[i]) : kInvalidHandle;
+        DescribeDisk(listing.paths[i], &disks[i]);
+        const FileHandle disk = open ? host.OpenDisk(listing.paths[i]) : kInvalidHandle;
         disks[i].result = disk != kInvalidHandle || !open ? kResultOk : kResultDiskNotOpen;
         disks[i].size = disk != kInvalidHandle ? host.Size(disk) : -1;
         if (disk != kInvalidHandle)
             host.Close(disk);
     }
-    delete[] paths;
     return found;
 }
 
@@ -159,6 +185,34 @@ int FindCalculatorDisksWithRetry(DiskPathTable paths, const WChar* vendorId, con
 {
     for (int attempt = 1;; ++attempt) {
         const int found = FindCalculatorDisks(paths, vendorId, productId, limit);
+        if (found != 0)
+            return found;
+        CurrentHost().Sleep(kSearchPauseMs);
+        if (attempt == kSearchAttempts)
+            return 0;
+    }
+}
+
+int FindSelectedDisksWithRetry(DiskPathTable paths, const WChar* vendorId, const WChar* productId,
+                               const DiskSelection* only)
+{
+    if (only == nullptr)
+        return FindCalculatorDisksWithRetry(paths, vendorId, productId, kMaxDisks);
+    if (only->count <= 0)
+        return 0;
+    DiskListing listing;
+    for (int attempt = 1;; ++attempt) {
+        // Every disk is listed, not the first kMaxDisks: a selected one may come after others.
+        listing.Find(vendorId, productId);
+        int found = 0;
+        for (int i = 0; i < listing.count && found < kMaxDisks; ++i) {
+            for (int j = 0; j < only->count; ++j) {
+                if (Equal16(listing.paths[i], only->paths[j])) {
+                    Copy16(paths[found++], kDiskPathChars, listing.paths[i]);
+                    break;
+                }
+            }
+        }
         if (found != 0)
             return found;
         CurrentHost().Sleep(kSearchPauseMs);

@@ -27,6 +27,25 @@ int FindCalculatorDisks(DiskPathTable paths, const WChar* vendorId, const WChar*
 int FindCalculatorDisksWithRetry(DiskPathTable paths, const WChar* vendorId, const WChar* productId,
                                  int limit);
 
+// FindCalculatorDisksWithRetry up to kMaxDisks, keeping only the disks of `only` (every one when
+// it is null); the search is repeated while none of them is there. An empty selection finds none
+// without a search.
+int FindSelectedDisksWithRetry(DiskPathTable paths, const WChar* vendorId, const WChar* productId,
+                               const DiskSelection* only);
+
+// Every calculator disk present, up to kListLimit, in a table of its own (one enumeration).
+constexpr int kListLimit = 256;
+struct DiskListing {
+    DiskListing();
+    ~DiskListing();
+    DiskListing(const DiskListing&) = delete;
+    DiskListing& operator=(const DiskListing&) = delete;
+    int Find(const WChar* vendorId, const WChar* productId);
+    bool Holds(const WChar* path) const;
+    DiskPathTable paths; // null when there was no memory: then it finds none
+    int count = 0;
+};
+
 // Opens g_diskPaths[0..g_diskCount-1] into g_diskHandles; a failed open leaves kInvalidHandle.
 // Gives how many opened.
 int OpenCalculatorDisks();

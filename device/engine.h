@@ -34,6 +34,16 @@ enum : int {
 
 constexpr int kMaxDisks = 16;
 
+// The calculators an entry may touch, by the interface paths a listing gave them: any other
+// calculator disk found (one plugged in meanwhile, one another wave already updated) is left
+// alone. Entries take a null selection for every calculator found.
+struct DiskSelection {
+    int count = 0;
+    WChar paths[kMaxDisks][kDiskPathChars] = {};
+};
+// Adds a path; false when the selection is full or the path does not fit a slot.
+bool SelectDisk(DiskSelection* selection, const WChar* path);
+
 // The ids a calculator in update mode gives its disk, and the same in the engine's own text, as
 // every entry that searches for the calculator takes them. Made at compile time: nothing to
 // destroy at exit while a thread may still be searching.
@@ -105,9 +115,12 @@ int GetCalculatorDiskSizes(const WChar* vendorId, const WChar* productId, std::i
 // (a chunk that differs is not written: 109), and a size that differs at the end fails the
 // thread with 109 before progress 100 is sent. RunTransfer is this with nullptr, unchanged in
 // behaviour.
+// With `only` given, just the calculators of that selection are written (104 when none of them
+// is there).
 int RunCheckedTransfer(const WChar* vendorId, const WChar* productId, const WChar* sourcePath,
                        std::int64_t diskOffset, const SourceDigest* expected,
-                       ProgressCallback progress, MessageCallback message);
+                       ProgressCallback progress, MessageCallback message,
+                       const DiskSelection* only = nullptr);
 
 // Units of a disk's serial and host node, terminator included.
 constexpr int kDiskNameChars = 64;
@@ -148,9 +161,10 @@ int ListCalculatorDisks(const WChar* vendorId, const WChar* productId, DiskResul
 // is no longer that file), 107 (the disk does not open), 110 (no memory), 113 (the disk holds
 // other bytes or cannot be read). The mailbox sector is left out of the comparison: a read
 // there gives the calculator's reply, not data. Gives how many disks were read, 0 when none.
+// With `only` given, just the calculators of that selection are read.
 int VerifyCalculatorDisks(const WChar* vendorId, const WChar* productId, const WChar* sourcePath,
                           std::int64_t diskOffset, const SourceDigest& expected,
-                          DiskResult* results, int capacity);
+                          DiskResult* results, int capacity, const DiskSelection* only = nullptr);
 
 // Sends the finish command to every calculator disk that opens: 0, or 104 when none was found.
 int FinishCalculators(const WChar* vendorId, const WChar* productId);
@@ -158,8 +172,9 @@ int FinishCalculators(const WChar* vendorId, const WChar* productId);
 // calculator gone from the disks (it left update mode), 107 the disk did not open, 112 the
 // command's write failed, 114 written but the calculator stayed (sent again twice meanwhile). Gives
 // how many disks were found (0: none, nothing sent); the first `capacity` of them are described.
+// With `only` given, the command goes to the calculators of that selection alone.
 int FinishCalculatorDisks(const WChar* vendorId, const WChar* productId, DiskResult* results,
-                          int capacity);
+                          int capacity, const DiskSelection* only = nullptr);
 
 // A pause through the host's clock, so that tests never wait for real.
 void HostSleep(int milliseconds);

@@ -119,7 +119,7 @@ int SendFinishTo(int disk)
 // their `waiting` entries left true.
 int AwaitLeaving(const WChar* vendorId, const WChar* productId, const int* results, bool* waiting)
 {
-    WChar listed[kMaxDisks][kDiskPathChars];
+    DiskListing listed;
     int absent[kMaxDisks] = {};
     int left = 0;
     for (int i = 0; i < g_diskCount; ++i) {
@@ -127,14 +127,12 @@ int AwaitLeaving(const WChar* vendorId, const WChar* productId, const int* resul
         left += waiting[i] ? 1 : 0;
     }
     for (int waited = 0; left > 0; waited += kLeavePollMs) {
-        const int count = FindCalculatorDisks(listed, vendorId, productId, kMaxDisks);
+        // Every disk is listed: one of ours may come after kMaxDisks others.
+        listed.Find(vendorId, productId);
         for (int i = 0; i < g_diskCount; ++i) {
             if (!waiting[i])
                 continue;
-            bool present = false;
-            for (int j = 0; j < count && !present; ++j)
-                present = Equal16(listed[j], g_diskPaths[i]);
-            absent[i] = present ? 0 : absent[i] + 1;
+            absent[i] = listed.Holds(g_diskPaths[i]) ? 0 : absent[i] + 1;
             if (absent[i] >= 2) {
                 waiting[i] = false;
                 --left;
@@ -150,10 +148,10 @@ int AwaitLeaving(const WChar* vendorId, const WChar* productId, const int* resul
 } // namespace
 
 int FinishCalculatorDisks(const WChar* vendorId, const WChar* productId, DiskResult* results,
-                          int capacity)
+                          int capacity, const DiskSelection* only)
 {
     std::lock_guard<std::mutex> lock(g_engineLock);
-    g_diskCount = FindCalculatorDisksWithRetry(g_diskPaths, vendorId, productId, kMaxDisks);
+    g_diskCount = FindSelectedDisksWithRetry(g_diskPaths, vendorId, productId, only);
     if (g_diskCount == 0)
         return 0;
     OpenCalculatorDisks();

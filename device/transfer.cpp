@@ -452,14 +452,15 @@ int RunTransferThreads(const TransferRequest& request, int* diskResults)
 
 int RunCheckedTransfer(const WChar* vendorId, const WChar* productId, const WChar* sourcePath,
                        std::int64_t diskOffset, const SourceDigest* expected,
-                       ProgressCallback progress, MessageCallback message)
+                       ProgressCallback progress, MessageCallback message,
+                       const DiskSelection* only)
 {
     std::lock_guard<std::mutex> lock(g_engineLock);
     g_runResultCount = 0;
     // A negative offset would put the file wherever the disk's position happens to be.
     if (diskOffset < 0)
         return kResultOutsideDisk;
-    g_diskCount = FindCalculatorDisksWithRetry(g_diskPaths, vendorId, productId, kMaxDisks);
+    g_diskCount = FindSelectedDisksWithRetry(g_diskPaths, vendorId, productId, only);
     if (g_diskCount == 0)
         return kResultNoDevice;
     // Until the threads say otherwise, no disk got the file.
@@ -526,10 +527,10 @@ const WChar* CurrentTransferDiskPath()
 
 int VerifyCalculatorDisks(const WChar* vendorId, const WChar* productId, const WChar* sourcePath,
                           std::int64_t diskOffset, const SourceDigest& expected,
-                          DiskResult* results, int capacity)
+                          DiskResult* results, int capacity, const DiskSelection* only)
 {
     std::lock_guard<std::mutex> lock(g_engineLock);
-    g_diskCount = FindCalculatorDisksWithRetry(g_diskPaths, vendorId, productId, kMaxDisks);
+    g_diskCount = FindSelectedDisksWithRetry(g_diskPaths, vendorId, productId, only);
     if (g_diskCount == 0)
         return 0;
     OpenCalculatorDisks();

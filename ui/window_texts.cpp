@@ -78,6 +78,8 @@ WindowText problemText(ProblemText text)
         return kProblemDoesNotFit;
     case ProblemText::PathTooLong:
         return kProblemPathTooLong;
+    case ProblemText::ChangedSince:
+        return kProblemChangedSince;
     case ProblemText::PartSeparator:
         return kProblemPartSeparator;
     }
@@ -136,6 +138,7 @@ const WindowText* windowTexts(int* count)
         kProblemCannotRead,
         kProblemDoesNotFit,
         kProblemPathTooLong,
+        kProblemChangedSince,
         kProblemPartSeparator,
     };
     *count = int(sizeof all / sizeof all[0]);

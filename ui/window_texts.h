@@ -97,6 +97,8 @@ constexpr WindowText kProblemDoesNotFit{10305,
                                         "%1: %2 bytes, but its place on the calculator holds %3"};
 constexpr WindowText kProblemPathTooLong{10307,
                                          "%1: its path is too long (%2 characters, at most %3)"};
+constexpr WindowText kProblemChangedSince{10308,
+                                          "%1: changed since the first wave (nothing written)"};
 
 } // namespace WindowTexts
 

@@ -148,7 +148,7 @@ QJsonObject historyJson(const HistoryRecord& record)
             row.insert("passedOver", true);
         calculators.append(row);
     }
-    return QJsonObject{{"time", record.time.toString(Qt::ISODate)},
+    QJsonObject object{{"time", record.time.toString(Qt::ISODate)},
                        {"program", record.program},
                        {"version", record.version},
                        {"folder", record.folder},
@@ -156,6 +156,9 @@ QJsonObject historyJson(const HistoryRecord& record)
                        {"calculators", calculators},
                        {"outcome", record.outcome},
                        {"result", record.result}};
+    if (record.wave > 0)
+        object.insert("wave", record.wave);
+    return object;
 }
 
 QString historyFilePath()

@@ -42,6 +42,7 @@ struct HistoryRecord {
     QVector<HistoryCalculator> calculators;
     QString outcome; // "ok", "failed", "refused" or "interrupted"
     int result = 0;  // the update's code: 0, or what made it fail
+    int wave = 0;    // a station's wave (1 for its first), 0 for an update of its own
 };
 
 // The files of an update, before the calculators are known.

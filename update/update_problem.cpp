@@ -40,6 +40,8 @@ const char* englishProblemText(ProblemText text)
         return "%1: %2 bytes, but its place on the calculator holds %3";
     case ProblemText::PathTooLong:
         return "%1: its path is too long (%2 characters, at most %3)";
+    case ProblemText::ChangedSince:
+        return "%1: changed since the first wave (nothing written)";
     case ProblemText::PartSeparator:
         return "; ";
     }

@@ -30,6 +30,7 @@ enum class ProblemText {
     CannotRead,       // %1 file, %2 the engine's result code
     DoesNotFit,       // %1 file, %2 its size, %3 the room of its place
     PathTooLong,      // %1 file, %2 its path's length, %3 the longest path the updater takes
+    ChangedSince,     // %1 file: a station's set, no longer what its first check read
     PartSeparator,    // between the roles' problems of NotOneUpdate
 };
 

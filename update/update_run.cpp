@@ -64,13 +64,50 @@ QVector<DiskResult> UpdateRun::listCalculators(int capacity, bool open)
     return disks;
 }
 
-UpdateSetCheck UpdateRun::check(const std::atomic<bool>* stop)
+void UpdateRun::restrictTo(const QVector<DiskResult>& calculators)
 {
-    const QVector<DiskResult> present = listCalculators(kMaxDisks);
+    restricted_ = true;
+    only_ = calculators.mid(0, kMaxDisks);
+    for (const DiskResult& disk : only_)
+        historyCalculator(&record_, disk);
+}
+
+const DiskSelection* UpdateRun::selectionFor(int file)
+{
+    if (!restricted_)
+        return nullptr;
+    selection_.count = 0;
+    for (const DiskResult& disk : only_) {
+        const HistoryCalculator& row = historyCalculator(&record_, disk);
+        bool due =
+            !leftBehind_.contains(row.path) && row.results.value(file, kNotWritten) != kResultOk;
+        for (int earlier = 0; earlier < file; ++earlier)
+            due = due && row.results.value(earlier, kNotWritten) == kResultOk;
+        if (due)
+            SelectDisk(&selection_, disk.devicePath);
+    }
+    return &selection_;
+}
+
+UpdateSetCheck UpdateRun::check(const std::atomic<bool>* stop, const QVector<SourceDigest>* sameAs)
+{
+    const QVector<DiskResult> present = restricted_ ? only_ : listCalculators(kMaxDisks);
     QVector<std::int64_t> sizes;
     for (const DiskResult& disk : present)
         sizes.append(disk.size);
-    const UpdateSetCheck check = checkUpdateSet(set_, sizes, stop);
+    UpdateSetCheck check = checkUpdateSet(set_, sizes, stop);
+    for (int i = 0; sameAs != nullptr && check.result == kResultOk && i < set_.size(); ++i) {
+        const SourceDigest& now = check.digests.value(i);
+        const SourceDigest& before = sameAs->value(i);
+        if (now.size != before.size ||
+            !std::equal(std::begin(now.sha256), std::end(now.sha256), std::begin(before.sha256))) {
+            check.result = kResultSourceRead;
+            check.refused = i;
+            check.problem = {ProblemText::ChangedSince, {set_[i].fileName}, {}};
+            check.reason = describeProblem(check.problem);
+            check.digests.clear();
+        }
+    }
     digests_ = check.digests;
     for (int i = 0; i < record_.files.size() && i < digests_.size(); ++i) {
         record_.files[i].size = digests_[i].size;
@@ -90,8 +127,12 @@ int UpdateRun::attempt(int file, ProgressCallback progress, MessageCallback mess
     const String16 source = toString16(entry.path);
     // A file of a checked set is written exactly as it was read then.
     const SourceDigest* expected = file < digests_.size() ? &digests_[file] : nullptr;
+    const DiskSelection* only = selectionFor(file);
+    // Restricted, with none of its calculators due for this file: nothing is there to write.
+    if (only != nullptr && only->count == 0)
+        return kResultNoDevice;
     int result = RunCheckedTransfer(kVendorId, kProductId, source.c_str(), entry.diskOffset,
-                                    expected, progress, message);
+                                    expected, progress, message, only);
     DiskResult written[kMaxDisks];
     const int count = std::min(GetTransferResults(written, kMaxDisks), kMaxDisks);
     if (result == kResultOk && options_.verify && expected != nullptr) {
@@ -102,7 +143,7 @@ int UpdateRun::attempt(int file, ProgressCallback progress, MessageCallback mess
         DiskResult checked[kMaxDisks];
         const int read =
             std::min(VerifyCalculatorDisks(kVendorId, kProductId, source.c_str(), entry.diskOffset,
-                                           *expected, checked, kMaxDisks),
+                                           *expected, checked, kMaxDisks, only),
                      kMaxDisks);
         result = read > 0 ? kResultOk : kResultNoDevice;
         for (int i = 0; i < count; ++i) {
@@ -143,7 +184,11 @@ UpdateStep UpdateRun::stepAfter(int file, int attempt, int result)
 int UpdateRun::finish()
 {
     DiskResult disks[kMaxDisks];
-    const int reached = FinishCalculatorDisks(kVendorId, kProductId, disks, kMaxDisks);
+    DiskSelection every;
+    for (const DiskResult& disk : only_)
+        SelectDisk(&every, disk.devicePath);
+    const int reached = FinishCalculatorDisks(kVendorId, kProductId, disks, kMaxDisks,
+                                              restricted_ ? &every : nullptr);
     noteFinishResults(&record_, disks, std::min(reached, kMaxDisks));
     return finishFailure(record_);
 }

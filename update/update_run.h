@@ -54,11 +54,21 @@ public:
     // The calculators present now become rows of the record: up to `capacity`, those past the
     // kMaxDisks a transfer writes marked passed over. Unopened (`open` false), sizes are -1.
     QVector<DiskResult> listCalculators(int capacity, bool open = true);
+    // Makes this the update of these calculators alone (up to kMaxDisks; a station's wave): they
+    // are the record's rows, the check takes their sizes as given, and every transfer, read-back
+    // and finish touches them and no other calculator. A retry of a file goes only to those of
+    // them that lack it, and a later file only to those that hold the earlier ones: none of them
+    // is written the same file twice.
+    void restrictTo(const QVector<DiskResult>& calculators);
     // Checks the whole set against the calculators present now, which become the update's (a
     // calculator unplugged later is still one that must get every file), and begins the record
     // unless it has been. On success every later attempt proves each chunk against this check.
-    // `stop`: as for checkUpdateSet.
-    UpdateSetCheck check(const std::atomic<bool>* stop = nullptr);
+    // `stop`: as for checkUpdateSet. With `sameAs` (the digests of an earlier check, a
+    // station's first), a file that is no longer what that check read is refused (109).
+    UpdateSetCheck check(const std::atomic<bool>* stop = nullptr,
+                         const QVector<SourceDigest>* sameAs = nullptr);
+    // The digests of the set, once checked.
+    const QVector<SourceDigest>& digests() const { return digests_; }
     // One attempt at file `file` of the set, on every calculator there, its results noted on the
     // record (`disks`, when given, receives them). 104 when a calculator of the update lacks this
     // file or an earlier one, though the others took it.
@@ -74,7 +84,13 @@ public:
     int finish();
 
 private:
+    // What the engine may touch for file `file`: null for every calculator (no restriction).
+    const DiskSelection* selectionFor(int file);
+
     UpdateRunOptions options_;
+    bool restricted_ = false;
+    QVector<DiskResult> only_;
+    DiskSelection selection_;
     QVector<UpdateSetEntry> set_;
     QVector<SourceDigest> digests_; // of set_, once checked
     HistoryRecord record_;

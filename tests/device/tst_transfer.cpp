@@ -262,6 +262,58 @@ private slots:
         QCOMPARE(CountOps(host.Events(), TestHost::Op::ThreadStart), 2 * 16);
     }
 
+    // A wave of a station writes, reads back and finishes the calculators it showed and no
+    // other: not one plugged in meanwhile, not one an earlier wave updated.
+    void shouldTouchOnlyTheSelectedCalculators_data()
+    {
+        QTest::addColumn<int>("calculators");
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<int>("result");
+        QTest::newRow("two of three") << 3 << QList<int>{2, 0} << int(kResultOk);
+        QTest::newRow("past sixteen others") << 20 << QList<int>{18, 1} << int(kResultOk);
+        QTest::newRow("none of them there") << 3 << QList<int>{} << int(kResultNoDevice);
+    }
+    void shouldTouchOnlyTheSelectedCalculators()
+    {
+        QFETCH(int, calculators);
+        QFETCH(QList<int>, selected);
+        QFETCH(int, result);
+        HostScope scope;
+        TestHost& host = scope.host();
+        const auto data = AddSource(host, 40000);
+        SourceDigest digest;
+        QCOMPARE(DigestSourceFile(W(kSource).c_str(), &digest), kResultOk);
+        for (int i = 0; i < calculators; ++i)
+            host.AddCalculator("c" + std::to_string(i));
+        DiskSelection only;
+        for (int i : selected)
+            QVERIFY(
+                SelectDisk(&only, W(TestHost::CalculatorPath("c" + std::to_string(i))).c_str()));
+        if (selected.isEmpty()) // one that is not there
+            QVERIFY(SelectDisk(&only, W(TestHost::CalculatorPath("gone")).c_str()));
+
+        QCOMPARE(RunCheckedTransfer(kVendor, kProduct, W(kSource).c_str(), 0x100000, &digest,
+                                    RecordProgress, RecordMessage, &only),
+                 result);
+        DiskResult disks[kMaxDisks];
+        QCOMPARE(GetTransferResults(disks, kMaxDisks), selected.size());
+        QCOMPARE(VerifyCalculatorDisks(kVendor, kProduct, W(kSource).c_str(), 0x100000, digest,
+                                       disks, kMaxDisks, &only),
+                 selected.size());
+        for (int i = 0; i < selected.size(); ++i)
+            QCOMPARE(disks[i].result, int(kResultOk));
+        QCOMPARE(FinishCalculatorDisks(kVendor, kProduct, disks, kMaxDisks, &only),
+                 selected.size());
+        for (int i = 0; i < calculators; ++i) {
+            if (selected.contains(i)) {
+                QVERIFY(DiskHoldsExactly(host, i, 0x100000, data));
+                QCOMPARE(CommandsOf(host, i).back().first, kCmdFinish);
+            } else {
+                QVERIFY2(host.EventsOf(i).empty(), qPrintable(QString::number(i)));
+            }
+        }
+    }
+
     void shouldEndEarlyFailuresWithTheirCodes_data()
     {
         QTest::addColumn<QString>("fault");
