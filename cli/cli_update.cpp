@@ -334,9 +334,11 @@ int runHistory(bool json)
             std::printf("%s\n", QJsonDocument(record).toJson(QJsonDocument::Compact).constData());
             continue;
         }
-        std::printf("%s  %s %s  %s (%d)  %s\n", qPrintable(record["time"].toString()),
+        const QString wave =
+            record.contains("wave") ? QString(" wave %1").arg(record["wave"].toInt()) : QString();
+        std::printf("%s  %s %s%s  %s (%d)  %s\n", qPrintable(record["time"].toString()),
                     qPrintable(record["program"].toString()),
-                    qPrintable(record["version"].toString()),
+                    qPrintable(record["version"].toString()), qPrintable(wave),
                     qPrintable(record["outcome"].toString()), record["result"].toInt(),
                     qPrintable(record["folder"].toString()));
         for (const QJsonValue& row : record["calculators"].toArray()) {
