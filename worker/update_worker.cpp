@@ -187,7 +187,7 @@ bool CUpdateWorker::pause(int milliseconds)
 
 qint64 CUpdateWorker::stationNowMs() const
 {
-    return pausedMs_ + clock_.elapsed() - realPausedMs_;
+    return pausedMs_ + wavesMs_;
 }
 
 void CUpdateWorker::requestRestart()
@@ -470,6 +470,7 @@ void CUpdateWorker::beginWave()
     wave_ = tracker_.beginWave(&calculators);
     waveSize_ = calculators.size();
     waveStartMs_ = stationNowMs();
+    waveClockStart_ = clock_.elapsed() - realPausedMs_;
     // Their sizes, for the check: one listing that opens the disks, now that no poll runs.
     const QVector<DiskResult> opened = presentCalculators(kStationListing, true);
     for (DiskResult& calculator : calculators) {
@@ -530,6 +531,7 @@ void CUpdateWorker::closeWave(int result, const UpdateProblem& problem)
         run_.record().result = result;
     }
     writeHistory();
+    wavesMs_ += clock_.elapsed() - realPausedMs_ - waveClockStart_;
     const qint64 now = stationNowMs();
     tracker_.endWave(run_.record(), (now - waveStartMs_) / 1000, now);
     transferStarted = false;

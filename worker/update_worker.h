@@ -149,8 +149,9 @@ private:
     // Writes the wave's record, tells the tracker and the dialog; the station lists again.
     void closeWave(int result, const UpdateProblem& problem);
     void reportTally();
-    // The station's clock: the worker's own pauses, as the host took them, and the time spent
-    // between them.
+    // The station's clock: the worker's own pauses, as the host took them, and the time its waves
+    // took besides (their transfers and finish commands). A poll's own work is quick and left out,
+    // so that a settle is counted in polls.
     qint64 stationNowMs() const;
 
     std::atomic<int>* countdownMs_;
@@ -180,6 +181,8 @@ private:
     int attempts_ = 0;
     StationTally reported_{-1, -1, -1};
     QElapsedTimer clock_;
-    qint64 pausedMs_ = 0;     // the pauses' lengths
-    qint64 realPausedMs_ = 0; // the time they took
+    qint64 pausedMs_ = 0;       // the pauses' lengths
+    qint64 realPausedMs_ = 0;   // the time they took
+    qint64 wavesMs_ = 0;        // the waves' time outside pauses
+    qint64 waveClockStart_ = 0; // on clock_ less the pauses, as the wave began
 };
