@@ -316,7 +316,7 @@ void CCalcFWUpdateMSDialog::onWaveEnded(int wave, int result, const UpdateProble
     // back to the polling.
     if (!problem.isNone()) {
         setLine(translate(kUpdateFailed).arg(result), 1);
-        setHint(describe(problem) + " " + translate(kWaveRefused).arg(wave));
+        setHint(translate(kWaveRefused).arg(wave) + " " + describe(problem));
     } else if (result == kResultOk) {
         setLine(translate("Done", 627), 1);
         setHint(translate(kWaveDone).arg(wave));

@@ -109,9 +109,10 @@ constexpr WindowText kWaveDone{10323, "Wave %1 done. Plug in the next calculator
 constexpr WindowText kWaveFailed{
     10324, "Wave %1 failed (%2). Put the calculators it did not update back into update mode to "
            "try them again, and plug in the next ones."};
+// Followed by the reason.
 constexpr WindowText kWaveRefused{
-    10325, "Wave %1 was refused and nothing was written. Once that is put right, plug in a "
-           "calculator to try again."};
+    10325, "Wave %1 was refused and nothing was written. Put this right, then plug in a "
+           "calculator to try again:"};
 constexpr WindowText kDescribeStationButton{
     10326, "Closes the station while it waits; during the countdown, starts the wave at once"};
 

@@ -537,6 +537,7 @@ void CUpdateWorker::closeWave(int result, const UpdateProblem& problem)
     transferStarted = false;
     state = Searching;
     waveUnderway = false;
-    emit waveEnded(wave_, result, problem);
+    // The count first: the dialog shows it with the wave's outcome.
     reportTally();
+    emit waveEnded(wave_, result, problem);
 }
