@@ -132,6 +132,7 @@ private:
     FileLineLabel* fileLine() const;
     // A station's answer to an attempt's result; its wave's end comes from the worker.
     void stationAttemptRan(int result);
+    void showTally();
 
     // The button reads "Start" while the countdown runs and until the transfer begins.
     bool startOffered_ = false;

@@ -21,6 +21,8 @@ namespace {
 constexpr int kCountdownMs = 5250;
 constexpr int kStartSoonMs = 1000; // the worker's next one-second step brings it to 0
 constexpr int kExitDelayMs = 3000;
+// Within the text column of the narrowest window, beside the picture.
+constexpr int kTallyWidthMost = 400;
 
 } // namespace
 
@@ -294,6 +296,7 @@ void CCalcFWUpdateMSDialog::onWaveStarted(int wave, int calculators)
     setLine(QString(), 1);
     setButtonText(translate("Start", 20));
     cancelButton->setEnabled(false);
+    textLines[1]->setMinimumWidth(0); // the wave's line wraps as any other
     const WindowText& text = calculators == 1 ? kWaveUpdatingOne : kWaveUpdatingMany;
     setLine(translate(text).arg(wave).arg(calculators), 2);
 }
@@ -308,7 +311,7 @@ void CCalcFWUpdateMSDialog::onWaveEnded(int wave, int result, const UpdateProble
     progressBar->setFormat("%p%");
     setLine(QString(), 3);
     fileLine()->setCounter(QString());
-    setLine(tally_, 2);
+    showTally();
     setButtonText(translate("Cancel", 2));
     cancelButton->setEnabled(true);
     cancelButton->show();
@@ -333,5 +336,17 @@ void CCalcFWUpdateMSDialog::onTallyChanged(int updated, int failed, int waiting)
         return;
     tally_ = translate(kStationTally).arg(updated).arg(failed).arg(waiting);
     if (!updateUnderway_)
-        setLine(tally_, 2);
+        showTally();
+}
+
+// The count reads as one line wherever the window has room for it: split, its last number
+// would look like a line of its own.
+void CCalcFWUpdateMSDialog::showTally()
+{
+    setLine(tally_, 2);
+    QLabel* line = textLines[1];
+    const QMargins margins = line->contentsMargins();
+    const int natural =
+        line->fontMetrics().horizontalAdvance(tally_) + margins.left() + margins.right() + 1;
+    line->setMinimumWidth(qMin(natural, kTallyWidthMost));
 }
