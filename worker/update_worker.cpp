@@ -353,8 +353,6 @@ bool CUpdateWorker::checkSet()
     return false;
 }
 
-// A file of the checked set goes through the update run, which proves every chunk against the
-// check and keeps the record; any other path is written as it is.
 int CUpdateWorker::fileOfRun(const QString& path) const
 {
     for (int i = 0; historyOpen_ && i < run_.set().size(); ++i) {
@@ -364,6 +362,8 @@ int CUpdateWorker::fileOfRun(const QString& path) const
     return -1;
 }
 
+// A file of the checked set goes through the update run, which proves every chunk against the
+// check and keeps the record; any other path is written as it is.
 int CUpdateWorker::runTransfer()
 {
     const QString path = filePath();
@@ -422,7 +422,7 @@ void CUpdateWorker::stationPoll()
     if (arrived)
         emit foundDevice();
     // Without a checked set (the folder is still being scanned) no wave can begin.
-    const qint64 left = stationChecked_ ? tracker_.settleLeftMs(now) : -1;
+    const qint64 left = stationChecked_ && !set.isEmpty() ? tracker_.settleLeftMs(now) : -1;
     if (left < 0) {
         startEarly_ = false;
         *countdownMs_ = 0;
