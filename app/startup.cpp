@@ -21,7 +21,7 @@ int runUpdater(QApplication& app)
     // Why a calculator disk failed (busy, permission, gone) goes to the log, never the window.
     SetEngineLog([](const char* reason) { qWarning("%s", reason); });
     // Lives until the process ends, as do the worker and its thread.
-    auto* dialog = new CCalcFWUpdateMSDialog(line.updateFolder, line.language);
+    auto* dialog = new CCalcFWUpdateMSDialog(line.updateFolder, line.language, line.station);
     // Known once the dialog has chosen the language; Qt's own windows (the folder browser) are
     // made later and speak it too.
     QTranslator qtTexts;

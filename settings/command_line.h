@@ -1,5 +1,5 @@
-// What the command line asks for: an update folder and a language number, or only the usage
-// or the version printed.
+// What the command line asks for: an update folder and a language number, the station that
+// updates calculators wave after wave, or only the usage or the version printed.
 #pragma once
 
 #include <QString>
@@ -9,10 +9,12 @@
 struct CommandLine {
     QString updateFolder; // empty: the dialog takes folder and language from the settings
     int language = 1;
+    bool station = false; // one wave after another, until the window is closed
 };
 
-// `arguments` as QCoreApplication gives them, the program first. Only exactly two arguments
-// count; any other number is ignored. A language that is no base-10 integer reads as 0.
+// `arguments` as QCoreApplication gives them, the program first. "--station" as the first
+// argument asks for the station; after it (or without it) only exactly two arguments count, and
+// any other number is ignored. A language that is no base-10 integer reads as 0.
 CommandLine parseCommandLine(const QStringList& arguments);
 
 // What a start asks for: the updater's window, or only its usage or version printed.

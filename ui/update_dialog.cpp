@@ -52,7 +52,8 @@ static void loadBuiltInImages()
     Q_INIT_RESOURCE(updater_images);
 }
 
-CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language) : QDialog(nullptr)
+CCalcFWUpdateMSDialog::CCalcFWUpdateMSDialog(QString folder, int language, bool station)
+    : QDialog(nullptr), station_(station)
 {
     g_dialog = this;
     setCurrentTextStore(&textStore);
@@ -120,7 +121,7 @@ void CCalcFWUpdateMSDialog::chooseFolderAndLanguage(const QString& folder, int l
 void CCalcFWUpdateMSDialog::startWorker()
 {
     workerThread = new QThread;
-    worker = new CUpdateWorker(&countdownMs, &busy);
+    worker = new CUpdateWorker(&countdownMs, &busy, station_);
     worker->moveToThread(workerThread);
     connect(workerThread, &QThread::started, worker, &CUpdateWorker::process);
     connect(worker, &CUpdateWorker::finished, workerThread, &QThread::quit);
@@ -187,7 +188,8 @@ void CCalcFWUpdateMSDialog::describeWidgets()
     picture->setAccessibleDescription(translate(kDescribePicture));
     progressBar->setAccessibleName(translate(kNameProgress));
     progressBar->setAccessibleDescription(translate(kDescribeProgress));
-    cancelButton->setAccessibleDescription(translate(kDescribeButton));
+    cancelButton->setAccessibleDescription(
+        translate(station_ ? kDescribeStationButton : kDescribeButton));
     browseButton->setAccessibleDescription(translate(kDescribeBrowse));
 }
 
@@ -243,6 +245,10 @@ void CCalcFWUpdateMSDialog::connectSignals()
     connect(worker, &CUpdateWorker::finishSent, this, &Dialog::onFinishSent);
     connect(worker, &CUpdateWorker::calculatorsCounted, this, &Dialog::onCalculatorsCounted);
     connect(waitingHintTimer_, &QTimer::timeout, this, &Dialog::onWaitingTooLong);
+    connect(worker, &CUpdateWorker::waveStarted, this, &Dialog::onWaveStarted);
+    connect(worker, &CUpdateWorker::attemptStep, this, &Dialog::onAttemptStep);
+    connect(worker, &CUpdateWorker::waveEnded, this, &Dialog::onWaveEnded);
+    connect(worker, &CUpdateWorker::tallyChanged, this, &Dialog::onTallyChanged);
 }
 
 void CCalcFWUpdateMSDialog::setLine(const QString& text, int line)
@@ -309,6 +315,11 @@ void CCalcFWUpdateMSDialog::finishUpdate(const QString& message)
     progressBar->setFormat("%p%");
     updateUnderway_ = false;
     busy = false;
+    // A station's waves send their finish commands themselves; nothing is left for the close.
+    if (station_) {
+        worker->requestStop();
+        return;
+    }
     if (worker->transferStarted) {
         sendFinish();
         return;
@@ -353,7 +364,8 @@ void CCalcFWUpdateMSDialog::leaveWhenFinishSent()
 
 bool CCalcFWUpdateMSDialog::mayClose() const
 {
-    return !busy && !updateUnderway_;
+    // A station's wave holds the window from its countdown's end to its finish command.
+    return !busy && !updateUnderway_ && !(station_ && worker->waveUnderway);
 }
 
 // The lines' needs change also without a new text (the window's width, its fonts once shown):

@@ -31,8 +31,9 @@ class CCalcFWUpdateMSDialog : public QDialog {
     Q_OBJECT
 public:
     // `folder` and `language` come from the command line; an empty folder makes the dialog
-    // take both from the suite's settings.
-    CCalcFWUpdateMSDialog(QString folder, int language);
+    // take both from the suite's settings. A station updates one wave of calculators after
+    // another until it is closed between two waves.
+    CCalcFWUpdateMSDialog(QString folder, int language, bool station = false);
     ~CCalcFWUpdateMSDialog() override;
 
     void setLine(const QString& text, int line);
@@ -67,6 +68,8 @@ public:
     CUpdateWorker* worker = nullptr;
     QString updateFolder;
 
+    bool isStation() const { return station_; }
+
 signals:
     // Emitted from the engine's transfer threads (see worker/forwarding.h); the text is a copy
     // owned by the queued call.
@@ -99,6 +102,11 @@ private slots:
     void onFinishSent();
     void onCalculatorsCounted(int found, int updated);
     void onWaitingTooLong();
+    // A station's reports.
+    void onWaveStarted(int wave, int calculators);
+    void onAttemptStep(int step);
+    void onWaveEnded(int wave, int result, const UpdateProblem& problem);
+    void onTallyChanged(int updated, int failed, int waiting);
 
 private:
     void loadIcons();
@@ -122,6 +130,9 @@ private:
     void setFailureHint(int result, bool updateOver);
     void describeWidgets();
     FileLineLabel* fileLine() const;
+    // A station's answer to an attempt's result; its wave's end comes from the worker.
+    void stationAttemptRan(int result);
+    void showTally();
 
     // The button reads "Start" while the countdown runs and until the transfer begins.
     bool startOffered_ = false;
@@ -138,6 +149,11 @@ private:
     QString tooManyCalculators_;
     TimeLeft timeLeft_;
     QElapsedTimer clock_;
+
+    const bool station_ = false;
+    int stationStep_ = 0; // the UpdateStep of the attempt reported next
+    int wave_ = 0;        // the latest wave begun
+    QString tally_;       // the running count, shown between waves
 };
 
 // The one dialog, from the start of its construction to the end of the process.

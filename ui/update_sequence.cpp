@@ -2,6 +2,7 @@
 // countdown on the button, retries, the outcome, and the user's buttons.
 #include "ui/update_dialog.h"
 
+#include "device/engine.h"
 #include "ui/file_line_label.h"
 #include "update/update_run.h"
 #include "worker/update_worker.h"
@@ -20,6 +21,8 @@ namespace {
 constexpr int kCountdownMs = 5250;
 constexpr int kStartSoonMs = 1000; // the worker's next one-second step brings it to 0
 constexpr int kExitDelayMs = 3000;
+// Within the text column of the narrowest window, beside the picture.
+constexpr int kTallyWidthMost = 400;
 
 } // namespace
 
@@ -31,13 +34,20 @@ void CCalcFWUpdateMSDialog::onFoundDevice()
         return;
     waitingHintTimer_->stop();
     setHint(QString());
-    countdownMs = kCountdownMs;
+    // A station's worker counts its settle itself, and starts it again at each arrival.
+    if (!station_)
+        countdownMs = kCountdownMs;
 }
 
 void CCalcFWUpdateMSDialog::onWaitingTicks(int ticks)
 {
     if (worker->stopRequested)
         return;
+    // A station's settle that lost its calculators before it ran out: the button cancels again.
+    if (station_ && startOffered_) {
+        startOffered_ = false;
+        setButtonText(translate("Cancel", 2));
+    }
     QString text = translate("Waiting for connection...", 521);
     text.chop(1);
     if (ticks > 0)
@@ -75,6 +85,14 @@ void CCalcFWUpdateMSDialog::onWaitingStart()
 
 void CCalcFWUpdateMSDialog::onCancel()
 {
+    // A station ends when it is closed between waves: each wave has sent its own finish command.
+    if (station_) {
+        if (startOffered_)
+            worker->startWaveEarly();
+        else
+            close();
+        return;
+    }
     // Once the button offers the start it shortens the wait (while time is left), and never
     // turns into an abort before the transfer begins. Until then it reads "Cancel" and cancels.
     if (startOffered_) {
@@ -127,6 +145,11 @@ void CCalcFWUpdateMSDialog::onUpdateProgress(int percent)
 
 void CCalcFWUpdateMSDialog::onCalculatorsCounted(int found, int updated)
 {
+    if (station_) {
+        const WindowText& wave = updated == 1 ? kWaveUpdatingOne : kWaveUpdatingMany;
+        setLine(updated > 0 ? translate(wave).arg(wave_).arg(updated) : QString(), 2);
+        return;
+    }
     // None yet: the transfer searches again, and its outcome says what it found.
     const WindowText& updating = updated == 1 ? kUpdatingOne : kUpdatingMany;
     setLine(updated > 0 ? translate(updating).arg(updated) : QString(), 2);
@@ -142,6 +165,10 @@ void CCalcFWUpdateMSDialog::onDownloadInactive()
 
 void CCalcFWUpdateMSDialog::onUpdaterRan(int result)
 {
+    if (station_) {
+        stationAttemptRan(result);
+        return;
+    }
     const int previous = result != 0 ? worker->retryCount.fetch_add(1) : 0;
     // The window's update never goes on past a file some calculator lacks: whether any holds it
     // does not matter.
@@ -216,4 +243,110 @@ void CCalcFWUpdateMSDialog::onBrowseFolder()
     updateFolder = !chosen.isEmpty() && !chosen.first().isEmpty() ? chosen.first()
                                                                   : browser.directory().path();
     scanUpdateFolder();
+}
+
+void CCalcFWUpdateMSDialog::onAttemptStep(int step)
+{
+    stationStep_ = step;
+}
+
+// The worker has decided what follows (it keeps the wave's record): the dialog shows it and hands
+// over the next file, as for the window's own update.
+void CCalcFWUpdateMSDialog::stationAttemptRan(int result)
+{
+    const int previous = result != 0 ? worker->retryCount.fetch_add(1) : 0;
+    const QString outcome = translate(result == 0 ? kUpdateOk : kUpdateFailed).arg(result);
+    switch (UpdateStep(stationStep_)) {
+    case UpdateStep::Retry:
+        setLine(translate(kUpdateFailedRetry).arg(result).arg(previous + 1), 1);
+        setLine(QString(), 2); // no transfer runs until the retry
+        setFailureHint(result, false);
+        selectCurrentFile();
+        return;
+    case UpdateStep::NextFile:
+        // Also past a file that a broken calculator lacks: the others of the wave go on.
+        setLine(outcome, 1);
+        worker->retryCount = 0;
+        ++currentFile;
+        selectCurrentFile();
+        worker->state = Transferring;
+        return;
+    case UpdateStep::Done:
+    case UpdateStep::GiveUp:
+        setLine(outcome, 1); // the wave's end follows once its finish command has gone out
+        return;
+    }
+}
+
+void CCalcFWUpdateMSDialog::onWaveStarted(int wave, int calculators)
+{
+    if (worker->stopRequested)
+        return;
+    wave_ = wave;
+    // From here to the wave's finish command the window stays.
+    updateUnderway_ = true;
+    startOffered_ = false;
+    waitingHintTimer_->stop();
+    setHint(QString());
+    worker->retryCount = 0;
+    currentFile = 0;
+    selectCurrentFile();
+    progressBar->reset();
+    progressBar->show();
+    setLine(QString(), 1);
+    setButtonText(translate("Start", 20));
+    cancelButton->setEnabled(false);
+    textLines[1]->setMinimumWidth(0); // the wave's line wraps as any other
+    const WindowText& text = calculators == 1 ? kWaveUpdatingOne : kWaveUpdatingMany;
+    setLine(translate(text).arg(wave).arg(calculators), 2);
+}
+
+void CCalcFWUpdateMSDialog::onWaveEnded(int wave, int result, const UpdateProblem& problem)
+{
+    if (worker->stopRequested)
+        return;
+    updateUnderway_ = false;
+    startOffered_ = false;
+    progressBar->hide();
+    progressBar->setFormat("%p%");
+    setLine(QString(), 3);
+    fileLine()->setCounter(QString());
+    showTally();
+    setButtonText(translate("Cancel", 2));
+    cancelButton->setEnabled(true);
+    cancelButton->show();
+    // The outcome stays on the last line until the next calculators come; the first line goes
+    // back to the polling.
+    if (!problem.isNone()) {
+        setLine(translate(kUpdateFailed).arg(result), 1);
+        setHint(translate(kWaveRefused).arg(wave) + " " + describe(problem));
+    } else if (result == kResultOk) {
+        setLine(translate("Done", 627), 1);
+        setHint(translate(kWaveDone).arg(wave));
+    } else {
+        setLine(translate(kUpdateFailed).arg(result), 1);
+        setHint(translate(kWaveFailed).arg(wave).arg(result) + " " +
+                translate(failureHint(result)));
+    }
+}
+
+void CCalcFWUpdateMSDialog::onTallyChanged(int updated, int failed, int waiting)
+{
+    if (worker->stopRequested)
+        return;
+    tally_ = translate(kStationTally).arg(updated).arg(failed).arg(waiting);
+    if (!updateUnderway_)
+        showTally();
+}
+
+// The count reads as one line wherever the window has room for it: split, its last number
+// would look like a line of its own.
+void CCalcFWUpdateMSDialog::showTally()
+{
+    setLine(tally_, 2);
+    QLabel* line = textLines[1];
+    const QMargins margins = line->contentsMargins();
+    const int natural =
+        line->fontMetrics().horizontalAdvance(tally_) + margins.left() + margins.right() + 1;
+    line->setMinimumWidth(qMin(natural, kTallyWidthMost));
 }

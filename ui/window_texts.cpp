@@ -140,6 +140,13 @@ const WindowText* windowTexts(int* count)
         kProblemPathTooLong,
         kProblemChangedSince,
         kProblemPartSeparator,
+        kWaveUpdatingOne,
+        kWaveUpdatingMany,
+        kStationTally,
+        kWaveDone,
+        kWaveFailed,
+        kWaveRefused,
+        kDescribeStationButton,
     };
     *count = int(sizeof all / sizeof all[0]);
     return all;

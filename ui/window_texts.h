@@ -100,6 +100,22 @@ constexpr WindowText kProblemPathTooLong{10307,
 constexpr WindowText kProblemChangedSince{10308,
                                           "%1: changed since the first wave (nothing written)"};
 
+// A station's: the wave under way (one calculator, more than one), the running count, each
+// wave's outcome between waves, and what its button does.
+constexpr WindowText kWaveUpdatingOne{10320, "Wave %1: updating %2 calculator"};
+constexpr WindowText kWaveUpdatingMany{10321, "Wave %1: updating %2 calculators"};
+constexpr WindowText kStationTally{10322, "Updated: %1, failed: %2, waiting: %3"};
+constexpr WindowText kWaveDone{10323, "Wave %1 done. Plug in the next calculators."};
+constexpr WindowText kWaveFailed{
+    10324, "Wave %1 failed (%2). Put the calculators it did not update back into update mode to "
+           "try them again, and plug in the next ones."};
+// Followed by the reason.
+constexpr WindowText kWaveRefused{
+    10325, "Wave %1 was refused and nothing was written. Put this right, then plug in a "
+           "calculator to try again:"};
+constexpr WindowText kDescribeStationButton{
+    10326, "Closes the station while it waits; during the countdown, starts the wave at once"};
+
 } // namespace WindowTexts
 
 // What to do about a transfer's or the check's result code, as a hint for the user; {0, nullptr}

@@ -49,15 +49,34 @@ void TestSettings::shouldReadCommandLine_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<int>("language");
-    QTest::newRow("none") << QStringList() << QString() << 1;
-    QTest::newRow("one") << QStringList{"/upd"} << QString() << 1;
-    QTest::newRow("two") << QStringList{"/upd/x", "3"} << "/upd/x" << 3;
-    QTest::newRow("folder kept as given") << QStringList{"C:\\Upd\\", "4"} << "C:\\Upd\\" << 4;
-    QTest::newRow("first empty") << QStringList{"", "3"} << QString() << 3;
-    QTest::newRow("language not a number") << QStringList{"/upd", "fr"} << "/upd" << 0;
-    QTest::newRow("language out of range") << QStringList{"/upd", "12"} << "/upd" << 12;
-    QTest::newRow("language hexadecimal") << QStringList{"/upd", "0x3"} << "/upd" << 0;
-    QTest::newRow("three") << QStringList{"/upd", "3", "x"} << QString() << 1;
+    QTest::addColumn<bool>("station");
+    QTest::newRow("none") << QStringList() << QString() << 1 << false;
+    QTest::newRow("one") << QStringList{"/upd"} << QString() << 1 << false;
+    QTest::newRow("two") << QStringList{"/upd/x", "3"} << "/upd/x" << 3 << false;
+    QTest::newRow("folder kept as given")
+        << QStringList{"C:\\Upd\\", "4"} << "C:\\Upd\\" << 4 << false;
+    QTest::newRow("first empty") << QStringList{"", "3"} << QString() << 3 << false;
+    QTest::newRow("language not a number") << QStringList{"/upd", "fr"} << "/upd" << 0 << false;
+    QTest::newRow("language out of range") << QStringList{"/upd", "12"} << "/upd" << 12 << false;
+    QTest::newRow("language hexadecimal") << QStringList{"/upd", "0x3"} << "/upd" << 0 << false;
+    QTest::newRow("three") << QStringList{"/upd", "3", "x"} << QString() << 1 << false;
+    QTest::newRow("station alone") << QStringList{"--station"} << QString() << 1 << true;
+    QTest::newRow("station, folder and language")
+        << QStringList{"--station", "/upd/x", "3"} << "/upd/x" << 3 << true;
+    QTest::newRow("station, language not a number")
+        << QStringList{"--station", "/upd", "fr"} << "/upd" << 0 << true;
+    QTest::newRow("station and one more")
+        << QStringList{"--station", "/upd"} << QString() << 1 << true;
+    QTest::newRow("station and three more")
+        << QStringList{"--station", "/upd", "3", "x"} << QString() << 1 << true;
+    // Only in front: after the two usual arguments it is a third one, and all are ignored.
+    QTest::newRow("station last") << QStringList{"/upd", "3", "--station"} << QString() << 1
+                                  << false;
+    QTest::newRow("station and a language only")
+        << QStringList{"--station", "3"} << QString() << 1 << true;
+    // Only the first one is the option: the second is taken for the folder.
+    QTest::newRow("station twice")
+        << QStringList{"--station", "--station", "3"} << "--station" << 3 << true;
 }
 
 void TestSettings::shouldReadCommandLine()
@@ -65,8 +84,10 @@ void TestSettings::shouldReadCommandLine()
     QFETCH(QStringList, arguments);
     QFETCH(QString, folder);
     QFETCH(int, language);
+    QFETCH(bool, station);
     const CommandLine line = parseCommandLine(QStringList("quillon-fwupdate") + arguments);
     QCOMPARE(line.updateFolder, folder);
+    QCOMPARE(line.station, station);
     // An empty folder sends the dialog to the settings, whatever the language says.
     if (!folder.isEmpty())
         QCOMPARE(line.language, language);

@@ -39,15 +39,15 @@ void DialogRig::addUpdateSet(const QStringList& names)
         addFile(name, size -= 7000);
 }
 
-CCalcFWUpdateMSDialog& DialogRig::construct(const QString& folder, int language)
+CCalcFWUpdateMSDialog& DialogRig::construct(const QString& folder, int language, bool station)
 {
-    dialog_ = std::make_unique<CCalcFWUpdateMSDialog>(folder, language);
+    dialog_ = std::make_unique<CCalcFWUpdateMSDialog>(folder, language, station);
     return *dialog_;
 }
 
-CCalcFWUpdateMSDialog& DialogRig::start(int language, bool scan)
+CCalcFWUpdateMSDialog& DialogRig::start(int language, bool scan, bool station)
 {
-    construct(folder_.path(), language);
+    construct(folder_.path(), language, station);
     QApplication::setActiveWindow(dialog_.get());
     dialog_->show();
     if (scan)

@@ -26,9 +26,9 @@ public:
     void addUpdateSet(const QStringList& names = {"ZENTA_APP.DAT", "ZENTA_OS.ROM",
                                                   "ZENTA_KESTOL.DAT"});
     // As start-up does it: construct, show, scan. The worker starts in the constructor.
-    CCalcFWUpdateMSDialog& start(int language = 1, bool scan = true);
+    CCalcFWUpdateMSDialog& start(int language = 1, bool scan = true, bool station = false);
     // Constructs only, with the command-line values given (an empty folder reads settings).
-    CCalcFWUpdateMSDialog& construct(const QString& folder, int language);
+    CCalcFWUpdateMSDialog& construct(const QString& folder, int language, bool station = false);
     CCalcFWUpdateMSDialog& dialog() { return *dialog_; }
 
     QString line(int number) const { return dialog_->textLines[number - 1]->text(); }

@@ -9,9 +9,9 @@
 class CUpdateWorker;
 
 // Records the worker's signals as the GUI thread receives them (queued, like the dialog), one
-// entry each: "found", "start", "active", "inactive", "ticks N", "ran N", "failed N", "sent".
-// It also keeps the
-// worker's state as it stood when `updaterRan` was emitted.
+// entry each: "found", "start", "active", "inactive", "ticks N", "ran N", "failed N", "sent";
+// a station's "wave N of C", "step S", "ended N R" ("ended N R refused" for a refused wave) and
+// "tally U F W". It also keeps the worker's state as it stood when `updaterRan` was emitted.
 class SignalLog : public QObject {
     Q_OBJECT
 public:

@@ -2,6 +2,7 @@
 #include "signal_log.h"
 
 #include "device/engine.h"
+#include "update/update_history.h"
 #include "worker/forwarding.h"
 #include "worker/update_worker.h"
 
@@ -31,9 +32,9 @@ struct WorkerRig {
     SignalLog* log;
     std::atomic<bool> loopEnded{false};
 
-    WorkerRig()
+    explicit WorkerRig(bool station = false)
     {
-        worker = new CUpdateWorker(&countdownMs, &busy);
+        worker = new CUpdateWorker(&countdownMs, &busy, station);
         worker->moveToThread(&thread);
         worker->setTarget(QString::fromStdString(kSource), 0x100000);
         log = new SignalLog(worker);
@@ -97,6 +98,89 @@ int countOps(const std::vector<TestHost::Event>& events, TestHost::Op op)
     return n;
 }
 
+// A station's worker with the three files of an update on the test host. Each file's bytes are
+// its own, so that a file written in another's place shows.
+struct StationRig : WorkerRig {
+    QVector<UpdateSetEntry> set;
+    int file = 0;  // the file the dialog has handed over
+    int step = -1; // the step of the attempt reported next
+
+    StationRig() : WorkerRig(true)
+    {
+        const char* names[] = {"ZENTA_APP.DAT", "ZENTA_OS.ROM", "ZENTA_KESTOL.DAT"};
+        const std::int64_t offsets[] = {0x500000, 0, 0x100000};
+        const std::int64_t ends[] = {-1, 0x100000, 0x500000};
+        for (int i = 0; i < 3; ++i) {
+            const QString path = QString("/updates/%1").arg(names[i]);
+            host().AddSourceFile(path.toStdString(), bytesOf(i));
+            set.append({path, names[i], offsets[i], ends[i]});
+        }
+        worker->setUpdateSet(set);
+        worker->setTarget(set[0].path, set[0].diskOffset);
+    }
+    static std::vector<unsigned char> bytesOf(int file)
+    {
+        std::vector<unsigned char> bytes = fileBytes(40000 - 7000 * file);
+        for (unsigned char& byte : bytes)
+            byte ^= static_cast<unsigned char>(0x11 * (file + 1));
+        return bytes;
+    }
+    // Answers as the dialog does: the next file after an attempt that goes on to it. `more` sees
+    // every entry afterwards.
+    void play(const std::function<void(const QString&)>& more)
+    {
+        log->onEntry = [this, more](const QString& entry) {
+            if (entry.startsWith("wave ")) {
+                file = 0;
+            } else if (entry.startsWith("step ")) {
+                step = entry.mid(5).toInt();
+            } else if (entry.startsWith("ran ") && step == int(UpdateStep::NextFile)) {
+                ++file;
+                worker->setTarget(set[file].path, set[file].diskOffset);
+                worker->state = Transferring;
+            }
+            if (more)
+                more(entry);
+        };
+    }
+    bool holdsFile(int disk, int file)
+    {
+        const std::vector<unsigned char> bytes = bytesOf(file);
+        return host().DiskBytes(disk, set[file].diskOffset, std::int64_t(bytes.size())) == bytes;
+    }
+    bool holdsUpdate(int disk)
+    {
+        return holdsFile(disk, 0) && holdsFile(disk, 1) && holdsFile(disk, 2);
+    }
+    int count(int disk, TestHost::Op op) { return countOps(host().EventsOf(disk), op); }
+    int finishes(int disk)
+    {
+        int n = 0;
+        for (const auto& e : host().EventsOf(disk))
+            n += e.op == TestHost::Op::Command && e.code == 0xBEC1 ? 1 : 0;
+        return n;
+    }
+    QStringList starting(const QString& prefix) const
+    {
+        QStringList out;
+        for (const QString& entry : log->entries) {
+            if (entry.startsWith(prefix))
+                out << entry;
+        }
+        return out;
+    }
+};
+
+// The latest `count` records of the test run's history.
+QVector<QJsonObject> latestRecords(int count)
+{
+    QVector<QJsonObject> records;
+    int unreadable = 0;
+    QString error;
+    readHistory(&records, &unreadable, &error);
+    return records.mid(std::max(0, records.size() - count));
+}
+
 } // namespace
 
 // Stands in for the dialog's two signals that the engine's callbacks emit.
@@ -139,6 +223,12 @@ private slots:
     void shouldSendFinishOnWorkerThreadAfterStop_data();
     void shouldSendFinishOnWorkerThreadAfterStop();
     void shouldShowSlowestCalculatorsProgress();
+    void shouldWriteEachWaveToItsOwnCalculatorsOnly();
+    void shouldSettleFromLatestArrival_data();
+    void shouldSettleFromLatestArrival();
+    void shouldWaitForNewCalculatorAfterRefusedWave();
+    void shouldNotLetBrokenCalculatorHoldBackItsWave();
+    void shouldEndStationWhenFirstCheckRefusesSet();
 };
 
 void TestUpdateWorker::shouldTickWhilePolling()
@@ -562,6 +652,207 @@ void TestUpdateWorker::shouldShowSlowestCalculatorsProgress()
     setForwardingReceiver(nullptr);
     // Each file from 0, never backwards, at the pace of the slower calculator.
     QCOMPARE(receiver.progress, (QList<int>{0, 40, 81, 100, 0, 40, 81, 100}));
+}
+
+// Wave 1 takes the two calculators there at the start; one plugged in during it waits for wave 2,
+// and one that wave 1 updated and that comes straight back is not written again.
+void TestUpdateWorker::shouldWriteEachWaveToItsOwnCalculatorsOnly()
+{
+    StationRig rig;
+    const int a = rig.host().AddCalculator("A1");
+    const int b = rig.host().AddCalculator("B2");
+    const int recordsBefore = latestRecords(1000).size();
+    int c = -1;
+    int writesOfA = -1, opensOfC = -1;
+    std::atomic<int> opensOfAAtWave{-1};
+    std::atomic<int> pollsBeforeWave{-1};
+    QObject::connect(
+        rig.worker, &CUpdateWorker::waveStarted, rig.worker,
+        [&](int wave) {
+            if (wave == 1) {
+                opensOfAAtWave = rig.count(a, TestHost::Op::Open);
+                pollsBeforeWave = countOps(rig.host().Events(), TestHost::Op::Enumerate);
+            }
+        },
+        Qt::DirectConnection);
+    rig.play([&](const QString& entry) {
+        if (entry == "ran 0" && c < 0)
+            c = rig.host().AddCalculator("C3");
+        if (entry == "ended 1 0") {
+            writesOfA = rig.count(a, TestHost::Op::Write);
+            opensOfC = rig.count(c, TestHost::Op::Open);
+            // A1 restarts in update mode at once, as after an update.
+            rig.host().EditDisk(a, [](TestHost::Disk& d) { d.present = true; });
+        }
+        if (entry.startsWith("ended 2"))
+            rig.worker->requestStop();
+    });
+    rig.run("process");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 20000);
+    QCoreApplication::processEvents();
+
+    QCOMPARE(rig.starting("wave ").join(", "), QString("wave 1 of 2, wave 2 of 1"));
+    QCOMPARE(rig.starting("ended ").join(", "), QString("ended 1 0, ended 2 0"));
+    QCOMPARE(rig.starting("tally ").last(), QString("tally 3 0 0"));
+    // Listing for the waves opened no disk; the wave's own listing opened each once, for its
+    // size. Ten polls of 500 ms make the settle.
+    QCOMPARE(opensOfAAtWave.load(), 1);
+    QVERIFY2(pollsBeforeWave >= 11, qPrintable(QString::number(pollsBeforeWave)));
+    for (int disk : {a, b, c}) {
+        QVERIFY2(rig.holdsUpdate(disk), qPrintable(QString::number(disk)));
+        QCOMPARE(rig.finishes(disk), 1);
+    }
+    QCOMPARE(opensOfC, 0);
+    QCOMPARE(rig.count(a, TestHost::Op::Write), writesOfA);
+    // One record per wave, each of its own calculators.
+    const QVector<QJsonObject> records = latestRecords(1000).mid(recordsBefore);
+    QCOMPARE(records.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(records[i]["wave"].toInt(), i + 1);
+        QCOMPARE(records[i]["outcome"].toString(), QString("ok"));
+        QCOMPARE(records[i]["calculators"].toArray().size(), i == 0 ? 2 : 1);
+    }
+}
+
+void TestUpdateWorker::shouldSettleFromLatestArrival_data()
+{
+    QTest::addColumn<int>("secondAt"); // the poll of the countdown that sees B2 plugged in, 0: none
+    QTest::addColumn<int>("calculators");
+    QTest::newRow("one calculator") << 0 << 1;
+    QTest::newRow("another one half-way") << 5 << 2;
+}
+
+// Each arrival starts the settle again: the wave begins 5 s after the latest one, with all.
+void TestUpdateWorker::shouldSettleFromLatestArrival()
+{
+    QFETCH(int, secondAt);
+    QFETCH(int, calculators);
+    StationRig rig;
+    rig.host().AddCalculator("A1");
+    QList<int> left;
+    rig.play([&](const QString& entry) {
+        if (entry == "start") {
+            left << rig.countdownMs;
+            if (left.size() == secondAt)
+                rig.host().AddCalculator("B2");
+        }
+        if (entry.startsWith("wave "))
+            rig.worker->requestStop();
+    });
+    rig.run("process");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 20000);
+    QCoreApplication::processEvents();
+
+    const QList<int> settle{5000, 4500, 4000, 3500, 3000, 2500, 2000, 1500, 1000, 500};
+    QCOMPARE(left, secondAt == 0 ? settle : settle.mid(0, secondAt) + settle);
+    QCOMPARE(rig.starting("wave ").join(", "), QString("wave 1 of %1").arg(calculators));
+    QCOMPARE(rig.log->count("found"), calculators);
+    QCOMPARE(rig.countdownMs.load(), 0);
+}
+
+// A file changed between two waves: the wave is refused with nothing written, and its
+// calculator waits for a wave that a new calculator starts.
+void TestUpdateWorker::shouldWaitForNewCalculatorAfterRefusedWave()
+{
+    StationRig rig;
+    const int a = rig.host().AddCalculator("A1");
+    int b = -1, c = -1;
+    int ticksAfterRefusal = 0;
+    const std::string second = rig.set[1].path.toStdString();
+    auto flip = [&] {
+        rig.host().EditSourceFile(second, [](TestHost::SourceFile& f) { f.data[5] ^= 0xFF; });
+    };
+    rig.play([&](const QString& entry) {
+        if (entry == "ended 1 0") {
+            flip();
+            b = rig.host().AddCalculator("B2");
+        }
+        if (entry.startsWith("ended 2") && c < 0)
+            ticksAfterRefusal = 1;
+        if (entry.startsWith("ticks") && ticksAfterRefusal > 0 && c < 0 &&
+            ++ticksAfterRefusal == 30) {
+            // 15 s on, no wave has come: the file as it was, and a new calculator.
+            flip();
+            c = rig.host().AddCalculator("C3");
+        }
+        if (entry.startsWith("ended 3"))
+            rig.worker->requestStop();
+    });
+    rig.run("process");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 30000);
+    QCoreApplication::processEvents();
+
+    QCOMPARE(rig.starting("wave ").join(", "), QString("wave 1 of 1, wave 2 of 1, wave 3 of 2"));
+    QCOMPARE(rig.starting("ended ").join(", "),
+             QString("ended 1 0, ended 2 109 refused, ended 3 0"));
+    QVERIFY(c >= 0);
+    // The refused wave left B2 alone: no write, no finish command, until wave 3.
+    QCOMPARE(rig.log->count("failed 109"), 0);
+    QVERIFY(rig.holdsUpdate(a) && rig.holdsUpdate(b) && rig.holdsUpdate(c));
+    QCOMPARE(rig.finishes(a), 1);
+    QCOMPARE(rig.finishes(b), 1);
+    QCOMPARE(rig.finishes(c), 1);
+    // B2 still waits after its refusal, and goes with C3.
+    QCOMPARE(rig.starting("tally ").join(", "),
+             QString("tally 0 0 1, tally 1 0 0, tally 1 0 1, tally 1 0 2, tally 3 0 0"));
+    const QVector<QJsonObject> records = latestRecords(2);
+    QCOMPARE(records[0]["outcome"].toString(), QString("refused"));
+    QCOMPARE(records[0]["wave"].toInt(), 2);
+    QCOMPARE(records[1]["outcome"].toString(), QString("ok"));
+}
+
+// A calculator whose writes all fail leaves the wave with its first file; the other one gets
+// every file, each once, and the tally counts one of each.
+void TestUpdateWorker::shouldNotLetBrokenCalculatorHoldBackItsWave()
+{
+    StationRig rig;
+    const int a = rig.host().AddCalculator("A1");
+    const int b = rig.host().AddCalculator("B2");
+    rig.host().EditDisk(a, [](TestHost::Disk& d) { d.dataWriteFault.times = -1; });
+    rig.play([&](const QString& entry) {
+        if (entry.startsWith("ended "))
+            rig.worker->requestStop();
+    });
+    rig.run("process");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 30000);
+    QCoreApplication::processEvents();
+
+    QCOMPARE(rig.starting("ended ").join(", "), QString("ended 1 112"));
+    // Six attempts at the first file (the retries to A1 alone), then one for each other file.
+    QCOMPARE(rig.starting("ran ").join(", "),
+             QString("ran 112, ran 112, ran 112, ran 112, ran 112, ran 112, ran 0, ran 0"));
+    QCOMPARE(rig.starting("step ").join(", "),
+             QString("step 1, step 1, step 1, step 1, step 1, step 0, step 0, step 2"));
+    QVERIFY(rig.holdsUpdate(b));
+    QVERIFY(!rig.holdsFile(a, 0) && !rig.holdsFile(a, 1) && !rig.holdsFile(a, 2));
+    std::int64_t stored = 0;
+    for (int file = 0; file < 3; ++file)
+        stored += std::int64_t(StationRig::bytesOf(file).size());
+    std::int64_t bytesOfB = 0;
+    rig.host().EditDisk(b, [&](TestHost::Disk& d) { bytesOfB = d.bytesStored; });
+    QCOMPARE(bytesOfB, stored);
+    QCOMPARE(rig.starting("tally ").last(), QString("tally 1 1 0"));
+    QCOMPARE(rig.finishes(b), 1);
+}
+
+// The set is read once as the station starts, against no calculator: a file that cannot be read
+// ends the station before any calculator is touched.
+void TestUpdateWorker::shouldEndStationWhenFirstCheckRefusesSet()
+{
+    StationRig rig;
+    const int a = rig.host().AddCalculator("A1");
+    rig.host().EditSourceFile(rig.set[2].path.toStdString(), [](TestHost::SourceFile& f) {
+        f.readFault = {0, -1};
+    });
+    rig.play(nullptr);
+    rig.run("process");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.loopEnded, 20000);
+    QCoreApplication::processEvents();
+
+    QCOMPARE(rig.log->entries.join(", "), QString("failed 109"));
+    QVERIFY(rig.worker->stopRequested);
+    QVERIFY(rig.host().EventsOf(a).empty());
+    QCOMPARE(latestRecords(1).first()["outcome"].toString(), QString("refused"));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateWorker)
