@@ -48,7 +48,7 @@ HistoryRecord WaveRecord(const QVector<DiskResult>& wave, const QString& outcome
 
 } // namespace
 
-class TestStation : public QObject {
+class TestStationWaves : public QObject {
     Q_OBJECT
 private slots:
     // A script of steps, separated by ";":
@@ -159,5 +159,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestStation)
-#include "tst_station.moc"
+QTEST_GUILESS_MAIN(TestStationWaves)
+#include "tst_stationwaves.moc"
