@@ -3,6 +3,7 @@
 
 const char kCliUsage[] = R"(usage: quillon-fwupdate-cli list [--json]
        quillon-fwupdate-cli update [FOLDER] [--wait SECONDS] [--yes] [--verify] [--json]
+       quillon-fwupdate-cli station [FOLDER] [--wait SECONDS] [--verify] [--json]
        quillon-fwupdate-cli history [--json]
        quillon-fwupdate-cli --help | --version
 
@@ -12,11 +13,16 @@ window does, from a terminal or a script.
   list             the calculators in update mode now, and which ones an update passes over
   update [FOLDER]  writes the update in FOLDER (default: the work folder's Firmware) to every
                    calculator; Ctrl-C stops after the file being written, never within it
+  station [FOLDER] updates a class set wave after wave: each wave is the calculators plugged in
+                   until none has come for 5 s (16 at most; the rest go next); a calculator a
+                   wave updated is not written again unless it is plugged in again later;
+                   Ctrl-C between waves ends at once, during one after its file
   history          every update of this user so far, from this program and from the window
 
-  --wait SECONDS   update: give up when no calculator is there within SECONDS (default: wait)
+  --wait SECONDS   update: give up when no calculator is there within SECONDS (default: wait);
+                   station: end after SECONDS without a new calculator
   --yes            update: start at once, without the 5-second countdown
-  --verify         update: read every file back from every calculator and compare it
+  --verify         update, station: read every file back from every calculator and compare it
   --json           one JSON object per line instead of text
 
 Exit codes: 0 every calculator received every file and the finish command; 1 the history
@@ -33,6 +39,8 @@ CliCommand commandOf(const QString& word)
         return CliCommand::List;
     if (word == "update")
         return CliCommand::Update;
+    if (word == "station")
+        return CliCommand::Station;
     if (word == "history")
         return CliCommand::History;
     return CliCommand::None;
@@ -93,17 +101,22 @@ CliOptions parseCliOptions(const QStringList& arguments)
     }
     const QString command = words.takeFirst();
     options.command = commandOf(command);
+    const bool writes =
+        options.command == CliCommand::Update || options.command == CliCommand::Station;
     const bool updateOnly = options.yes || options.verify || options.waitSeconds >= 0;
     if (options.command == CliCommand::None)
         options.error = QString("unknown command %1").arg(command);
-    else if (options.command == CliCommand::Update && words.size() <= 1)
+    else if (writes && words.size() > 1)
+        options.error = command + " takes one folder";
+    else if (writes)
         options.folder = words.value(0);
-    else if (options.command == CliCommand::Update)
-        options.error = "update takes one folder";
     else if (!words.isEmpty())
         options.error = QString("unexpected %1").arg(words.first());
     else if (updateOnly)
-        options.error = "--wait, --yes and --verify belong to update";
+        options.error = "--wait, --yes and --verify belong to update and station";
+    if (options.command == CliCommand::Station && options.yes)
+        options.error = "--yes belongs to update: a station's waves start 5 s after the last "
+                        "calculator came";
     if (!options.error.isEmpty())
         options.command = CliCommand::None;
     return options;

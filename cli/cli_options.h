@@ -18,15 +18,17 @@ enum CliExit : int {
     // 113), a set refused before its first byte with the refusing code (105, 109, 110, 111).
 };
 
-enum class CliCommand { None, List, Update, History, Help, Version };
+enum class CliCommand { None, List, Update, Station, History, Help, Version };
 
 struct CliOptions {
     CliCommand command = CliCommand::None;
-    QString folder;          // update: empty for the suite's work folder
-    double waitSeconds = -1; // update: < 0 waits for ever
-    bool yes = false;        // update: no countdown
+    QString folder; // update, station: empty for the suite's work folder
+    // update: give up without a calculator after this; station: end after this without a new
+    // one. < 0 waits for ever.
+    double waitSeconds = -1;
+    bool yes = false; // update: no countdown
     bool json = false;
-    bool verify = false; // update: read every file back
+    bool verify = false; // update, station: read every file back
     QString error;       // why the command line was refused
 };
 

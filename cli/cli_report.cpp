@@ -81,9 +81,8 @@ void CliReport::waiting(double waitSeconds)
     }
 }
 
-void CliReport::found(const QVector<DiskResult>& disks)
+void CliReport::showCalculators(const QVector<DiskResult>& disks)
 {
-    std::lock_guard<std::mutex> guard(lock_);
     live_.clear();
     serialOf_.clear();
     for (int i = 0; i < disks.size(); ++i) {
@@ -91,6 +90,12 @@ void CliReport::found(const QVector<DiskResult>& disks)
         if (i < kMaxDisks)
             live_.append({toQString(disks[i].serial), -1, 0, -1, -1});
     }
+}
+
+void CliReport::found(const QVector<DiskResult>& disks)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    showCalculators(disks);
     if (mode_ == Mode::Json) {
         QJsonArray list;
         for (int i = 0; i < disks.size(); ++i)
@@ -336,8 +341,184 @@ void CliReport::finished(const HistoryRecord& record, int exitCode)
         finish << QString("sent to %1, which stayed in update mode (%2)")
                       .arg(stayed.join(", "))
                       .arg(kResultStayedInUpdateMode);
-    line(QString("Update %1 (exit code %2)%3")
+    line(QString("%1 %2 (exit code %3)%4")
+             .arg(record.wave > 0 ? QString("Wave %1").arg(record.wave) : QString("Update"))
              .arg(record.outcome)
              .arg(exitCode)
              .arg(finish.isEmpty() ? QString() : ", " + finish.join("; ")));
+}
+
+namespace {
+
+QJsonObject tallyJson(const StationTally& tally)
+{
+    return {{"updated", tally.updated}, {"failed", tally.failed}, {"waiting", tally.waiting}};
+}
+
+QString serialOrPath(const DiskResult& disk)
+{
+    return disk.serial[0] != 0 ? toQString(disk.serial) : toQString(disk.devicePath);
+}
+
+} // namespace
+
+void CliReport::tallyLine(const StationTally& tally)
+{
+    line(QString("Tally: %1 updated, %2 failed, %3 waiting")
+             .arg(tally.updated)
+             .arg(tally.failed)
+             .arg(tally.waiting));
+}
+
+void CliReport::stationStarted(const QString& folder, double waitSeconds)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (mode_ == Mode::Json) {
+        emitJson({{"event", "station"},
+                  {"phase", "started"},
+                  {"folder", folder},
+                  {"wait", waitSeconds < 0 ? QJsonValue() : QJsonValue(waitSeconds)}});
+        return;
+    }
+    line(QString("Station: %1 checked. Plug in calculators in update mode; each wave starts 5 s "
+                 "after the last one came (%2).")
+             .arg(folder)
+             .arg(waitSeconds < 0 ? QString("Ctrl-C ends")
+                                  : QString("ends after %1 s without a new one").arg(waitSeconds)));
+}
+
+void CliReport::arrived(const DiskResult& disk, bool pluggedAgain, const StationTally& tally)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (mode_ == Mode::Json) {
+        emitJson({{"event", "arrived"},
+                  {"calculator", toQString(disk.serial)},
+                  {"path", toQString(disk.devicePath)},
+                  {"pluggedAgain", pluggedAgain}});
+        return;
+    }
+    line(QString("Plugged in: %1%2")
+             .arg(serialOrPath(disk))
+             .arg(pluggedAgain ? QString(" (plugged in again: it is written again)") : QString()));
+    tallyLine(tally);
+}
+
+void CliReport::countdown(int seconds, int waiting)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (mode_ == Mode::Json)
+        emitJson({{"event", "countdown"}, {"seconds", seconds}, {"waiting", waiting}});
+    else
+        line(QString("Next wave (%1 calculator(s)) in %2 s, unless another is plugged in")
+                 .arg(waiting)
+                 .arg(seconds));
+}
+
+void CliReport::waveStarted(int wave, const QVector<DiskResult>& calculators,
+                            const QStringList& waitingForNext,
+                            const QVector<QPair<DiskResult, int>>& alreadyWritten)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    showCalculators(calculators);
+    if (mode_ == Mode::Json) {
+        QJsonArray list;
+        for (int i = 0; i < calculators.size(); ++i)
+            list.append(diskJson(calculators[i], i));
+        QJsonArray written;
+        for (const auto& entry : alreadyWritten)
+            written.append(
+                QJsonObject{{"serial", toQString(entry.first.serial)}, {"wave", entry.second}});
+        emitJson({{"event", "wave"},
+                  {"phase", "started"},
+                  {"wave", wave},
+                  {"calculators", list},
+                  {"waitingForNext", QJsonArray::fromStringList(waitingForNext)},
+                  {"alreadyWritten", written}});
+        return;
+    }
+    QStringList names;
+    for (const DiskResult& disk : calculators)
+        names << serialOrPath(disk);
+    line(
+        QString("Wave %1: %2 calculator(s): %3").arg(wave).arg(names.size()).arg(names.join(", ")));
+    if (!waitingForNext.isEmpty())
+        line(QString("  no room in this wave, next: %1").arg(waitingForNext.join(", ")));
+    for (const auto& entry : alreadyWritten)
+        line(QString("  %1: written by wave %2, not again until it is plugged in again")
+                 .arg(serialOrPath(entry.first))
+                 .arg(entry.second));
+}
+
+void CliReport::waveEnded(int wave, int result, const StationTally& tally)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (mode_ == Mode::Json) {
+        emitJson({{"event", "wave"},
+                  {"phase", "ended"},
+                  {"wave", wave},
+                  {"result", result},
+                  {"tally", tallyJson(tally)}});
+        return;
+    }
+    tallyLine(tally);
+    line(QString("Waiting for the next wave (Ctrl-C ends the station)..."));
+}
+
+void CliReport::stationEnded(const StationTracker& tracker, const QList<CUpdateFile*>& files,
+                             int exitCode)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    const StationTally tally = tracker.tally();
+    if (mode_ == Mode::Json) {
+        QJsonArray rows;
+        for (const StationRow& row : tracker.rows()) {
+            QJsonObject results;
+            for (int i = 0; i < files.size() && i < row.results.size(); ++i)
+                results.insert(files[i]->fileName, row.results[i] == kNotWritten
+                                                       ? QJsonValue()
+                                                       : QJsonValue(row.results[i]));
+            rows.append(QJsonObject{
+                {"serial", row.serial},
+                {"path", row.path},
+                {"wave", row.wave},
+                {"results", results},
+                {"finish", row.finish == kNotWritten ? QJsonValue() : QJsonValue(row.finish)},
+                {"updated", row.updated},
+                {"pluggedAgain", row.pluggedAgain},
+                {"seconds", double(row.seconds)}});
+        }
+        emitJson({{"event", "station"},
+                  {"phase", "ended"},
+                  {"exitCode", exitCode},
+                  {"waves", tracker.waves()},
+                  {"tally", tallyJson(tally)},
+                  {"calculators", rows}});
+        return;
+    }
+    if (!tracker.rows().isEmpty()) {
+        QString header = QString("%1  Wave").arg("Calculator", -20);
+        for (const CUpdateFile* file : files)
+            header += "  " + QString("%1").arg(file->fileName, -18);
+        line(header + "  Finish        Time");
+        for (const StationRow& row : tracker.rows()) {
+            QString text = QString("%1  %2").arg(row.serial, -20).arg(row.wave, 4);
+            for (int i = 0; i < files.size(); ++i)
+                text +=
+                    "  " + QString("%1").arg(resultText(row.results.value(i, kNotWritten)), -18);
+            text +=
+                "  " + QString("%1").arg(
+                           row.finish == kResultOk ? QString("sent") : resultText(row.finish), -12);
+            text += "  " + duration(double(row.seconds));
+            if (row.pluggedAgain)
+                text += "  (plugged in again)";
+            line(text);
+        }
+    }
+    line(QString("Station ended after %1 wave(s): %2 updated, %3 failed, %4 still waiting (exit "
+                 "code %5)")
+             .arg(tracker.waves())
+             .arg(tally.updated)
+             .arg(tally.failed)
+             .arg(tally.waiting)
+             .arg(exitCode));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/station.h"
+#include "update/update_files.h"
 #include "update/update_history.h"
 
 #include <QElapsedTimer>
@@ -38,6 +40,20 @@ public:
     // A problem that does not change the outcome (the history, for one).
     void warning(const QString& text);
 
+    // The station's own: its start, each calculator plugged in, the countdown to its next wave,
+    // each wave's start and end with the tally, and at the end one table of every calculator
+    // of the run.
+    void stationStarted(const QString& folder, double waitSeconds);
+    void arrived(const DiskResult& disk, bool pluggedAgain, const StationTally& tally);
+    void countdown(int seconds, int waiting);
+    // `waitingForNext`: those present that the wave has no room for.
+    void waveStarted(int wave, const QVector<DiskResult>& calculators,
+                     const QStringList& waitingForNext,
+                     const QVector<QPair<DiskResult, int>>& alreadyWritten);
+    void waveEnded(int wave, int result, const StationTally& tally);
+    void stationEnded(const StationTracker& tracker, const QList<CUpdateFile*>& files,
+                      int exitCode);
+
 private:
     struct Live {
         QString serial;
@@ -52,6 +68,8 @@ private:
     void drawLive(bool force);
     QString liveLine(const Live& live, qint64 nowMs) const;
     void printTable(const HistoryRecord& record);
+    void showCalculators(const QVector<DiskResult>& disks); // for the progress lines
+    void tallyLine(const StationTally& tally);
 
     const Mode mode_;
     std::mutex lock_; // the live state and the output, from several threads

@@ -2,6 +2,7 @@
 // main thread, with Ctrl-C looked at between steps.
 #include "cli_update.h"
 
+#include "cli_run.h"
 #include "interrupt.h"
 #include "settings/settings.h"
 #include "settings/single_instance.h"
@@ -25,17 +26,10 @@ const WChar* const kProductId = kCalculatorProductId16.text;
 constexpr int kPollMs = 500;
 constexpr int kStepMs = 100; // how soon a pause notices Ctrl-C
 constexpr int kCountdownSeconds = 5;
-constexpr int kListCapacity = 256;
 
 // The transfer threads' callbacks reach the report through these.
 CliReport* g_report = nullptr;
 std::atomic<bool> g_interruptShown{false};
-
-void noticeInterrupt(bool transferring)
-{
-    if (interruptCount() > 0 && !g_interruptShown.exchange(true))
-        g_report->interrupting(transferring);
-}
 
 void onProgress(int percent)
 {
@@ -45,7 +39,19 @@ void onProgress(int percent)
 
 void onMessage(const WChar*) {}
 
-// Sleeps through the host, in short steps; false as soon as Ctrl-C has come.
+} // namespace
+
+void setCliReport(CliReport* report)
+{
+    g_report = report;
+}
+
+void noticeInterrupt(bool transferring)
+{
+    if (interruptCount() > 0 && !g_interruptShown.exchange(true))
+        g_report->interrupting(transferring);
+}
+
 bool pauseUnlessInterrupted(int milliseconds)
 {
     for (int slept = 0; slept < milliseconds; slept += kStepMs) {
@@ -55,6 +61,8 @@ bool pauseUnlessInterrupted(int milliseconds)
     }
     return interruptCount() == 0;
 }
+
+namespace {
 
 // kExitOk once a calculator is there, kExitNoCalculator after --wait, kExitInterrupted.
 int waitForCalculator(double waitSeconds, CliReport& report)
@@ -69,14 +77,6 @@ int waitForCalculator(double waitSeconds, CliReport& report)
             return kExitInterrupted;
     }
 }
-
-struct CliRun {
-    const CliOptions& options;
-    CliReport& report;
-    QList<CUpdateFile*> files;
-    UpdateRun run;
-    HistoryRecord& record() { return run.record(); }
-};
 
 int transferOnce(CliRun& cli, int index)
 {
@@ -130,12 +130,13 @@ bool anyPassedOver(const HistoryRecord& record)
     return false;
 }
 
-// Checks the set and writes it; gives the update's code and sets the record's outcome.
-int writeUpdate(CliRun& cli)
+} // namespace
+
+int writeUpdate(CliRun& cli, const QVector<SourceDigest>* sameAs)
 {
     HistoryRecord& record = cli.record();
     // Ctrl-C stops the check too: a large file may take a while to read whole.
-    const UpdateSetCheck check = cli.run.check(&interruptRequested());
+    const UpdateSetCheck check = cli.run.check(&interruptRequested(), sameAs);
     if (check.result == kResultStopped) {
         noticeInterrupt(false);
         record.outcome = "interrupted";
@@ -171,6 +172,27 @@ int writeUpdate(CliRun& cli)
     return failure != kResultOk ? failure : anyPassedOver(record) ? kExitPassedOver : kExitOk;
 }
 
+int endUpdate(CliRun& cli, int code, bool sendFinish)
+{
+    HistoryRecord& record = cli.record();
+    // Whatever the outcome: the calculators leave update mode only on this command, and each
+    // one's row tells whether it got it. One left in update mode has not been updated as it
+    // should.
+    const int finish = sendFinish ? cli.run.finish() : kResultOk;
+    if (code == kExitOk && finish != kResultOk) {
+        code = finish;
+        record.outcome = "failed";
+    }
+    record.result = code;
+    QString error;
+    if (!appendHistory(record, &error))
+        cli.report.warning("the update history was not written: " + error);
+    cli.report.finished(record, code);
+    return code;
+}
+
+namespace {
+
 // Up to the first transfer; false when Ctrl-C came.
 bool countDown(CliReport& report)
 {
@@ -185,58 +207,71 @@ bool countDown(CliReport& report)
 int updateWithCalculators(CliRun& cli)
 {
     HistoryRecord& record = cli.record();
-    cli.report.found(cli.run.listCalculators(kListCapacity));
+    cli.report.found(cli.run.listCalculators(kCliListCapacity));
     int code = kExitInterrupted;
     record.outcome = "interrupted";
     if (cli.options.yes || countDown(cli.report))
         code = writeUpdate(cli);
     else
         noticeInterrupt(false);
-    // Whatever the outcome: the calculators leave update mode only on this command, and each
-    // one's row tells whether it got it. One left in update mode has not been updated as it
-    // should.
-    const int finish = cli.run.finish();
-    if (code == kExitOk && finish != kResultOk) {
-        code = finish;
-        record.outcome = "failed";
-    }
-    record.result = code;
-    QString error;
-    if (!appendHistory(record, &error))
-        cli.report.warning("the update history was not written: " + error);
-    cli.report.finished(record, code);
-    return code;
+    return endUpdate(cli, code);
 }
 
 } // namespace
 
-int runUpdate(const CliOptions& options, CliReport& report)
+QString cliFolder(const CliOptions& options)
 {
-    g_report = &report;
-    QString folder = options.folder;
-    if (folder.isEmpty()) {
-        registerFilePrefixes(); // the folder's name is a text of the stored language
-        const StoredSettings stored = loadSettings();
-        CTextStore texts;
-        texts.setLanguage(stored.language);
-        folder = defaultUpdateFolder(stored.workFolder, texts);
-    }
+    if (!options.folder.isEmpty())
+        return options.folder;
+    registerFilePrefixes(); // the folder's name is a text of the stored language
+    const StoredSettings stored = loadSettings();
+    CTextStore texts;
+    texts.setLanguage(stored.language);
+    return defaultUpdateFolder(stored.workFolder, texts);
+}
+
+int prepareUpdate(const QString& folder, CliReport& report, SingleInstance& guard,
+                  QList<CUpdateFile*>* files)
+{
     const QFileInfoList listing = listUpdateFolder(folder);
     const bool newGeneration = isNewGenerationListing(listing);
-    const QList<CUpdateFile*> files = updateFilesOf(listing, newGeneration);
-    const QString problem = updateFolderProblem(folder, files, newGeneration);
-    int code = kExitNoUpdate;
-    // The window and every other update from the command line hold the same guard for as long
-    // as they may write: two writers must never reach one calculator.
-    SingleInstance guard;
+    *files = updateFilesOf(listing, newGeneration);
+    const QString problem = updateFolderProblem(folder, *files, newGeneration);
     if (!problem.isEmpty()) {
         report.failed(problem, kExitNoUpdate);
-    } else if (!guard.take()) {
-        code = kExitBusy;
+        return kExitNoUpdate;
+    }
+    // The window and every other update from the command line hold the same guard for as long
+    // as they may write: two writers must never reach one calculator.
+    if (!guard.take()) {
         report.failed("another copy of the updater (its window or an update from the command "
                       "line) is running; it may be writing the calculators",
-                      code);
-    } else {
+                      kExitBusy);
+        return kExitBusy;
+    }
+    return kExitOk;
+}
+
+CliRun::CliRun(const CliOptions& how, CliReport& to, const QList<CUpdateFile*>& set,
+               const QString& folder)
+    : options(how), report(to), files(set),
+      // Unlike the window, a class set is not held back by one broken calculator; --verify
+      // reads every file back.
+      run(UpdateRunOptions{"quillon-fwupdate-cli", true, how.verify}, updateSetOf(set),
+          QFileInfo(folder).absoluteFilePath())
+{
+    for (int i = 0; i < set.size(); ++i)
+        record().files[i].size = set[i]->size;
+}
+
+int runUpdate(const CliOptions& options, CliReport& report)
+{
+    setCliReport(&report);
+    const QString folder = cliFolder(options);
+    QList<CUpdateFile*> files;
+    SingleInstance guard;
+    int code = prepareUpdate(folder, report, guard, &files);
+    if (code == kExitOk) {
         code = waitForCalculator(options.waitSeconds, report);
         if (code == kExitNoCalculator)
             report.failed("no calculator in update mode was found", code);
@@ -244,13 +279,7 @@ int runUpdate(const CliOptions& options, CliReport& report)
             noticeInterrupt(false);
     }
     if (code == kExitOk) {
-        // Unlike the window, a class set is not held back by one broken calculator; --verify
-        // reads every file back.
-        const UpdateRunOptions how{"quillon-fwupdate-cli", true, options.verify};
-        CliRun cli{options, report, files,
-                   UpdateRun(how, updateSetOf(files), QFileInfo(folder).absoluteFilePath())};
-        for (int i = 0; i < files.size(); ++i)
-            cli.record().files[i].size = files[i]->size;
+        CliRun cli(options, report, files, folder);
         code = updateWithCalculators(cli);
     }
     qDeleteAll(files);
@@ -269,7 +298,7 @@ int runList(CliReport& report)
     if (updating)
         report.warning("another copy of the updater is running: the calculators are listed "
                        "without being opened, their sizes unknown");
-    const QVector<DiskResult> present = presentCalculators(kListCapacity, !updating);
+    const QVector<DiskResult> present = presentCalculators(kCliListCapacity, !updating);
     report.found(present);
     return present.isEmpty() ? kExitNoCalculator : kExitOk;
 }
@@ -305,9 +334,11 @@ int runHistory(bool json)
             std::printf("%s\n", QJsonDocument(record).toJson(QJsonDocument::Compact).constData());
             continue;
         }
-        std::printf("%s  %s %s  %s (%d)  %s\n", qPrintable(record["time"].toString()),
+        const QString wave =
+            record.contains("wave") ? QString(" wave %1").arg(record["wave"].toInt()) : QString();
+        std::printf("%s  %s %s%s  %s (%d)  %s\n", qPrintable(record["time"].toString()),
                     qPrintable(record["program"].toString()),
-                    qPrintable(record["version"].toString()),
+                    qPrintable(record["version"].toString()), qPrintable(wave),
                     qPrintable(record["outcome"].toString()), record["result"].toInt(),
                     qPrintable(record["folder"].toString()));
         for (const QJsonValue& row : record["calculators"].toArray()) {

@@ -1,6 +1,7 @@
 // quillon-fwupdate-cli: the firmware updater for the command line and for scripts.
 #include "cli_options.h"
 #include "cli_report.h"
+#include "cli_station.h"
 #include "cli_update.h"
 #include "interrupt.h"
 #include "terminal.h"
@@ -44,5 +45,12 @@ int main(int argc, char** argv)
     CliReport report(options.json         ? CliReport::Mode::Json
                      : stdoutIsTerminal() ? CliReport::Mode::Terminal
                                           : CliReport::Mode::Lines);
-    return options.command == CliCommand::List ? runList(report) : runUpdate(options, report);
+    switch (options.command) {
+    case CliCommand::List:
+        return runList(report);
+    case CliCommand::Station:
+        return runStation(options, report);
+    default:
+        return runUpdate(options, report);
+    }
 }

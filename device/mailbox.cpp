@@ -132,7 +132,9 @@ int AwaitLeaving(const WChar* vendorId, const WChar* productId, const int* resul
         for (int i = 0; i < g_diskCount; ++i) {
             if (!waiting[i])
                 continue;
-            absent[i] = listed.Holds(g_diskPaths[i]) ? 0 : absent[i] + 1;
+            // No room for a listing proves nothing: the disk counts as still there.
+            const bool present = listed.paths == nullptr || listed.Holds(g_diskPaths[i]);
+            absent[i] = present ? 0 : absent[i] + 1;
             if (absent[i] >= 2) {
                 waiting[i] = false;
                 --left;

@@ -121,6 +121,12 @@ void StationTracker::endWave(const HistoryRecord& record, qint64 seconds, qint64
     }
 }
 
+int StationTracker::lastWave(const DiskResult& disk) const
+{
+    const int index = indexOf_.value(toQString(disk.devicePath), -1);
+    return index >= 0 ? known_[index].wave : 0;
+}
+
 StationTally StationTracker::tally() const
 {
     StationTally tally;

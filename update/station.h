@@ -59,6 +59,9 @@ public:
     // calculators wait again, for a wave that a new calculator starts.
     void endWave(const HistoryRecord& record, qint64 seconds, qint64 nowMs);
 
+    // The wave that last wrote this calculator; 0 when none has.
+    int lastWave(const DiskResult& disk) const;
+
     StationTally tally() const;
     const QVector<StationRow>& rows() const { return rows_; }
     int waves() const { return waves_; }

@@ -82,6 +82,12 @@ private slots:
         // A path that is not valid UTF-8 (byte 0xFF): it must not read as a missing folder.
         QTest::newRow("folder not UTF-8") << QStringList{"update", "NOT-UTF-8", "--wait", "0"} << 2
                                           << "argument 2 is not valid UTF-8";
+        QTest::newRow("station without a countdown")
+            << QStringList{"station", "--yes"} << 2 << "--yes belongs to update";
+        QTest::newRow("station of an incomplete set")
+            << QStringList{"station", "INCOMPLETE", "--wait", "0"} << 3 << "no KESTOL data file";
+        QTest::newRow("station without a calculator within --wait")
+            << QStringList{"station", "COMPLETE", "--wait", "0"} << 4 << "no calculator";
         QTest::newRow("version") << QStringList{"--version"} << 0 << "quillon-fwupdate-cli 0.";
     }
     void shouldAnswerBadInputWithItsCode()

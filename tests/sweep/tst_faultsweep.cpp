@@ -1,5 +1,5 @@
 // Every fault at every disk operation of a whole update, through the window's sequence and the
-// command line's, with one and with two calculators.
+// command line's (its update, and a station's wave), with one and with two calculators.
 //
 // "Operation k" is the k-th operation on the first calculator's disk, counted by the test host
 // from the first one of the update to its end: opens, seeks, reads, writes (data and command
@@ -18,6 +18,7 @@
 
 #include "cli_options.h"
 #include "cli_report.h"
+#include "cli_station.h"
 #include "cli_update.h"
 #include "update/update_files.h"
 #include "worker/update_worker.h"
@@ -50,7 +51,7 @@ constexpr std::int64_t kHangAfterVirtualMs = 2 * 60 * 1000;
 // The same in real time, for a loop that does not even pause.
 constexpr int kHangAfterRealMs = 30000;
 
-enum class Front { Window, Cli };
+enum class Front { Window, Cli, Station };
 
 struct Way {
     Front front;
@@ -59,14 +60,17 @@ struct Way {
     QString name() const
     {
         return QString("%1%2, %3 calculator%4")
-            .arg(front == Front::Window ? "window" : "command line")
+            .arg(front == Front::Window ? "window"
+                 : front == Front::Cli  ? "command line"
+                                        : "station")
             .arg(verify ? " --verify" : "")
             .arg(calculators)
             .arg(calculators == 1 ? "" : "s");
     }
 };
 const Way kWays[] = {{Front::Window, 1, false}, {Front::Window, 2, false}, {Front::Cli, 1, false},
-                     {Front::Cli, 2, false},    {Front::Cli, 1, true},     {Front::Cli, 2, true}};
+                     {Front::Cli, 2, false},    {Front::Cli, 1, true},     {Front::Cli, 2, true},
+                     {Front::Station, 2, false}};
 
 enum class Kind { IoOnce, IoFromOn, ShortWrite, LostWrite, Unplug };
 const Kind kKinds[] = {Kind::IoOnce, Kind::IoFromOn, Kind::ShortWrite, Kind::LostWrite,
@@ -276,13 +280,15 @@ private:
     int saved_;
 };
 
-// The command line's whole update, `update FOLDER --yes [--verify]`, on a thread of its own so
-// that one that never returns fails the test rather than stalling it.
-Outcome runCli(int calculators, bool verify, const std::function<void(TestHost&)>& fault)
+// The command line's whole update, `update FOLDER --yes [--verify]` (or `station FOLDER --wait 5`:
+// one wave of the calculators there), on a thread of its own so that one that never returns
+// fails the test rather than stalling it.
+Outcome runCli(const Way& way, const std::function<void(TestHost&)>& fault)
 {
     Outcome out;
     HostScope scope;
     TestHost& host = scope.host();
+    const int calculators = way.calculators;
     addCalculators(host, calculators);
     fault(host);
     QTemporaryDir folder;
@@ -296,19 +302,20 @@ Outcome runCli(int calculators, bool verify, const std::function<void(TestHost&)
         written.close();
         host.AddSourceFile(QDir::toNativeSeparators(path).toStdString(), bytes);
     }
+    const bool station = way.front == Front::Station;
     CliOptions options;
-    options.command = CliCommand::Update;
+    options.command = station ? CliCommand::Station : CliCommand::Update;
     options.folder = folder.path();
     options.waitSeconds = 5;
-    options.yes = true;
-    options.verify = verify;
+    options.yes = !station;
+    options.verify = way.verify;
     std::promise<int> code;
     std::future<int> result = code.get_future();
     {
         QuietStdout quiet;
         std::thread update([&] {
             CliReport report(CliReport::Mode::Lines);
-            code.set_value(runUpdate(options, report));
+            code.set_value(station ? runStation(options, report) : runUpdate(options, report));
         });
         if (result.wait_for(std::chrono::milliseconds(kHangAfterRealMs)) !=
             std::future_status::ready)
@@ -323,8 +330,7 @@ Outcome runCli(int calculators, bool verify, const std::function<void(TestHost&)
 
 Outcome runWay(const Way& way, const std::function<void(TestHost&)>& fault)
 {
-    return way.front == Front::Window ? runWindow(way.calculators, fault)
-                                      : runCli(way.calculators, way.verify, fault);
+    return way.front == Front::Window ? runWindow(way.calculators, fault) : runCli(way, fault);
 }
 
 // How many cases ended which way, for the closing line.
