@@ -360,6 +360,10 @@ Scenario StationWaves()
     CalculatorPlan& broken = scenario.calculators.back();
     broken.behaviour.writeFaults = {{kAppOffset + 0x10000, -1}};
     broken.files["ZENTA_APP.DAT"] = {6, false}; // the first attempt and five retries
+    // A file the folder lists before it is written to it once; one after it is not, as a wave
+    // writes a later file only to the calculators that hold the earlier ones.
+    broken.files["ZENTA_OS.ROM"] = {-1, true};
+    broken.files["ZENTA_KESTOL.DAT"] = {-1, true};
     scenario.calculators.push_back(PlugFromEvent(7, PlugFrom::FinishOf, 4, 2));
     scenario.calculators.push_back(PlugFromEvent(8, PlugFrom::FinishOf, 4, 3));
     for (int i = 3; i < 6; ++i)
