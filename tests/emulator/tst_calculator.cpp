@@ -262,6 +262,12 @@ void TestCalculator::finishCommandAndLeaving()
     QCOMPARE(state.writesAfterFinish, 1u);
     QCOMPARE(state.events.back().code, kCmdFinish);
     QVERIFY(state.transfers.empty());
+    // Back in update mode, it takes a finish command again: it leaves for each one it takes,
+    // while the record keeps the first.
+    QCOMPARE(rig.calculator.Finishes(), 1);
+    QCOMPARE(rig.Write(kMailboxOffset, Command(kCmdFinish, 0)), 0);
+    QCOMPARE(rig.calculator.Finishes(), 2);
+    QCOMPARE(rig.calculator.State().finishAt, state.finishAt);
 }
 
 void TestCalculator::changesOutsideTheFilesShow()

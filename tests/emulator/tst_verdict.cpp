@@ -132,6 +132,8 @@ private slots:
     void updatedCalculatorPasses();
     void eachFaultIsCaught_data();
     void eachFaultIsCaught();
+    void writtenOnlyAfterAnEarlierWave_data();
+    void writtenOnlyAfterAnEarlierWave();
     void calculatorToBeLeftAlone();
     void judgedOnTheDiskAtTheEnd_data();
     void judgedOnTheDiskAtTheEnd();
@@ -244,6 +246,44 @@ void TestVerdict::eachFaultIsCaught()
         break;
     }
     QCOMPARE(Failed(CheckCalculator(calculator, Files())), checks);
+}
+
+void TestVerdict::writtenOnlyAfterAnEarlierWave_data()
+{
+    QTest::addColumn<QString>("after");      // the calculator the plan names
+    QTest::addColumn<double>("firstAt");     // its first transfer; < 0 none
+    QTest::addColumn<QStringList>("failed"); // the checks that fail
+    QTest::newRow("no order asked for") << QString() << 1.0 << QStringList();
+    QTest::newRow("after the finish") << "ZT1" << 3.5 << QStringList();
+    QTest::newRow("no transfer") << "ZT1" << -1.0 << QStringList();
+    QTest::newRow("in the earlier wave")
+        << "ZT1" << 2.0
+        << QStringList{"first transfer at 2.00 s, before the finish command to ZT1 (3.00 s)"};
+    QTest::newRow("at the same moment")
+        << "ZT1" << 3.0
+        << QStringList{"first transfer at 3.00 s, before the finish command to ZT1 (3.00 s)"};
+    QTest::newRow("the earlier one got no finish")
+        << "ZT9" << 3.5 << QStringList{"written after the finish command to ZT9, which got none"};
+}
+
+void TestVerdict::writtenOnlyAfterAnEarlierWave()
+{
+    QFETCH(QString, after);
+    QFETCH(double, firstAt);
+    QFETCH(QStringList, failed);
+    CalculatorRecord later = Updated();
+    later.plan.serial = "ZT2";
+    later.plan.writtenAfterFinishOf = after.toStdString();
+    if (firstAt < 0)
+        later.state.transfers.clear();
+    else
+        later.state.transfers = {Transfer(0x500000, 2000, firstAt), Transfer(0, 1000, 9)};
+    CalculatorRecord unfinished = Updated();
+    unfinished.plan.serial = "ZT9";
+    unfinished.state.finishAt.reset();
+    const std::vector<Check> checks = CheckWaveOrder(later, {Updated(), later, unfinished});
+    QCOMPARE(Failed(checks), failed);
+    QCOMPARE(checks.empty(), after.isEmpty());
 }
 
 void TestVerdict::calculatorToBeLeftAlone()

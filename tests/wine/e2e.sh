@@ -5,7 +5,7 @@
 # its offset, the commands in order, the finish command last, other disks untouched) and by how
 # the program ended: the window by itself with 0 (which it does only after "Done") or, for an
 # update that fails, with the outcome and code its update history records; the command line
-# with the exit code a Linux run gives.
+# with the exit code a Linux run gives, and its station over two waves likewise.
 #
 #   tests/wine/e2e.sh <Windows build folder> <zenta-emu>
 #
@@ -71,11 +71,17 @@ rm -f "$work/window/dosdevices/${scratch#\\\\?\\}"
 # Five that end well, and one that must end as on Linux: "Update failed (112)" in the window (its
 # update history says so), exit code 112 from the command line.
 scenarios=(one two-and-stick flaky-writes refused-progress unplug write-fails)
+# The command line's station: two waves of one calculator, the second plugged in after the first
+# wave; it ends by itself once no calculator has come for 8 s.
+stations=(station-two)
 # run FACE PREFIX SCENARIO: one run, its report kept in $work/FACE.SCENARIO.txt.
 run() {
     local face=$1 prefix=$2 scenario=$3 report=$work/$1.$3.txt rc=0
     if [ "$face" = window ]; then
         "$emu" --wine "$prefix" --updater "$app/quillon-fwupdate.exe" "$scenario" >"$report" 2>&1 || rc=$?
+    elif [ "$face" = station ]; then
+        "$emu" --wine "$prefix" "$scenario" \
+            --run "$app/quillon-fwupdate-cli.exe" station {folder} --wait 8 --json >"$report" 2>&1 || rc=$?
     else
         "$emu" --wine "$prefix" "$scenario" \
             --run "$app/quillon-fwupdate-cli.exe" update {folder} --yes --json >"$report" 2>&1 || rc=$?
@@ -89,14 +95,16 @@ half=$((${#scenarios[@]} / 2))
 lanes=($!)
 (for s in "${scenarios[@]:$half}"; do run window "$work/window2" "$s"; done) &
 lanes+=($!)
-(for s in "${scenarios[@]}"; do run cli "$work/cli" "$s"; done) &
+(for s in "${scenarios[@]}"; do run cli "$work/cli" "$s"; done
+ for s in "${stations[@]}"; do run station "$work/cli" "$s"; done) &
 lanes+=($!)
 wait "${lanes[@]}"
 
 failed=0
 skipped=0
-for face in window cli; do
-    for s in "${scenarios[@]}"; do
+for face in window cli station; do
+    if [ "$face" = station ]; then list=("${stations[@]}"); else list=("${scenarios[@]}"); fi
+    for s in "${list[@]}"; do
         rc=$(cat "$work/$face.$s.txt.rc")
         if [ "$rc" -eq 0 ]; then
             echo "ok       $face $s"

@@ -51,7 +51,13 @@ bool Calculator::TakePulled()
 bool Calculator::FinishedFor(double delay) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return state_.finishAt && Now() - *state_.finishAt >= delay;
+    return finishes_ > 0 && Now() - lastFinishAt_ >= delay;
+}
+
+int Calculator::Finishes() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return finishes_;
 }
 
 CalculatorState Calculator::State() const
@@ -192,6 +198,8 @@ void Calculator::TakeCommand(const MailboxCommand& command)
     } else if (command.code == kCmdFinish) {
         if (!state_.finishAt)
             state_.finishAt = Now();
+        ++finishes_;
+        lastFinishAt_ = Now();
     } else {
         accepted = false;
     }

@@ -97,8 +97,10 @@ public:
     void SetPresent(bool present);
     // True once, after the pull point was passed: the emulator then takes the disk away.
     bool TakePulled();
-    // The finish command came at least `delay` seconds ago: time to leave update mode.
+    // The latest finish command came at least `delay` seconds ago: time to leave update mode.
     bool FinishedFor(double delay) const;
+    // Finish commands taken so far.
+    int Finishes() const;
     CalculatorState State() const;
     // What the disk held before: these bytes at this offset (before anything is written).
     void SetEarlier(std::uint64_t offset, const QByteArray& bytes);
@@ -131,6 +133,8 @@ private:
     unsigned char reply_[kSectorSize] = {};
     bool areaReadSinceCommand_ = false;
     std::optional<MailboxCommand> lastCommand_;
+    int finishes_ = 0;
+    double lastFinishAt_ = 0;
     bool lastAccepted_ = true;
     std::function<void(std::uint64_t, std::uint64_t)> onData_;
     std::atomic<std::uint64_t> dataWrites_{0};

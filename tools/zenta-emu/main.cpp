@@ -60,6 +60,10 @@ updater; PROGRAM must end by itself, with 0 where the scenario's update ends wel
                       when it received the finish command
   --write-fault N:OFFSET  with --run: calculator N (from 1) fails every write holding that byte
   --flip-byte N:OFFSET    with --run: calculator N stores that byte with its lowest bit flipped
+  --hub PORTS:SECONDS with --run: the calculators share a hub of PORTS ports; the first PORTS
+                      are there from the start, and each further one is plugged in, in order,
+                      SECONDS after a calculator left its port (after its finish command)
+  --real-sizes        with --run: the sample update's files have a real update's sizes
 Exit code: 0 all as expected, 1 a mismatch, 77 skipped (FUSE or umockdev cannot run here).
 )";
 
@@ -107,7 +111,22 @@ struct Setup {
     std::vector<std::pair<int, std::uint64_t>> writeFaults;
     std::vector<std::pair<int, std::uint64_t>> flips;
     std::string stateFile;
+    Hub hub;
+    bool realSizes = false;
 };
+
+// "PORTS:SECONDS", at least one port.
+bool ParseHub(const std::string& text, Hub* hub)
+{
+    char* end = nullptr;
+    const long ports = std::strtol(text.c_str(), &end, 10);
+    if (ports < 1 || *end != ':')
+        return false;
+    const char* swap = end + 1;
+    hub->swap = std::strtod(swap, &end);
+    hub->ports = static_cast<int>(ports);
+    return *swap != '\0' && *end == '\0' && hub->swap >= 0;
+}
 
 // What each calculator holds at the end of a run of one's own program, for its checks.
 bool WriteState(const RunRecord& record, const std::string& path)
@@ -178,6 +197,8 @@ const char* ParseArguments(int argc, char** argv, RunOptions* options, std::stri
             return !fits ? nullptr : scenario != nullptr ? scenario : "setup";
         } else if (arg == "--window" || arg == "--keep") {
             (arg == "--window" ? options->window : options->keepWorkDir) = true;
+        } else if (arg == "--real-sizes") {
+            setup->realSizes = true;
         } else if (!hasValue && arg.rfind("--", 0) == 0) {
             return nullptr;
         } else if (arg == "--updater" || arg == "--probe-dir" || arg == "--folder" ||
@@ -201,6 +222,9 @@ const char* ParseArguments(int argc, char** argv, RunOptions* options, std::stri
             setup->stateFile = argv[++i];
         } else if (arg == "--write-fault" || arg == "--flip-byte") {
             if (!ParseFault(argv[++i], arg == "--flip-byte" ? &setup->flips : &setup->writeFaults))
+                return nullptr;
+        } else if (arg == "--hub") {
+            if (!ParseHub(argv[++i], &setup->hub))
                 return nullptr;
         } else if (arg == "--wine") {
             options->winePrefix = argv[++i];
@@ -275,8 +299,10 @@ int main(int argc, char** argv)
             std::printf("%-17s %s\n", scenario.name.c_str(), scenario.summary.c_str());
         return 0;
     }
-    Scenario own = SetupScenario(setup.calculators, setup.others,
-                                 static_cast<std::uint64_t>(setup.megabytesPerSecond * 1e6));
+    Scenario own =
+        SetupScenario(setup.calculators, setup.others,
+                      static_cast<std::uint64_t>(setup.megabytesPerSecond * 1e6), setup.realSizes);
+    own.hub = setup.hub;
     if (!ApplyFaults(setup, &own)) {
         std::cerr << kUsage;
         return kExitUsage;
@@ -286,6 +312,11 @@ int main(int argc, char** argv)
     const Scenario* scenario = ownSetup ? &own : FindScenario(name);
     if (scenario == nullptr) {
         std::cerr << "zenta-emu: no scenario \"" << name << "\" (see --list)\n";
+        return kExitUsage;
+    }
+    if (scenario->needsProgram && options.run.empty()) {
+        std::cerr << "zenta-emu: the scenario \"" << name
+                  << "\" is played for a program given with --run, not for the window\n";
         return kExitUsage;
     }
     const std::string folder = OwnFolder();

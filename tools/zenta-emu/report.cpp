@@ -82,6 +82,7 @@ void CalculatorSection(const CalculatorRecord& calculator, const RunRecord& reco
             << "; it left update mode and its disk went away\n";
     }
     AddChecks(CheckCalculator(calculator, record.files), out, mismatches);
+    AddChecks(CheckWaveOrder(calculator, record.calculators), out, mismatches);
 }
 
 } // namespace

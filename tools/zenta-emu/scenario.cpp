@@ -315,6 +315,76 @@ Scenario SecondCopy()
     return scenario;
 }
 
+CalculatorPlan PlugFromEvent(int number, PlugFrom::Kind kind, int of, double after)
+{
+    CalculatorPlan plan = Plain(number);
+    plan.plugFrom = {kind, Serial(of)};
+    plan.plugAt = after;
+    return plan;
+}
+
+// For the command line's station, which ends by itself once no calculator has come for a while.
+Scenario Station(const std::string& name, const std::string& summary)
+{
+    Scenario scenario;
+    scenario.name = name;
+    scenario.summary = summary;
+    scenario.sizes = kSmall;
+    scenario.window = Done();
+    scenario.needsProgram = true;
+    scenario.timeout = 180;
+    return scenario;
+}
+
+// Three waves: three calculators at 0..2 s; three more plugged in while the first wave is
+// written and right after it (one of them broken); two a few seconds after the second wave.
+// The first calculator comes back in update mode 3 s after it left: it was written once and
+// must not be written again.
+Scenario StationWaves()
+{
+    Scenario scenario =
+        Station("station-waves", "the command line's station: three waves of 3, 3 and 2 "
+                                 "calculators plugged in at staggered times, one broken (every "
+                                 "write into its applications image fails), one back in update "
+                                 "mode 3 s after it was updated");
+    for (int i = 1; i <= 3; ++i) {
+        CalculatorPlan plan = Plain(i);
+        plan.plugAt = i - 1;
+        scenario.calculators.push_back(plan);
+    }
+    scenario.calculators[0].backAfterFinish = true;
+    scenario.calculators[0].replugAfter = 3;
+    scenario.calculators.push_back(PlugFromEvent(4, PlugFrom::DataOf, 1, 0.2));
+    scenario.calculators.push_back(PlugFromEvent(5, PlugFrom::DataOf, 1, 0.5));
+    scenario.calculators.push_back(PlugFromEvent(6, PlugFrom::FinishOf, 1, 1));
+    CalculatorPlan& broken = scenario.calculators.back();
+    broken.behaviour.writeFaults = {{kAppOffset + 0x10000, -1}};
+    broken.files["ZENTA_APP.DAT"] = {6, false}; // the first attempt and five retries
+    // A file the folder lists before it is written to it once; one after it is not, as a wave
+    // writes a later file only to the calculators that hold the earlier ones.
+    broken.files["ZENTA_OS.ROM"] = {-1, true};
+    broken.files["ZENTA_KESTOL.DAT"] = {-1, true};
+    scenario.calculators.push_back(PlugFromEvent(7, PlugFrom::FinishOf, 4, 2));
+    scenario.calculators.push_back(PlugFromEvent(8, PlugFrom::FinishOf, 4, 3));
+    for (int i = 3; i < 6; ++i)
+        scenario.calculators[i].writtenAfterFinishOf = Serial(1);
+    for (int i = 6; i < 8; ++i)
+        scenario.calculators[i].writtenAfterFinishOf = Serial(4);
+    // The broken calculator's code.
+    EndsFailed(scenario.window, "Update failed (112)");
+    return scenario;
+}
+
+Scenario StationTwo()
+{
+    Scenario scenario = Station("station-two", "the command line's station: two waves of one "
+                                               "calculator, the second plugged in 1 s after "
+                                               "the first wave's finish command");
+    scenario.calculators = {Plain(1), PlugFromEvent(2, PlugFrom::FinishOf, 1, 1)};
+    scenario.calculators[1].writtenAfterFinishOf = Serial(1);
+    return scenario;
+}
+
 } // namespace
 
 const std::vector<Scenario>& Scenarios()
@@ -347,6 +417,8 @@ const std::vector<Scenario>& Scenarios()
         Escape(),
         CancelEarly(),
         SecondCopy(),
+        StationWaves(),
+        StationTwo(),
     };
     return all;
 }
@@ -360,9 +432,11 @@ const Scenario* FindScenario(const std::string& name)
     return nullptr;
 }
 
-Scenario SetupScenario(int calculators, int others, std::uint64_t bandwidth)
+Scenario SetupScenario(int calculators, int others, std::uint64_t bandwidth, bool realSizes)
 {
     Scenario scenario = Basic("setup", "disks for a program of one's own", calculators);
+    if (realSizes)
+        scenario.sizes = kRealistic;
     for (int i = 1; i <= others; ++i) {
         const std::string serial = std::to_string(4000000000000000000ull + i);
         scenario.others.push_back({true, "SanDisk ", "Cruzer Blade    ", "1.00", serial});

@@ -24,10 +24,21 @@ struct FilePlan {
     bool lastSucceeds = true; // the last of them wrote the whole file and ended with 100
 };
 
+// What a calculator's plug time counts from: the updater's start, or the moment the first data
+// reached, or the finish command reached, the calculator `serial` names.
+struct PlugFrom {
+    enum Kind { Start, DataOf, FinishOf } kind = Start;
+    std::string serial;
+};
+
 struct CalculatorPlan {
     std::string serial;
-    double plugAt = 0;       // seconds after the updater starts
+    double plugAt = 0; // seconds after `plugFrom`
+    PlugFrom plugFrom;
     double replugAfter = -1; // once pulled out, back in (on another port) after this; < 0 never
+    // It leaves update mode after the finish command as every calculator does, and then comes
+    // back in update mode, once, replugAfter later (as one whose key is still held).
+    bool backAfterFinish = false;
     CalculatorBehaviour behaviour;
     // Expected:
     std::map<std::string, FilePlan> files; // by file name; a file not named here: FilePlan{}
@@ -36,6 +47,17 @@ struct CalculatorPlan {
     bool earlyFailures = false;            // transfers may end before their first byte of data
     int repeats = 1;                       // each progress command, sent again after a refusal
     bool mounted = false;                  // the file system on its disk is mounted
+    // Not one transfer began before the finish command reached this calculator (a serial): it
+    // belongs to a later wave of a station than that one.
+    std::string writtenAfterFinishOf;
+};
+
+// A hub with this many ports (0: as many as there are calculators): the calculators are
+// plugged in in the scenario's order, the next one into a port `swap` seconds after the
+// calculator there left (after its finish command), as a teacher swapping a class set would.
+struct Hub {
+    int ports = 0;
+    double swap = 0;
 };
 
 struct WindowPlan {
@@ -81,6 +103,9 @@ struct Scenario {
     std::vector<WindowAction> actions;
     double secondCopyAt = -1;    // a second copy of the updater, with a TMPDIR of its own
     std::uint64_t bandwidth = 0; // bytes per second per disk; 0: no limit
+    Hub hub;
+    // Played for a program given with --run (the command line's station), not for the window.
+    bool needsProgram = false;
     WindowPlan window;
     double timeout = 90;
 };
@@ -89,5 +114,7 @@ const std::vector<Scenario>& Scenarios();
 const Scenario* FindScenario(const std::string& name);
 // For a program of one's own run in the test bed: `calculators` calculators and `others` USB
 // sticks of another vendor, all there from the start, each disk limited to `bandwidth` bytes
-// per second (0: no limit).
-Scenario SetupScenario(int calculators, int others, std::uint64_t bandwidth);
+// per second (0: no limit); the update folder's files of a real update's sizes when
+// `realSizes`, small ones otherwise.
+Scenario SetupScenario(int calculators, int others, std::uint64_t bandwidth,
+                       bool realSizes = false);

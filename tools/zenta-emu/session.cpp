@@ -79,6 +79,9 @@ private:
     void BuildRig();
     bool StartUpdater();
     void Watch();
+    std::optional<double> PlugBase(std::size_t i) const;
+    bool TakePort(double now);
+    void FreePort(double at);
     bool PlugAndPull(double now);
     bool Step();
     void ChangeSources();
@@ -101,6 +104,10 @@ private:
     std::unique_ptr<Rig> rig_;
     std::vector<int> calculators_; // rig numbers, in the scenario's order
     std::vector<double> replugAt_;
+    std::vector<int> leftAfter_; // finish commands each calculator left update mode for
+    std::vector<std::optional<double>> firstDataOf_; // when the first data reached each
+    std::vector<std::optional<double>> finishOf_;    // when the first finish command did
+    std::vector<double> portFreeAt_; // the hub's ports, each free from then on; -1 taken
     std::vector<int> others_;
     ChildProcess updater_;
     std::unique_ptr<WindowLog> window_;
@@ -247,15 +254,63 @@ bool Session::StartUpdater()
     return updater_.Start(argv, Environment(), work_ + "/updater.log", &record_.setupError);
 }
 
+// When the plan's plug time counts from for calculator `i`; none while that has not happened.
+std::optional<double> Session::PlugBase(std::size_t i) const
+{
+    const PlugFrom& from = scenario_.calculators[i].plugFrom;
+    if (from.kind == PlugFrom::Start)
+        return 0.0;
+    for (std::size_t j = 0; j < calculators_.size(); ++j) {
+        if (scenario_.calculators[j].serial == from.serial)
+            return from.kind == PlugFrom::DataOf ? firstDataOf_[j] : finishOf_[j];
+    }
+    return std::nullopt;
+}
+
+// With a hub, a calculator waits for a free port: the first one free by now, taken.
+bool Session::TakePort(double now)
+{
+    if (scenario_.hub.ports <= 0)
+        return true;
+    for (double& freeAt : portFreeAt_) {
+        if (freeAt >= 0 && now >= freeAt) {
+            freeAt = -1;
+            return true;
+        }
+    }
+    return false;
+}
+
+void Session::FreePort(double at)
+{
+    const auto taken = std::find(portFreeAt_.begin(), portFreeAt_.end(), -1.0);
+    if (taken != portFreeAt_.end())
+        *taken = at;
+}
+
 // Calculators plugged in, pulled out, and gone after the finish command, as the plan has it.
 bool Session::PlugAndPull(double now)
 {
     for (std::size_t i = 0; i < calculators_.size(); ++i) {
         const int disk = calculators_[i];
+        Calculator* calculator = rig_->CalculatorAt(disk);
+        if (!firstDataOf_[i] && calculator->DataWrites() > 0)
+            firstDataOf_[i] = now;
+        if (!finishOf_[i] && calculator->Finishes() > 0)
+            finishOf_[i] = now;
+    }
+    // In the scenario's order: with a hub, the next calculator takes the next free port.
+    bool waitsForPort = false;
+    for (std::size_t i = 0; i < calculators_.size(); ++i) {
+        const int disk = calculators_[i];
         const CalculatorPlan& plan = scenario_.calculators[i];
         Calculator* calculator = rig_->CalculatorAt(disk);
-        const bool due = (rig_->Plugs(disk) == 0 && now >= plan.plugAt) ||
-                         (replugAt_[i] >= 0 && now >= replugAt_[i]);
+        const std::optional<double> base = PlugBase(i);
+        const bool first = rig_->Plugs(disk) == 0 && base && now >= *base + plan.plugAt &&
+                           !waitsForPort && TakePort(now);
+        waitsForPort =
+            scenario_.hub.ports > 0 && (waitsForPort || (rig_->Plugs(disk) == 0 && !first));
+        const bool due = first || (replugAt_[i] >= 0 && now >= replugAt_[i]);
         if (due && !rig_->Plugged(disk)) {
             replugAt_[i] = -1;
             if (!rig_->Plug(disk, &record_.setupError))
@@ -267,9 +322,17 @@ bool Session::PlugAndPull(double now)
             rig_->Unplug(disk);
             replugAt_[i] = plan.replugAfter >= 0 ? now + plan.replugAfter : -1;
         }
-        // It has left update mode and restarts: its disk goes away, never to come back.
-        if (rig_->Plugged(disk) && calculator->FinishedFor(kLeaveDelay))
+        // It has left update mode and restarts: its disk goes away, to come back only when the
+        // plan says so. Each finish command it takes sends it away once.
+        if (rig_->Plugged(disk) && calculator->Finishes() > leftAfter_[i] &&
+            calculator->FinishedFor(kLeaveDelay)) {
             rig_->Unplug(disk);
+            leftAfter_[i] = calculator->Finishes();
+            if (plan.backAfterFinish && leftAfter_[i] == 1)
+                replugAt_[i] = now + plan.replugAfter;
+            else
+                FreePort(now + scenario_.hub.swap);
+        }
     }
     return true;
 }
@@ -533,7 +596,11 @@ void Session::BuildRig()
         if (plan.mounted)
             rig_->Mount(calculators_.back());
         replugAt_.push_back(-1);
+        leftAfter_.push_back(0);
+        firstDataOf_.emplace_back();
+        finishOf_.emplace_back();
     }
+    portFreeAt_.assign(static_cast<std::size_t>(std::max(scenario_.hub.ports, 0)), 0.0);
     for (std::size_t i = 0; i < scenario_.others.size(); ++i) {
         auto disk = std::make_unique<PlainDisk>(kDiskSize, 1000 + i);
         others_.push_back(rig_->AddOther(scenario_.others[i], std::move(disk)));

@@ -275,6 +275,33 @@ std::vector<Check> CheckCalculator(const CalculatorRecord& calculator,
     return checks;
 }
 
+std::vector<Check> CheckWaveOrder(const CalculatorRecord& calculator,
+                                  const std::vector<CalculatorRecord>& calculators)
+{
+    const std::string& earlier = calculator.plan.writtenAfterFinishOf;
+    if (earlier.empty())
+        return {};
+    std::optional<double> finish;
+    for (const CalculatorRecord& other : calculators) {
+        if (other.plan.serial == earlier)
+            finish = other.state.finishAt;
+    }
+    if (!finish)
+        return {{"written after the finish command to " + earlier + ", which got none", false}};
+    const std::vector<TransferRecord>& transfers = calculator.state.transfers;
+    const bool after = transfers.empty() || transfers.front().startedAt > *finish;
+    char line[160];
+    if (transfers.empty()) {
+        std::snprintf(line, sizeof line, "no transfer, none before the finish command to %s",
+                      earlier.c_str());
+    } else {
+        std::snprintf(
+            line, sizeof line, "first transfer at %.2f s, %s the finish command to %s (%.2f s)",
+            transfers.front().startedAt, after ? "after" : "before", earlier.c_str(), *finish);
+    }
+    return {{line, after}};
+}
+
 std::vector<Check> CheckOtherDisk(const OtherDiskRecord& disk)
 {
     return {{std::to_string(disk.writes) + " writes, " +

@@ -28,6 +28,10 @@ std::string CommandStory(const std::vector<MailboxEvent>& events);
 
 std::vector<Check> CheckCalculator(const CalculatorRecord& calculator,
                                    const std::vector<FileRegion>& files);
+// Its place among the others: not one transfer before the finish command reached the calculator
+// its plan names (writtenAfterFinishOf); none when the plan names none.
+std::vector<Check> CheckWaveOrder(const CalculatorRecord& calculator,
+                                  const std::vector<CalculatorRecord>& calculators);
 std::vector<Check> CheckOtherDisk(const OtherDiskRecord& disk);
 // `windowSeen`: the probe watched the window (not inside a Windows program under Wine, where
 // only how it ends is judged).
