@@ -64,9 +64,10 @@ QVector<DiskResult> UpdateRun::listCalculators(int capacity, bool open)
     return disks;
 }
 
-void UpdateRun::restrictTo(const QVector<DiskResult>& calculators)
+void UpdateRun::restrictTo(const QVector<DiskResult>& calculators, bool onlyWhereDue)
 {
     restricted_ = true;
+    onlyWhereDue_ = onlyWhereDue;
     only_ = calculators.mid(0, kMaxDisks);
     for (const DiskResult& disk : only_)
         historyCalculator(&record_, disk);
@@ -83,7 +84,7 @@ const DiskSelection* UpdateRun::selectionFor(int file)
             !leftBehind_.contains(row.path) && row.results.value(file, kNotWritten) != kResultOk;
         for (int earlier = 0; earlier < file; ++earlier)
             due = due && row.results.value(earlier, kNotWritten) == kResultOk;
-        if (due)
+        if (due || !onlyWhereDue_)
             SelectDisk(&selection_, disk.devicePath);
     }
     return &selection_;
@@ -92,6 +93,11 @@ const DiskSelection* UpdateRun::selectionFor(int file)
 UpdateSetCheck UpdateRun::check(const std::atomic<bool>* stop, const QVector<SourceDigest>* sameAs)
 {
     const QVector<DiskResult> present = restricted_ ? only_ : listCalculators(kMaxDisks);
+    // The calculators there now are the update's, and the only ones it writes: one plugged in
+    // later would get the later files alone. With none there (unplugged during the countdown),
+    // the transfers search for the calculator as ever.
+    if (!restricted_ && !present.isEmpty())
+        restrictTo(present, false);
     QVector<std::int64_t> sizes;
     for (const DiskResult& disk : present)
         sizes.append(disk.size);

@@ -58,13 +58,15 @@ public:
     // are the record's rows, the check takes their sizes as given, and every transfer, read-back
     // and finish touches them and no other calculator. A retry of a file goes only to those of
     // them that lack it, and a later file only to those that hold the earlier ones: none of them
-    // is written the same file twice.
-    void restrictTo(const QVector<DiskResult>& calculators);
+    // is written the same file twice. With `onlyWhereDue` false every attempt goes to all of them,
+    // as an update of its own does.
+    void restrictTo(const QVector<DiskResult>& calculators, bool onlyWhereDue = true);
     // Checks the whole set against the calculators present now, which become the update's (a
-    // calculator unplugged later is still one that must get every file), and begins the record
-    // unless it has been. On success every later attempt proves each chunk against this check.
-    // `stop`: as for checkUpdateSet. With `sameAs` (the digests of an earlier check, a
-    // station's first), a file that is no longer what that check read is refused (109).
+    // calculator unplugged later is still one that must get every file; one plugged in later is
+    // not written), and begins the record unless it has been. On success every later attempt proves
+    // each chunk against this check. `stop`: as for checkUpdateSet. With `sameAs` (the digests of
+    // an earlier check, a station's first), a file that is no longer what that check read is
+    // refused (109).
     UpdateSetCheck check(const std::atomic<bool>* stop = nullptr,
                          const QVector<SourceDigest>* sameAs = nullptr);
     // The digests of the set, once checked.
@@ -89,6 +91,7 @@ private:
 
     UpdateRunOptions options_;
     bool restricted_ = false;
+    bool onlyWhereDue_ = true;
     QVector<DiskResult> only_;
     DiskSelection selection_;
     QVector<UpdateSetEntry> set_;

@@ -157,6 +157,32 @@ private slots:
         QVERIFY(host.EventsOf(b2).empty());
         QCOMPARE(run.record().calculators.size(), 2);
     }
+
+    // An update is of the calculators its check found: one plugged in during it is never
+    // written (it would get the later files only, and hold back the others' success).
+    void shouldLeaveACalculatorPluggedInDuringAnUpdate()
+    {
+        HostScope scope;
+        TestHost& host = scope.host();
+        const auto os = MakeData(20000, 1);
+        const auto app = MakeData(30000, 2);
+        host.AddSourceFile("/u/ZENTA_APP.DAT", app);
+        host.AddSourceFile("/u/ZENTA_OS.ROM", os);
+        const int a1 = host.AddCalculator("a1");
+        UpdateRun run(UpdateRunOptions{"test", true, false},
+                      {{"/u/ZENTA_APP.DAT", "ZENTA_APP.DAT", 0x500000, -1},
+                       {"/u/ZENTA_OS.ROM", "ZENTA_OS.ROM", 0, 0x100000}},
+                      "/u");
+        QCOMPARE(run.check().result, int(kResultOk));
+        QCOMPARE(run.attempt(0, RecordProgress, RecordMessage), int(kResultOk));
+        const int b2 = host.AddCalculator("b2");
+        QCOMPARE(run.attempt(1, RecordProgress, RecordMessage), int(kResultOk));
+        QCOMPARE(run.finish(), int(kResultOk));
+        QVERIFY(host.DiskBytes(a1, 0, std::int64_t(os.size())) == os);
+        QVERIFY(host.DiskBytes(a1, 0x500000, std::int64_t(app.size())) == app);
+        QVERIFY(host.EventsOf(b2).empty());
+        QCOMPARE(run.record().calculators.size(), 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStationWaves)
