@@ -69,6 +69,9 @@ public:
     // refused (109).
     UpdateSetCheck check(const std::atomic<bool>* stop = nullptr,
                          const QVector<SourceDigest>* sameAs = nullptr);
+    // How many calculators the update is of, once restricted (by restrictTo or by its check);
+    // -1 before.
+    int calculatorCount() const { return restricted_ ? int(only_.size()) : -1; }
     // The digests of the set, once checked.
     const QVector<SourceDigest>& digests() const { return digests_; }
     // One attempt at file `file` of the set, on every calculator there, its results noted on the

@@ -301,7 +301,11 @@ void CUpdateWorker::transfer()
     transferStarted = true;
     beginForwardedFile();
     const int found = station_ ? waveSize_ : countCalculators();
-    emit calculatorsCounted(found, found < kMaxDisks ? found : kMaxDisks);
+    // The update writes the calculators its check found; one plugged in since is not among them
+    // and is no calculator too many.
+    const int ours = run_.calculatorCount();
+    const int updated = ours >= 0 ? ours : std::min(found, kMaxDisks);
+    emit calculatorsCounted(found > kMaxDisks ? found : updated, updated);
     const int result = runTransfer();
     lastResult = result;
     if (station_) {
