@@ -132,6 +132,8 @@ private:
     FileLineLabel* fileLine() const;
     // A station's answer to an attempt's result; its wave's end comes from the worker.
     void stationAttemptRan(int result);
+    // "Update failed (%1), Retry: %2" and the same file again.
+    void showRetry(int result, int retry);
     void showTally();
 
     // The button reads "Start" while the countdown runs and until the transfer begins.

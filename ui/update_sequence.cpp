@@ -179,10 +179,7 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int result)
         setFailureHint(result, true);
         return;
     case UpdateStep::Retry:
-        setLine(translate(kUpdateFailedRetry).arg(result).arg(previous + 1), 1);
-        setLine(QString(), 2); // no transfer runs until the retry
-        setFailureHint(result, false);
-        selectCurrentFile();
+        showRetry(result, previous + 1);
         return;
     case UpdateStep::NextFile:
         setLine(translate(kUpdateOk).arg(worker->lastResult.load()), 1);
@@ -252,16 +249,21 @@ void CCalcFWUpdateMSDialog::onAttemptStep(int step)
 
 // The worker has decided what follows (it keeps the wave's record): the dialog shows it and hands
 // over the next file, as for the window's own update.
+void CCalcFWUpdateMSDialog::showRetry(int result, int retry)
+{
+    setLine(translate(kUpdateFailedRetry).arg(result).arg(retry), 1);
+    setLine(QString(), 2); // no transfer runs until the retry
+    setFailureHint(result, false);
+    selectCurrentFile();
+}
+
 void CCalcFWUpdateMSDialog::stationAttemptRan(int result)
 {
     const int previous = result != 0 ? worker->retryCount.fetch_add(1) : 0;
     const QString outcome = translate(result == 0 ? kUpdateOk : kUpdateFailed).arg(result);
     switch (UpdateStep(stationStep_)) {
     case UpdateStep::Retry:
-        setLine(translate(kUpdateFailedRetry).arg(result).arg(previous + 1), 1);
-        setLine(QString(), 2); // no transfer runs until the retry
-        setFailureHint(result, false);
-        selectCurrentFile();
+        showRetry(result, previous + 1);
         return;
     case UpdateStep::NextFile:
         // Also past a file that a broken calculator lacks: the others of the wave go on.

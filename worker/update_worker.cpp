@@ -346,6 +346,12 @@ bool CUpdateWorker::checkSet()
     const UpdateSetCheck check = run_.check();
     if (check.result == kResultOk)
         return true;
+    refuse(check);
+    return false;
+}
+
+void CUpdateWorker::refuse(const UpdateSetCheck& check)
+{
     run_.record().outcome = "refused";
     run_.record().result = check.result;
     // Written now: nothing more will happen to it, and an update started afresh from another
@@ -354,7 +360,6 @@ bool CUpdateWorker::checkSet()
     lastResult = check.result;
     requestStop();
     emit updateFailed(check.result, check.reason, check.problem);
-    return false;
 }
 
 int CUpdateWorker::fileOfRun(const QString& path) const
@@ -456,12 +461,7 @@ bool CUpdateWorker::checkStation(const QVector<UpdateSetEntry>& set)
     }
     // As the window's own update: the refusal is kept, and the station ends with nothing written.
     historyOpen_ = true;
-    run_.record().outcome = "refused";
-    run_.record().result = check.result;
-    writeHistory();
-    lastResult = check.result;
-    requestStop();
-    emit updateFailed(check.result, check.reason, check.problem);
+    refuse(check);
     return false;
 }
 

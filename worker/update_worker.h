@@ -129,6 +129,8 @@ private:
     int runTransfer();
     // Gives false, having ended the update, when the set may not be written.
     bool checkSet();
+    // Ends the update over a set that may not be written: its record, the stop, the reason.
+    void refuse(const UpdateSetCheck& check);
     // Appends the update to the history once, as it ends; a failure goes to the log only.
     void writeHistory();
     // Gives false when a stop request ended the pause or came during it.
