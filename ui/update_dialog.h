@@ -134,6 +134,8 @@ private:
     void stationAttemptRan(int result);
     // "Update failed (%1), Retry: %2" and the same file again.
     void showRetry(int result, int retry);
+    // `outcome` on the first line, and the worker set straight on the next file.
+    void startNextFile(const QString& outcome);
     void showTally();
 
     // The button reads "Start" while the countdown runs and until the transfer begins.

@@ -182,11 +182,7 @@ void CCalcFWUpdateMSDialog::onUpdaterRan(int result)
         showRetry(result, previous + 1);
         return;
     case UpdateStep::NextFile:
-        setLine(translate(kUpdateOk).arg(worker->lastResult.load()), 1);
-        worker->retryCount = 0;
-        ++currentFile;
-        selectCurrentFile();
-        worker->state = Transferring;
+        startNextFile(translate(kUpdateOk).arg(worker->lastResult.load()));
         return;
     case UpdateStep::Done:
         setLine(translate(kUpdateOk).arg(worker->lastResult.load()), 1);
@@ -249,6 +245,15 @@ void CCalcFWUpdateMSDialog::onAttemptStep(int step)
 
 // The worker has decided what follows (it keeps the wave's record): the dialog shows it and hands
 // over the next file, as for the window's own update.
+void CCalcFWUpdateMSDialog::startNextFile(const QString& outcome)
+{
+    setLine(outcome, 1);
+    worker->retryCount = 0;
+    ++currentFile;
+    selectCurrentFile();
+    worker->state = Transferring;
+}
+
 void CCalcFWUpdateMSDialog::showRetry(int result, int retry)
 {
     setLine(translate(kUpdateFailedRetry).arg(result).arg(retry), 1);
@@ -267,11 +272,7 @@ void CCalcFWUpdateMSDialog::stationAttemptRan(int result)
         return;
     case UpdateStep::NextFile:
         // Also past a file that a broken calculator lacks: the others of the wave go on.
-        setLine(outcome, 1);
-        worker->retryCount = 0;
-        ++currentFile;
-        selectCurrentFile();
-        worker->state = Transferring;
+        startNextFile(outcome);
         return;
     case UpdateStep::Done:
     case UpdateStep::GiveUp:
